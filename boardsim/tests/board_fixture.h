@@ -47,12 +47,12 @@ inline std::string status_of(std::string_view key) {
 }
 
 class BoardTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/boardsim-test-XXXXXX";
         dir_ = mkdtemp(pattern);
-        for (const char *name : {"BOARDSIM_SAY", "BOARDSIM_CAPTURE", "BOARDSIM_BLOCK",
-                                 "BOARDSIM_HANGUP_AFTER"}) {
+        for (const char *name :
+             {"BOARDSIM_SAY", "BOARDSIM_CAPTURE", "BOARDSIM_BLOCK", "BOARDSIM_HANGUP_AFTER"}) {
             unsetenv(name);
         }
         setenv("BOARDSIM_CONTROL", path("control.sock").c_str(), 1);

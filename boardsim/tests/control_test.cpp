@@ -173,7 +173,7 @@ TEST_F(ControlTest, RepliesFollowTheLine) {
 }
 
 class SocketClient {
-public:
+  public:
     explicit SocketClient(const std::string &path) {
         fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
@@ -207,7 +207,7 @@ public:
         return line;
     }
 
-private:
+  private:
     int fd_ = -1;
     bool connected_ = false;
     std::string pending_;

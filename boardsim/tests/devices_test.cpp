@@ -13,8 +13,8 @@ TEST_F(DevicesTest, OnlyTheBoardAndItsFourChannelsOpen) {
         bool opens;
     };
     const Case cases[] = {
-        {"dxxxB1", true},     {"dxxxB1C1", true},  {"dxxxB1C2", true},   {"dxxxB1C3", true},
-        {"dxxxB1C4", true},   {"dxxxB1C0", false}, {"dxxxB1C5", false},  {"dxxxB2", false},
+        {"dxxxB1", true},     {"dxxxB1C1", true},  {"dxxxB1C2", true},  {"dxxxB1C3", true},
+        {"dxxxB1C4", true},   {"dxxxB1C0", false}, {"dxxxB1C5", false}, {"dxxxB2", false},
         {"dxxxB1C1x", false}, {"", false},         {"DXXXB1C1", false},
     };
     for (const Case &c : cases) {

@@ -114,7 +114,8 @@ TEST_F(EventsTest, PlayAndRecordRefuseWhatTheBoardCannotDo) {
 
 TEST_F(EventsTest, PostedEventsComeBackFromAnyThread) {
     int32_t line = open_channel(1);
-    std::thread poster([line] { EXPECT_EQ(srl_post_event(line, EV_REMOTE_HANGUP, 0, nullptr, 0), 0); });
+    std::thread poster(
+        [line] { EXPECT_EQ(srl_post_event(line, EV_REMOTE_HANGUP, 0, nullptr, 0), 0); });
     event_seen e = next_event();
     poster.join();
     EXPECT_EQ(e.type, EV_REMOTE_HANGUP);

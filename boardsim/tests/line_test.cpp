@@ -148,10 +148,10 @@ TEST_F(LineTest, TheCaptureIsAValidWavWhileItGrows) {
 }
 
 TEST_F(LineTest, TheFarPartySaysItsWav) {
-    std::vector<uint8_t> wav = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-                                'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
-                                0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0,
-                                'd', 'a', 't', 'a', 8, 0, 0, 0};
+    std::vector<uint8_t> wav = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
+                                'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
+                                1,   0,   0x40, 0x1F, 0,   0,   0x80, 0x3E, 0,   0,   2,
+                                0,   16,  0,    'd',  'a', 't', 'a',  8,    0,   0,   0};
     for (int i = 0; i < 4; ++i) {
         wav.push_back(0x00);  // 0x1000 (4096), little-endian
         wav.push_back(0x10);
