@@ -86,7 +86,8 @@ void OpenBoard() {
 
     for (int32_t i = LINE_CHANNEL; i <= RECORD_CHANNEL; i += 2) {
         channel_t &ch = Channels[i];
-        std::snprintf(ch.name, sizeof ch.name, "%sC%d", BOARD_NAME, i);
+        // Channel numbers are single digits: the name always fits.
+        std::snprintf(ch.name, sizeof ch.name, "%sC%d", BOARD_NAME, i % 10);
         open_channel(ch);
         dx_clear_termination_list(ch.io_list, 1);
         set_entry(&ch.io_list[0], TERM_NEXT_ENTRY, TERM_ON_HANGUP, 0, 0x0B);
