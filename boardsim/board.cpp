@@ -78,7 +78,9 @@ void ensure_started(Board &b, std::unique_lock<std::mutex> &) {
     if (b.started) {
         return;
     }
-    static const bool registered = [] { return std::atexit(boardsim_shutdown) == 0; }();
+    static const bool registered = [] {
+        return std::atexit(boardsim_shutdown) == 0 && std::at_quick_exit(boardsim_shutdown) == 0;
+    }();
     (void)registered;
     b.settings = read_settings();
     b.say = test_signal();

@@ -7,8 +7,8 @@ namespace sipline {
 // thread that takes them. Call before any other thread is started.
 void WatchForEndSignals();
 
-// Ends the long-lived and audio threads, then the process through exit(), so that the exit
-// handlers run: the board's puts the line on-hook and completes its capture, Cleanup follows.
+// Ends the process from any thread: the exit handlers run (the board's puts the line on-hook and
+// completes its capture; Cleanup follows) and nothing else is torn down.
 [[noreturn]] void EndFromOutside();
 
 }  // namespace sipline

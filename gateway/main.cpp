@@ -9,6 +9,7 @@
 
 int main() {
     std::atexit(sipline::Cleanup);
+    std::at_quick_exit(sipline::Cleanup);
     // A log shows a call as it happens, also when it is piped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     sipline::WatchForEndSignals();

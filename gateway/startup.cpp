@@ -11,6 +11,9 @@
 #include "media/threads.h"
 
 namespace sipline {
+
+std::atomic<bool> StartUpDone{false};
+
 namespace {
 
 // ReceiveUDP's parameter: it keeps the address for its whole life.
@@ -30,9 +33,9 @@ HANDLE start_thread(thread_routine_t routine, void *argument) {
 void Cleanup() {
     std::printf("Cleaning up\n");
     // Threads cannot be killed here; the schedule thread ends at its next look at QuitRequested,
-    // which the pulse brings forward.
+    // which the pulse brings forward. Before start-up has finished there is none to end.
     QuitRequested = 1;
-    if (ScheduleThread != nullptr) {
+    if (StartUpDone.load(std::memory_order_acquire) && ScheduleThread != nullptr) {
         PulseEvent(RescheduleEvent);
         WaitForSingleObject(ScheduleThread, THREAD_END_MS);
     }
@@ -61,6 +64,7 @@ void StartUp() {
     ScheduleThread = start_thread(RTPScheduleProc, nullptr);
     ReceiveThread = start_thread(sip_side::ReceiveUDP, &SipPort);
     std::printf("UDP listen thread started\n");
+    StartUpDone.store(true, std::memory_order_release);
 }
 
 }  // namespace sipline
