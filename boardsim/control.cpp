@@ -90,19 +90,23 @@ std::string answer(Board &b, std::string_view line) {
     return execute(b, command);
 }
 
-void reply(const Client &client, const std::string &text) {
+// A client that does not read its replies is dropped rather than let it stall the line's
+// commands (and the board's shutdown).
+bool reply(const Client &client, const std::string &text) {
     std::string line = text + "\n";
     size_t sent = 0;
     while (sent < line.size()) {
-        ssize_t n = ::send(client.fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
+        ssize_t n =
+            ::send(client.fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return;
+            return false;
         }
         sent += static_cast<size_t>(n);
     }
+    return true;
 }
 
 // Splits what arrived into lines and answers each; false when the client is gone.
@@ -118,15 +122,17 @@ bool serve(Board &b, Client &client) {
     for (ssize_t i = 0; i < n; ++i) {
         char c = piece[i];
         if (c == '\n') {
-            if (!client.discarding) {
-                reply(client, answer(b, client.pending));
+            if (!client.discarding && !reply(client, answer(b, client.pending))) {
+                return false;
             }
             client.pending.clear();
             client.discarding = false;
         } else if (!client.discarding) {
             client.pending += c;
             if (client.pending.size() > CONTROL_LINE_MAX + 1) {
-                reply(client, "ERR line too long");
+                if (!reply(client, "ERR line too long")) {
+                    return false;
+                }
                 client.pending.clear();
                 client.discarding = true;
             }

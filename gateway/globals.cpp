@@ -4,7 +4,7 @@ namespace sipline {
 
 std::atomic<int32_t> CallState{ST_WTRING};
 std::atomic<uint8_t> HangupSignalled{0};
-request_t *CurrentRequest = nullptr;
+std::atomic<request_t *> CurrentRequest{nullptr};
 char *SdpOffer = nullptr;
 const char *LocalAddress = nullptr;
 uint16_t LocalPort = RTP_PORT;

@@ -19,8 +19,9 @@ inline constexpr int32_t ST_WTRING = 1;
 // afterwards, and the main thread reads it when it takes that event.
 extern std::atomic<int32_t> CallState;
 extern std::atomic<uint8_t> HangupSignalled;
-// The INVITE of the call in progress. Replaced by the main thread between calls only.
-extern request_t *CurrentRequest;
+// The INVITE of the call in progress. Replaced by the main thread between calls; read by the
+// SIP side's request threads.
+extern std::atomic<request_t *> CurrentRequest;
 // Built at start-up, read-only afterwards.
 extern char *SdpOffer;
 // Main thread only.

@@ -169,6 +169,31 @@ TEST_F(ChannelsTest, PlayStartsWithTwoBlocksOfSilence) {
     EXPECT_EQ(heard[header + 2 * 160], 0x2A);
 }
 
+TEST_F(ChannelsTest, BlocksLongerThanTheSilenceKeptAtHandAreSilentToo) {
+    std::string capture = dir_ + "/heard.wav";
+    setenv("BOARDSIM_CAPTURE", capture.c_str(), 1);
+    open_board();
+    // As if the board had reported 1024-byte blocks: the streams are made with that size.
+    dx_close_device(Channels[1].device);
+    dx_close_device(Channels[3].device);
+    FWBuffersize = 1024;
+    InitGlobals();
+    int32_t line = Channels[1].device;
+    ASSERT_EQ(dx_sethook(line, DX_OFFHOOK, EV_SYNC), 0);
+    dial_params_t quick{0, 0};
+    ASSERT_EQ(dx_dial(line, "1", &quick, EV_ASYNC), 0);
+    ASSERT_EQ(srl_wait_event(2000), 0);
+    ASSERT_EQ(StartPlaying(1), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // 128 ms a block
+    dx_stop_io(line, 0);
+    boardsim_shutdown();
+    FWBuffersize = 160;
+    std::vector<uint8_t> heard = read_all(capture);
+    const size_t header = 58;
+    ASSERT_EQ(heard.size(), header + 2 * 1024);
+    EXPECT_EQ(std::count(heard.begin() + header, heard.end(), 0xFF), 2 * 1024);
+}
+
 TEST_F(ChannelsTest, RecordingSignalsTheStreamEvent) {
     open_board();
     ::testing::internal::CaptureStdout();
