@@ -49,6 +49,7 @@ void make_stream(channel_t &ch, FILE *report_to) {
 
 void prepare_line_channel() {
     int32_t device = Channels[LINE_CHANNEL].device;
+    LineDevice = device;
     int32_t one = 1;
     dx_channel_setting(device, CHANNEL_SETTING_RINGS);
     dx_set_channel_parameter(device, CHANNEL_PARAMETER_1, &one);

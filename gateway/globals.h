@@ -12,9 +12,6 @@ namespace sipline {
 
 struct request_t;
 
-// Call states (the call state machine's).
-inline constexpr int32_t ST_WTRING = 1;
-
 // Written by the SIP side's threads and the main thread; each writer posts a board event
 // afterwards, and the main thread reads it when it takes that event.
 extern std::atomic<int32_t> CallState;
@@ -28,8 +25,21 @@ extern char *SdpOffer;
 extern const char *LocalAddress;
 extern uint16_t LocalPort;
 
-inline constexpr uint16_t SIP_PORT = 5060;
 inline constexpr uint16_t RTP_PORT = 10000;
+
+// The call's numbers and media destination, written by the SIP side's request threads (or by
+// the state machine for a call from the line) before the event that makes the main thread
+// read them.
+extern char DialString[32];
+extern char RTPDestAddress[256];
+extern std::atomic<uint16_t> RTPDestPort;
+extern std::atomic<uint8_t> RTPDestTTL;
+
+// Channel 1's device handle, for the threads that post board events to it. Written by the
+// main thread whenever the channel is opened.
+extern std::atomic<int32_t> LineDevice;
+// Posts a board event of `type`, with no data, to channel 1; from any thread.
+int PostLineEvent(int32_t type);
 
 // Filled at start-up before any other thread starts; read-only afterwards.
 extern char HostName[255];

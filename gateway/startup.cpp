@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gateway/call_states.h"
 #include "gateway/channels.h"
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
@@ -17,7 +18,7 @@ std::atomic<bool> StartUpDone{false};
 namespace {
 
 // ReceiveUDP's parameter: it keeps the address for its whole life.
-int32_t SipPort = SIP_PORT;
+int32_t SipPort = 5060;
 
 constexpr uint32_t THREAD_END_MS = 1000;
 

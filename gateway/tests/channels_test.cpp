@@ -194,6 +194,15 @@ TEST_F(ChannelsTest, BlocksLongerThanTheSilenceKeptAtHandAreSilentToo) {
     EXPECT_EQ(std::count(heard.begin() + header, heard.end(), 0xFF), 2 * 1024);
 }
 
+TEST_F(ChannelsTest, OtherThreadsPostToChannelOne) {
+    open_board();
+    std::thread sip_side([] { EXPECT_EQ(PostLineEvent(EV_REMOTE_HANGUP), 0); });
+    sip_side.join();
+    ASSERT_EQ(srl_wait_event(1000), 0);
+    EXPECT_EQ(srl_event_type(), EV_REMOTE_HANGUP);
+    EXPECT_EQ(srl_event_device(), Channels[1].device);
+}
+
 TEST_F(ChannelsTest, RecordingSignalsTheStreamEvent) {
     open_board();
     ::testing::internal::CaptureStdout();
