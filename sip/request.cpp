@@ -14,6 +14,7 @@ namespace {
 
 // Written only by tests, before any message is received.
 std::atomic<request_thread_starter_t> thread_starter{nullptr};
+std::atomic<int32_t> live_records{0};
 
 char *copy_text(const char *text) { return text == nullptr ? nullptr : strdup(text); }
 
@@ -52,6 +53,7 @@ request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *addre
     r->via.branch = -1;
     cond_init(&r->cond);
     r->mutex = CreateMutex(false);
+    live_records.fetch_add(1);
     return r;
 }
 
@@ -88,7 +90,10 @@ void RequestFree(request_t *r) {
     }
     cond_release(&r->cond);
     delete r;
+    live_records.fetch_sub(1);
 }
+
+int32_t RequestLiveCount() { return live_records.load(); }
 
 void RequestSetStatus(request_t *r, int32_t status, const char *reason) {
     r->status = status;

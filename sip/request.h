@@ -81,6 +81,8 @@ struct request_t {
 
 request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address);
 void RequestFree(request_t *r);
+// Records created and not yet freed, for diagnostics and tests.
+int32_t RequestLiveCount();
 void RequestSetStatus(request_t *r, int32_t status, const char *reason);
 void RequestCopy(request_t *target, request_t *source);
 
