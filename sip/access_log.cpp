@@ -41,10 +41,18 @@ struct directive_t {
 };
 
 constexpr directive_t kDirectives[] = {
-    {'p', ITEM_PID},         {'e', ITEM_ENVIRONMENT},    {'t', ITEM_TIME},
-    {'u', ITEM_USER},        {'h', ITEM_HOST},           {'a', ITEM_ADDRESS},
-    {'r', ITEM_REQUEST_LINE}, {'U', ITEM_URI},           {'i', ITEM_REQUEST_HEADER},
-    {'s', ITEM_STATUS},      {'o', ITEM_RESPONSE_HEADER}, {'T', ITEM_DURATION},
+    {'p', ITEM_PID},
+    {'e', ITEM_ENVIRONMENT},
+    {'t', ITEM_TIME},
+    {'u', ITEM_USER},
+    {'h', ITEM_HOST},
+    {'a', ITEM_ADDRESS},
+    {'r', ITEM_REQUEST_LINE},
+    {'U', ITEM_URI},
+    {'i', ITEM_REQUEST_HEADER},
+    {'s', ITEM_STATUS},
+    {'o', ITEM_RESPONSE_HEADER},
+    {'T', ITEM_DURATION},
 };
 
 constexpr const char *kDefaultFormat = "%h %u %t \"%r\" %s";
@@ -124,7 +132,9 @@ std::vector<item_t> compile(const std::string &format) {
     return items;
 }
 
-const char *text(const char *s) { return s != nullptr ? s : ""; }
+const char *text(const char *s) {
+    return s != nullptr ? s : "";
+}
 
 void render_time(dstring_t *line, const std::optional<std::string> &argument) {
     time_t now = time(nullptr);

@@ -20,9 +20,13 @@ struct free_text {
 };
 using owned_text = std::unique_ptr<char, free_text>;
 
-bool equal(const char *a, const char *b) { return a != nullptr && b != nullptr && strcmp(a, b) == 0; }
+bool equal(const char *a, const char *b) {
+    return a != nullptr && b != nullptr && strcmp(a, b) == 0;
+}
 
-bool is(const char *method, const char *name) { return equal(method, name); }
+bool is(const char *method, const char *name) {
+    return equal(method, name);
+}
 
 void post(int32_t type) {
     const sip_gateway_t *gateway = SipGateway();

@@ -23,9 +23,13 @@ void SipGatewayRegister(const sip_gateway_t *gateway) {
     }
 }
 
-const sip_gateway_t *SipGateway() { return &registered; }
+const sip_gateway_t *SipGateway() {
+    return &registered;
+}
 
-std::unique_lock<std::mutex> CallLock() { return std::unique_lock<std::mutex>(call_mutex()); }
+std::unique_lock<std::mutex> CallLock() {
+    return std::unique_lock<std::mutex>(call_mutex());
+}
 
 request_t *CurrentRequestExchange(request_t *record) {
     if (registered.CurrentRequest == nullptr) {

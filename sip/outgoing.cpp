@@ -25,7 +25,9 @@ std::mutex &open_mutex() {
 }
 request_t *open_requests;
 
-const char *text_or_empty(const char *text) { return text != nullptr ? text : ""; }
+const char *text_or_empty(const char *text) {
+    return text != nullptr ? text : "";
+}
 
 void add_first_value(header_list_t *headers, const char *name, parser_header_t *header) {
     if (header != nullptr && header->elements != nullptr) {
@@ -87,8 +89,8 @@ int RequestSend(request_t *r, int wait, int release) {
     printf("RequestSend :r=%p, r->socket = %d\n%s\n", static_cast<void *>(r), r->socket,
            dstring_value(&text));
     bool reliable = strcmp(r->cseq.method, "INVITE") == 0 && r->status >= 200 && wait != 0;
-    transmission_t sent = TransmitRetrying(r, dstring_value(&text), dstring_length(&text),
-                                           reliable);
+    transmission_t sent =
+        TransmitRetrying(r, dstring_value(&text), dstring_length(&text), reliable);
     // No final wait: the request is not registered, so no answer could end it, and the
     // gateway would stay deaf to new calls for its length.
     if (r->status >= 200 && wait != 0) {

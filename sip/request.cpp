@@ -16,7 +16,9 @@ namespace {
 std::atomic<request_thread_starter_t> thread_starter{nullptr};
 std::atomic<int32_t> live_records{0};
 
-char *copy_text(const char *text) { return text == nullptr ? nullptr : strdup(text); }
+char *copy_text(const char *text) {
+    return text == nullptr ? nullptr : strdup(text);
+}
 
 void responses_free(sip_response_t *response) {
     while (response != nullptr) {
@@ -93,7 +95,9 @@ void RequestFree(request_t *r) {
     live_records.fetch_sub(1);
 }
 
-int32_t RequestLiveCount() { return live_records.load(); }
+int32_t RequestLiveCount() {
+    return live_records.load();
+}
 
 void RequestSetStatus(request_t *r, int32_t status, const char *reason) {
     r->status = status;
@@ -122,11 +126,12 @@ void RequestCopy(request_t *target, request_t *source) {
     cond_share(&target->cond, &source->cond);
     headers_add_message(&target->headers, source->message.headers);
     headers_copy_except(&target->headers, &source->headers, "XXX");
-    ResponseSetBody(target, source->response_body, source->response_type,
-                    source->response_length);
+    ResponseSetBody(target, source->response_body, source->response_type, source->response_length);
 }
 
-void RequestSetThreadStarter(request_thread_starter_t starter) { thread_starter.store(starter); }
+void RequestSetThreadStarter(request_thread_starter_t starter) {
+    thread_starter.store(starter);
+}
 
 void RequestProcess(request_t *r) {
     void *(*routine)(void *) = nullptr;

@@ -119,13 +119,13 @@ int ResponseSend(request_t *r, int wait, int release) {
           dstring_value(&text));
 
     const char *method = r->message.method;
-    bool reliable = method != nullptr && strcmp(method, "INVITE") == 0 && r->status >= 200 &&
-                    wait != 0;
+    bool reliable =
+        method != nullptr && strcmp(method, "INVITE") == 0 && r->status >= 200 && wait != 0;
     if (reliable) {
         pending_add(r);
     }
-    transmission_t sent = TransmitRetrying(r, dstring_value(&text), dstring_length(&text),
-                                           reliable);
+    transmission_t sent =
+        TransmitRetrying(r, dstring_value(&text), dstring_length(&text), reliable);
     if (r->status >= 200 && wait != 0) {
         LogRequest(r);
         // Only an INVITE's final answer is acknowledged (RFC 3261 section 17.1.1.3): after
@@ -151,16 +151,19 @@ int ResponseAcknowledge(const request_t *ack) {
     if (ack->call_id == nullptr) {
         return 0;
     }
+    // Every sender of that transaction's answer stops: a retransmitted request may have
+    // started more than one.
+    int found = 0;
     std::lock_guard<std::mutex> lock(pending_mutex);
     for (request_t *r : pending) {
         if (r->call_id != nullptr && strcmp(r->call_id, ack->call_id) == 0 &&
             r->cseq.number == ack->cseq.number) {
             r->acked.store(1);
             cond_broadcast(&r->cond);
-            return 1;
+            found = 1;
         }
     }
-    return 0;
+    return found;
 }
 
 }  // namespace sipline

@@ -13,7 +13,9 @@ namespace {
 
 constexpr size_t kWordMax = 255;
 
-bool line_end(char c) { return c == '\r' || c == '\n' || c == '\0'; }
+bool line_end(char c) {
+    return c == '\r' || c == '\n' || c == '\0';
+}
 
 // The words of one line only: a short line must not borrow words from the next one.
 std::string this_line(const char *text) {

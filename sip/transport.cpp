@@ -23,7 +23,9 @@ namespace {
 std::atomic<int> listening{-1};
 std::atomic<bool> stopping{false};
 
-const char *transport_name(int32_t) { return "UDP"; }
+const char *transport_name(int32_t) {
+    return "UDP";
+}
 
 // Errors a socket reports for one datagram and then goes on working: a signal, the ICMP
 // "port unreachable" that an earlier send left behind, a passing lack of memory.

@@ -12,3 +12,11 @@ target_sources(sipline_sip PRIVATE
   sdp.cpp
   status.cpp
   transport.cpp)
+
+if(NOT SIPLINE_FUZZ)
+  add_executable(uas_harness tests/uas_harness.cpp)
+  target_link_libraries(uas_harness PRIVATE sipline_options sipline_sip)
+  set_target_properties(uas_harness PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+endif()
+
+sipline_script_test(sip_uas_sipp ${CMAKE_CURRENT_SOURCE_DIR}/tests/uas_sipp.sh LABELS sipp TIMEOUT 300)
