@@ -20,3 +20,7 @@ if(NOT SIPLINE_FUZZ)
 endif()
 
 sipline_script_test(sip_uas_sipp ${CMAKE_CURRENT_SOURCE_DIR}/tests/uas_sipp.sh LABELS sipp TIMEOUT 300)
+
+sipline_test(sip_uas_test
+  SOURCES tests/sdp_test.cpp tests/access_log_test.cpp tests/request_test.cpp
+  LIBS sipline_sip)
