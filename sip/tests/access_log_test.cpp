@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -62,6 +61,38 @@ class AccessLogTest : public ::testing::Test {
     request_t *r_ = nullptr;
 };
 
+// The text has the shape: in the shape, "9" stands for any digit, "A" for an upper-case and "a"
+// for a lower-case letter, "*" for one or more digits or dots; other characters stand for
+// themselves.
+bool has_shape(const std::string &text, const std::string &shape) {
+    size_t t = 0;
+    for (char s : shape) {
+        if (t >= text.size()) {
+            return false;
+        }
+        unsigned char c = static_cast<unsigned char>(text[t]);
+        if (s == '*') {
+            if (!isdigit(c) && c != '.') {
+                return false;
+            }
+            while (t < text.size() &&
+                   (isdigit(static_cast<unsigned char>(text[t])) || text[t] == '.')) {
+                t++;
+            }
+            continue;
+        }
+        bool ok = s == '9'   ? isdigit(c) != 0
+                  : s == 'A' ? isupper(c) != 0
+                  : s == 'a' ? islower(c) != 0
+                             : c == static_cast<unsigned char>(s);
+        if (!ok) {
+            return false;
+        }
+        t++;
+    }
+    return t == text.size();
+}
+
 struct format_case {
     const char *format;
     const char *line;  // without the line feed
@@ -91,18 +122,19 @@ TEST_F(AccessLogTest, RendersEachDirective) {
         EXPECT_EQ(render(c.format), std::string(c.line) + "\n") << "format " << c.format;
     }
     EXPECT_EQ(render("%p"), std::to_string(getpid()) + "\n");
-    EXPECT_TRUE(std::regex_match(render("%T"), std::regex("[0-9]+\\.[0-9]{2}\n")));
-    EXPECT_TRUE(std::regex_match(render("%{%H:%M}t"), std::regex("[0-9]{2}:[0-9]{2}\n")));
+    std::string duration = render("%T");
+    EXPECT_TRUE(has_shape(duration, "*\n") && duration.find('.') == duration.size() - 4)
+        << duration;
+    EXPECT_TRUE(has_shape(render("%{%H:%M}t"), "99:99\n"));
 }
 
 TEST_F(AccessLogTest, DefaultFormatIsTheCommonLogFormat) {
     setenv("TZ", "CET-1", 1);
     tzset();
-    std::regex common(
-        "10\\.0\\.0\\.7 - \\[[0-9]{2}/[A-Z][a-z]{2}/[0-9]{4}:[0-9]{2}:[0-9]{2}:[0-9]{2} \\+0100\\] "
-        "\"INVITE sip:1234@gw SIP/2\\.0\" 200\n");
-    EXPECT_TRUE(std::regex_match(render(nullptr), common)) << render(nullptr);
-    EXPECT_TRUE(std::regex_match(render(""), common));
+    const char *common =
+        "10.0.0.7 - [99/Aaa/9999:99:99:99 +0100] \"INVITE sip:1234@gw SIP/2.0\" 200\n";
+    EXPECT_TRUE(has_shape(render(nullptr), common)) << render(nullptr);
+    EXPECT_TRUE(has_shape(render(""), common));
     setenv("TZ", "UTC+1:30", 1);
     tzset();
     EXPECT_EQ(GmtOffset(), -90);
