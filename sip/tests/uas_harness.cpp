@@ -5,7 +5,9 @@
 //   3000       never answer, wait for a CANCEL;
 //   any other  answer 200 with SDP and stay connected until the caller's BYE.
 // Arguments: pairs of access-log destination and format ("-" for the default format).
-// SIGUSR1 prints "RECORDS n" (live request records); SIGTERM ends the program.
+// SIGUSR1 prints "RECORDS n" (live request records); SIGUSR2 interrupts the listener's receive
+// (only the listener thread takes it); SIGTERM ends the program.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -127,6 +129,8 @@ void process_event(int32_t type) {
     fflush(stdout);
 }
 
+void on_interrupt(int) {}
+
 void on_signal(int signal) {
     if (signal == SIGUSR1) {
         count_requested = 1;
@@ -161,7 +165,18 @@ int main(int argc, char **argv) {
     SipGatewayRegister(&gateway);
     CurrentRequest.store(RequestCreate(TRANSPORT_UDP, -1, nullptr));
 
-    std::thread listener([] { ReceiveUDP(nullptr); });
+    // No SA_RESTART: the listener's receive returns EINTR, a transient error it must survive.
+    struct sigaction interrupt {};
+    interrupt.sa_handler = on_interrupt;
+    sigaction(SIGUSR2, &interrupt, nullptr);
+    sigset_t usr2;
+    sigemptyset(&usr2);
+    sigaddset(&usr2, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &usr2, nullptr);
+    std::thread listener([usr2] {
+        pthread_sigmask(SIG_UNBLOCK, &usr2, nullptr);
+        ReceiveUDP(nullptr);
+    });
     while (stop_requested == 0) {
         int32_t type = -1;
         {

@@ -196,6 +196,12 @@ grep -Eq $'^sipp,tester\\|1 INVITE\\|200\\|sip:1234@gw\\|127\\.0\\.0\\.1\\|1\\|[
   || fail "piped access-log line: $(cat "$work/pipe.log")"
 echo "ok: access log"
 
+# A receive interrupted by a signal is reported and the listener goes on.
+kill -USR2 "$harness_pid"
+sleep 0.3
+expect_log '^.*Error in ReceiveUDP: Interrupted system call \(4\): recvfrom$' "interrupted receive reported"
+sipp_run no_call 1234 -p 5084
+
 # Every record of every transaction is released once nothing needs it.
 sleep 0.5
 [ "$(records)" = "$baseline" ] || fail "records left at the end: $(records), expected $baseline"
@@ -205,4 +211,17 @@ if [ "$failures" -ne 0 ]; then
   tail -n 80 "$work/harness.out"
   exit 1
 fi
+kill "$harness_pid"
+for _ in $(seq 30); do
+  kill -0 "$harness_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$harness_pid" 2>/dev/null; then
+  fail "harness did not stop"
+  kill -9 "$harness_pid"
+fi
+wait "$harness_pid" 2>/dev/null
+harness_pid=
+expect_log '^HARNESS stopped$' "listener ends when its socket is shut down"
+[ "$failures" -eq 0 ] || exit 1
 echo "all user-agent server scenarios passed"
