@@ -59,7 +59,7 @@ TEST_P(SipVia, ReadsTheFirstVia) {
     const ViaRow &row = GetParam();
     ParsedMessage parsed(request(row.lines));
     ::testing::internal::CaptureStderr();
-    sip_via_t via = SIP_Via(&parsed, 1, 1, nullptr);
+    sip_via_t via = SIP_Via(parsed.get(), 1, 1, nullptr);
     std::string errors = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(via.transport, row.transport);
     EXPECT_EQ(dotted(via.address), row.address);
@@ -79,13 +79,13 @@ INSTANTIATE_TEST_SUITE_P(Table, SipVia, ::testing::ValuesIn(kVias));
 
 TEST(SipVia, OwnHostAndNoResolving) {
     ParsedMessage parsed(request("Via: SIP/2.0/UDP GW.example.com:5080;branch=1\r\n"));
-    sip_via_t via = SIP_Via(&parsed, 1, 0, "gw.example.com");
+    sip_via_t via = SIP_Via(parsed.get(), 1, 0, "gw.example.com");
     EXPECT_EQ(via.ours, 1);
     EXPECT_EQ(via.address.sin_family, AF_INET);
     EXPECT_EQ(via.address.sin_addr.s_addr, 0U);
     EXPECT_EQ(ntohs(via.address.sin_port), 5080);
     SIP_ViaFree(&via);
-    sip_via_t other = SIP_Via(&parsed, 1, 0, "MARVA");
+    sip_via_t other = SIP_Via(parsed.get(), 1, 0, "MARVA");
     EXPECT_EQ(other.ours, 0);
     SIP_ViaFree(&other);
 }
@@ -93,7 +93,7 @@ TEST(SipVia, OwnHostAndNoResolving) {
 TEST(SipVia, LongHostIsCutAt255) {
     std::string host(400, 'a');
     ParsedMessage parsed(request("Via: SIP/2.0/UDP " + host + ":5070\r\n"));
-    sip_via_t via = SIP_Via(&parsed, 1, 0, nullptr);
+    sip_via_t via = SIP_Via(parsed.get(), 1, 0, nullptr);
     EXPECT_EQ(text(via.host), host.substr(0, 255));
     EXPECT_EQ(ntohs(via.address.sin_port), 5070);
     SIP_ViaFree(&via);
@@ -101,7 +101,7 @@ TEST(SipVia, LongHostIsCutAt255) {
 
 TEST(SipVia, SecondViaHeaderIsNotFoundBecauseNamesMerge) {
     ParsedMessage parsed(request("Via: SIP/2.0/UDP 1.1.1.1\r\nVia: SIP/2.0/UDP 2.2.2.2\r\n"));
-    sip_via_t via = SIP_Via(&parsed, 2, 0, nullptr);
+    sip_via_t via = SIP_Via(parsed.get(), 2, 0, nullptr);
     EXPECT_EQ(via.host, nullptr);
     EXPECT_EQ(via.branch, -1);
 }
@@ -121,7 +121,7 @@ TEST(SipCSeq, NumberAndMethod) {
     };
     for (const auto &row : rows) {
         ParsedMessage parsed(request(row.lines));
-        sip_cseq_t cseq = SIP_CSeq(&parsed);
+        sip_cseq_t cseq = SIP_CSeq(parsed.get());
         EXPECT_EQ(cseq.number, row.number) << row.lines;
         EXPECT_STREQ(cseq.method, row.method) << row.lines;
     }
@@ -129,12 +129,12 @@ TEST(SipCSeq, NumberAndMethod) {
 
 TEST(SipCallId, FullOrCompactNameIsTheMessagesOwnText) {
     ParsedMessage full(request("Call-ID: abc@host\r\n"));
-    EXPECT_STREQ(SIP_CallID(&full), "abc@host");
-    EXPECT_EQ(SIP_CallID(&full), full.message.headers->elements->value);
+    EXPECT_STREQ(SIP_CallID(full.get()), "abc@host");
+    EXPECT_EQ(SIP_CallID(full.get()), full.message.headers->elements->value);
     ParsedMessage compact(request("i: xyz\r\n"));
-    EXPECT_STREQ(SIP_CallID(&compact), "xyz");
+    EXPECT_STREQ(SIP_CallID(compact.get()), "xyz");
     ParsedMessage none(request("To: t\r\n"));
-    EXPECT_EQ(SIP_CallID(&none), nullptr);
+    EXPECT_EQ(SIP_CallID(none.get()), nullptr);
 }
 
 struct AddressRow {
@@ -181,8 +181,8 @@ TEST(SipAddress, NullGivesAnEmptyRecord) {
 
 TEST(SipFromTo, ReadFullAndCompactNames) {
     ParsedMessage parsed(request("f: \"A\" <sip:a@x>;tag=1\r\nTo: <sip:1234@gw>\r\n"));
-    sip_address_t from = SIP_From(&parsed);
-    sip_address_t to = SIP_To(&parsed);
+    sip_address_t from = SIP_From(parsed.get());
+    sip_address_t to = SIP_To(parsed.get());
     EXPECT_STREQ(from.display, "A");
     EXPECT_STREQ(from.uri.user, "a");
     EXPECT_STREQ(to.uri.user, "1234");
@@ -190,7 +190,7 @@ TEST(SipFromTo, ReadFullAndCompactNames) {
     SIP_AddressFree(&from);
     SIP_AddressFree(&to);
     ParsedMessage none(request("Via: v\r\n"));
-    sip_address_t absent = SIP_To(&none);
+    sip_address_t absent = SIP_To(none.get());
     EXPECT_EQ(absent.uri.host, nullptr);
     EXPECT_EQ(absent.display, nullptr);
 }
@@ -200,7 +200,7 @@ TEST(SipContact, OneEntryPerElement) {
         request("Contact: \"Doe, <J>\" <sip:j@h>;q=0.7;action=Proxy, sip:k@h;expires=60, "
                 "<sip:l@h>;action=redirect;expires=0, <sip:unclosed\r\n"));
     int32_t before = static_cast<int32_t>(std::time(nullptr));
-    sip_contact_t *contacts = SIP_Contact(&parsed);
+    sip_contact_t *contacts = SIP_Contact(parsed.get());
     ASSERT_NE(contacts, nullptr);
     EXPECT_STREQ(contacts[0].address, "sip:j@h");
     EXPECT_FLOAT_EQ(contacts[0].q, 0.7F);
@@ -218,7 +218,7 @@ TEST(SipContact, OneEntryPerElement) {
     EXPECT_EQ(contacts[4].address, nullptr);
     SIP_ContactFree(contacts);
     ParsedMessage none(request("To: t\r\n"));
-    EXPECT_EQ(SIP_Contact(&none), nullptr);
+    EXPECT_EQ(SIP_Contact(none.get()), nullptr);
     SIP_ContactFree(nullptr);
 }
 
@@ -236,12 +236,12 @@ TEST(SipTime, DatesAndSecondsFromNow) {
 
 TEST(SipExpires, FullNameOnly) {
     ParsedMessage zero(request("Expires: 0\r\n"));
-    EXPECT_EQ(SIP_Expires(&zero), 1);
+    EXPECT_EQ(SIP_Expires(zero.get()), 1);
     int32_t before = static_cast<int32_t>(std::time(nullptr));
     ParsedMessage hour(request("Expires: 3600\r\n"));
-    EXPECT_GE(SIP_Expires(&hour), before + 3600);
+    EXPECT_GE(SIP_Expires(hour.get()), before + 3600);
     ParsedMessage none(request("To: t\r\n"));
-    EXPECT_EQ(SIP_Expires(&none), 0);
+    EXPECT_EQ(SIP_Expires(none.get()), 0);
     EXPECT_EQ(SIP_Expires(nullptr), 0);
 }
 

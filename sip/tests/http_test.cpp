@@ -24,7 +24,7 @@ TEST(HttpContentLength, ReadsFullOrCompactName) {
     };
     for (const auto &row : rows) {
         ParsedMessage parsed(request(row.lines));
-        EXPECT_EQ(HTTP_ContentLength(&parsed), row.length) << row.lines;
+        EXPECT_EQ(HTTP_ContentLength(parsed.get()), row.length) << row.lines;
     }
     EXPECT_EQ(HTTP_ContentLength(nullptr), 100000000);
 }
@@ -48,7 +48,7 @@ TEST(HttpContentType, SplitsTypeAndSubtype) {
     };
     for (const auto &row : rows) {
         ParsedMessage parsed(request(row.lines));
-        http_content_type_t type = HTTP_ContentType(&parsed);
+        http_content_type_t type = HTTP_ContentType(parsed.get());
         EXPECT_STREQ(type.type, row.type) << row.lines;
         EXPECT_STREQ(type.subtype, row.subtype) << row.lines;
     }
@@ -56,7 +56,7 @@ TEST(HttpContentType, SplitsTypeAndSubtype) {
 
 TEST(HttpDate, ParsesTheDateHeader) {
     ParsedMessage parsed(request("Date: Tue, 08 Dec 2026 01:24:14 GMT\r\n"));
-    struct tm date = HTTP_Date(&parsed);
+    struct tm date = HTTP_Date(parsed.get());
     EXPECT_EQ(date.tm_wday, 2);
     EXPECT_EQ(date.tm_mday, 8);
     EXPECT_EQ(date.tm_mon, 11);
@@ -65,24 +65,24 @@ TEST(HttpDate, ParsesTheDateHeader) {
     EXPECT_EQ(date.tm_min, 24);
     EXPECT_EQ(date.tm_sec, 14);
     ParsedMessage none(request("To: t\r\n"));
-    struct tm empty = HTTP_Date(&none);
+    struct tm empty = HTTP_Date(none.get());
     EXPECT_EQ(empty.tm_year, 0);
     EXPECT_EQ(empty.tm_mday, 0);
 }
 
 TEST(HttpServerAndUserAgent, ReturnTheWholeValueOrEmpty) {
     ParsedMessage parsed(request("Server: sipline/1.0 (linux), extra\r\nUser-Agent: UA 2\r\n"));
-    EXPECT_STREQ(HTTP_Server(&parsed), "sipline/1.0 (linux), extra");
-    EXPECT_STREQ(HTTP_UserAgent(&parsed), "UA 2");
+    EXPECT_STREQ(HTTP_Server(parsed.get()), "sipline/1.0 (linux), extra");
+    EXPECT_STREQ(HTTP_UserAgent(parsed.get()), "UA 2");
     ParsedMessage none(request("To: t\r\n"));
-    EXPECT_STREQ(HTTP_Server(&none), "");
-    EXPECT_STREQ(HTTP_UserAgent(&none), "");
+    EXPECT_STREQ(HTTP_Server(none.get()), "");
+    EXPECT_STREQ(HTTP_UserAgent(none.get()), "");
     EXPECT_STREQ(HTTP_Server(nullptr), "");
 }
 
 TEST(HttpAuthenticate, ComesBackEmpty) {
     ParsedMessage parsed(request("Authenticate: Digest realm=\"r\"\r\n"));
-    http_authenticate_t record = HTTP_Authenticate(&parsed);
+    http_authenticate_t record = HTTP_Authenticate(parsed.get());
     EXPECT_EQ(record.method, nullptr);
     EXPECT_EQ(record.realm, nullptr);
     EXPECT_EQ(record.algorithm, nullptr);
@@ -92,7 +92,7 @@ struct Authorization {
     http_authorization_t record;
     explicit Authorization(const std::string &lines) {
         ParsedMessage parsed(request(lines));
-        record = HTTP_Authorization(&parsed);
+        record = HTTP_Authorization(parsed.get());
     }
     ~Authorization() { HTTP_AuthorizationFree(&record); }
     Authorization(const Authorization &) = delete;

@@ -23,7 +23,7 @@ struct ParsedMessage {
     ~ParsedMessage() { MessageFree(&message); }
     ParsedMessage(const ParsedMessage &) = delete;
     ParsedMessage &operator=(const ParsedMessage &) = delete;
-    const parser_t *operator&() const { return &message; }
+    const parser_t *get() const { return &message; }
 };
 
 // A request with the given header lines (each ending in CR LF) and an empty line.
