@@ -42,6 +42,7 @@ const char *headers_get(header_list_t *list, const char *name, int n, header_t *
 // Every source line whose name differs from name (all when name is null), in source order.
 void headers_copy_except(header_list_t *destination, const header_list_t *source, const char *name);
 // One line per element of each parsed header, headers in the order of their first appearance.
+// The lines borrow the parsed headers' names: the parsed message must outlive the list.
 void headers_add_message(header_list_t *destination, const parser_header_t *headers);
 void headers_print(dstring_t *ds, const header_list_t *list);
 void headers_free(header_list_t *list);

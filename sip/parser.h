@@ -14,6 +14,8 @@ struct parser_parameter_t {
     parser_parameter_t *next;
 };
 
+// Elements and parameters that the parser makes hold their texts in the record's own
+// allocation: release them only through RFC822_Free / RFC822_ParameterFree, never field by field.
 struct parser_element_t {
     char *element;  // the whole text between the commas, leading white space removed
     // Split headers: the part before the first parameter, comments removed, trimmed (owned).

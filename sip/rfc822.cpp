@@ -1,3 +1,7 @@
+#include <malloc.h>
+
+#include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "sip/parser.h"
@@ -64,35 +68,74 @@ constexpr HeaderName kHeaderNames[] = {
     {"www-authenticate", RFC822_SPLIT},
 };
 
+// The table indexed by name length, so that a look-up compares only names of the right length.
+struct ClassIndex {
+    static constexpr size_t kLongest = 20;
+    static constexpr size_t kPerLength = 12;
+    uint8_t entries[kLongest + 1][kPerLength] = {};
+    uint8_t counts[kLongest + 1] = {};
+
+    constexpr ClassIndex() {
+        for (size_t i = 0; i < std::size(kHeaderNames); ++i) {
+            size_t length = kHeaderNames[i].name.size();
+            entries[length][counts[length]++] = static_cast<uint8_t>(i);
+        }
+    }
+};
+
+constexpr ClassIndex kClassIndex;
+
 int header_class(std::string_view name) {
-    if (name.empty()) {
+    if (name.empty() || name.size() > ClassIndex::kLongest) {
         return RFC822_WHOLE;
     }
-    for (const HeaderName &entry : kHeaderNames) {
-        if (entry.name.size() == name.size() && entry.name[0] == to_lower(name[0]) &&
-            text_equal_nocase(entry.name, name)) {
+    char first = to_lower(name[0]);
+    for (uint8_t i = 0; i < kClassIndex.counts[name.size()]; ++i) {
+        const HeaderName &entry = kHeaderNames[kClassIndex.entries[name.size()][i]];
+        if (entry.name[0] == first && text_equal_nocase(entry.name, name)) {
             return entry.handling;
         }
     }
     return RFC822_WHOLE;
 }
 
+// Equality of a stored NUL-terminated name with a name of known length, without measuring the
+// stored one first.
+bool name_equals(const char *stored, std::string_view name) {
+    for (char c : name) {
+        if (*stored == '\0' || to_lower(*stored) != to_lower(c)) {
+            return false;
+        }
+        ++stored;
+    }
+    return *stored == '\0';
+}
+
 parser_header_t *find(parser_header_t *headers, std::string_view name) {
     for (parser_header_t *header = headers; header != nullptr; header = header->next) {
-        if (text_equal_nocase(std::string_view(header->name), name)) {
+        if (name_equals(header->name, name)) {
             return header;
         }
     }
     return nullptr;
 }
 
+// Elements and parameters made by the parser carry their texts in the same allocation as the
+// record (one malloc instead of three); texts set any other way are separate allocations.
+bool in_block(const void *block, const char *text) {
+    auto *start = static_cast<const char *>(block);
+    return text >= start && text < start + malloc_usable_size(const_cast<void *>(block));
+}
+
 void free_elements(parser_element_t *element) {
     while (element != nullptr) {
         parser_element_t *next = element->next;
-        if (element->value != element->element) {
+        if (element->value != element->element && !in_block(element, element->value)) {
             std::free(element->value);
         }
-        std::free(element->element);
+        if (!in_block(element, element->element)) {
+            std::free(element->element);
+        }
         std::free(element->comment);
         RFC822_ParameterFree(element->parameters);
         std::free(element);
@@ -131,46 +174,62 @@ size_t skip_space(std::string_view text, size_t pos) {
     return pos;
 }
 
-// The value of a quoted parameter starting after its opening quote: a backslash is dropped and
-// the character after it taken as it is. *closed tells whether the closing quote was found.
-char *quoted_value(std::string_view text, size_t *pos, bool *closed) {
-    auto *value = static_cast<char *>(std::malloc(text.size() - *pos + 1));
-    size_t length = 0;
-    size_t p = *pos;
+// A parameter record with room for its attribute and a value of up to value_room characters.
+parser_parameter_t *new_parameter(std::string_view attribute, size_t value_room) {
+    size_t size = sizeof(parser_parameter_t) + attribute.size() + 1 + value_room + 1;
+    auto *parameter = static_cast<parser_parameter_t *>(std::malloc(size));
+    char *texts = reinterpret_cast<char *>(parameter + 1);
+    std::memcpy(texts, attribute.data(), attribute.size());
+    texts[attribute.size()] = '\0';
+    parameter->attribute = texts;
+    parameter->value = nullptr;
+    parameter->next = nullptr;
+    return parameter;
+}
+
+char *value_room(parser_parameter_t *parameter) {
+    return parameter->attribute + std::strlen(parameter->attribute) + 1;
+}
+
+// Finds the end of a quoted parameter value that starts after its opening quote and the length
+// it has once its backslashes are dropped. *closed tells whether the closing quote was found.
+size_t quoted_end(std::string_view text, size_t pos, size_t *length, bool *closed) {
+    *length = 0;
     *closed = false;
-    while (p < text.size()) {
-        char c = text[p];
+    while (pos < text.size()) {
+        char c = text[pos];
         if (c == '"') {
             *closed = true;
-            ++p;
-            break;
+            return pos + 1;
         }
-        if (c == '\\' && p + 1 < text.size()) {
-            ++p;
-            c = text[p];
+        if (c == '\\' && pos + 1 < text.size()) {
+            ++pos;
         }
-        value[length++] = c;
-        ++p;
+        ++*length;
+        ++pos;
     }
-    value[length] = '\0';
-    *pos = p;
-    return value;
+    return pos;
 }
 
-}  // namespace
-
-int RFC822_HeaderClass(const char *name) {
-    if (name == nullptr || *name == '\0') {
-        return RFC822_WHOLE;
+// Copies a quoted value into out: a backslash is dropped and the character after it taken as
+// it is.
+void unquote(std::string_view text, size_t pos, char *out) {
+    while (pos < text.size() && text[pos] != '"') {
+        if (text[pos] == '\\' && pos + 1 < text.size()) {
+            ++pos;
+        }
+        *out++ = text[pos++];
     }
-    return header_class(name);
+    *out = '\0';
 }
 
-int RFC822_ElementParse(parser_element_t *element, const char *source) {
-    std::string_view text(source == nullptr ? "" : source);
+// RFC822_ElementParse over a text of known length. The value is written to value_out when it
+// is given (room for text.size() + 1 characters), else to a new allocation.
+int element_parse(parser_element_t *element, std::string_view text, char *value_out) {
     size_t pos = skip_space(text, 0);
 
-    auto *value = static_cast<char *>(std::malloc(text.size() - pos + 1));
+    char *value =
+        value_out != nullptr ? value_out : static_cast<char *>(std::malloc(text.size() - pos + 1));
     size_t length = 0;
     while (pos < text.size() && text[pos] != ';') {
         char c = text[pos];
@@ -217,22 +276,26 @@ int RFC822_ElementParse(parser_element_t *element, const char *source) {
         while (pos < text.size() && is_alnum(text[pos])) {
             ++pos;
         }
-        auto *parameter =
-            static_cast<parser_parameter_t *>(std::calloc(1, sizeof(parser_parameter_t)));
-        parameter->attribute = text_copy(text.substr(name_start, pos - name_start));
-        *tail = parameter;
-        tail = &parameter->next;
+        std::string_view name = text.substr(name_start, pos - name_start);
         while (pos < text.size() && text[pos] != '=' && text[pos] != ';') {
             pos = text[pos] == '(' ? skip_comment(text, pos) : pos + 1;
         }
         if (pos >= text.size() || text[pos] == ';') {
+            *tail = new_parameter(name, 0);
+            tail = &(*tail)->next;
             continue;
         }
         pos = skip_space(text, pos + 1);
         if (pos < text.size() && text[pos] == '"') {
-            ++pos;
+            size_t quoted_length = 0;
             bool closed = false;
-            parameter->value = quoted_value(text, &pos, &closed);
+            size_t end = quoted_end(text, pos + 1, &quoted_length, &closed);
+            parser_parameter_t *parameter = new_parameter(name, quoted_length);
+            parameter->value = value_room(parameter);
+            unquote(text, pos + 1, parameter->value);
+            *tail = parameter;
+            tail = &parameter->next;
+            pos = end;
             if (!closed) {
                 return -1;
             }
@@ -241,7 +304,12 @@ int RFC822_ElementParse(parser_element_t *element, const char *source) {
             while (pos < text.size() && !is_space(text[pos]) && text[pos] != ';') {
                 ++pos;
             }
-            parameter->value = text_copy(text.substr(value_start, pos - value_start));
+            parser_parameter_t *parameter = new_parameter(name, pos - value_start);
+            parameter->value = value_room(parameter);
+            std::memcpy(parameter->value, text.data() + value_start, pos - value_start);
+            parameter->value[pos - value_start] = '\0';
+            *tail = parameter;
+            tail = &parameter->next;
         }
         for (;;) {
             pos = skip_space(text, pos);
@@ -258,13 +326,25 @@ int RFC822_ElementParse(parser_element_t *element, const char *source) {
     return 0;
 }
 
-parser_element_t *RFC822_ElementAdd(parser_header_t *header, int handling, const char *text) {
-    auto *element = static_cast<parser_element_t *>(std::calloc(1, sizeof(parser_element_t)));
-    element->element = text_copy(text == nullptr ? "" : text);
+// RFC822_ElementAdd over a text of known length: the element, its text and its value share one
+// allocation.
+parser_element_t *element_add(parser_header_t *header, int handling, std::string_view text) {
+    size_t room = text.size() + 1;
+    size_t size = sizeof(parser_element_t) + room + (handling == RFC822_SPLIT ? room : 0);
+    auto *element = static_cast<parser_element_t *>(std::malloc(size));
+    char *texts = reinterpret_cast<char *>(element + 1);
+    std::memcpy(texts, text.data(), text.size());
+    texts[text.size()] = '\0';
+    element->element = texts;
+    element->value = texts;
+    element->comment = nullptr;
+    element->parameters = nullptr;
+    element->next = nullptr;
     if (handling == RFC822_SPLIT) {
-        RFC822_ElementParse(element, element->element);
-    } else {
-        element->value = element->element;
+        element_parse(element, text, texts + room);
+        if (std::strcmp(element->value, texts) == 0) {
+            element->value = texts;
+        }
     }
     if (header->last_element == nullptr) {
         header->elements = element;
@@ -273,6 +353,23 @@ parser_element_t *RFC822_ElementAdd(parser_header_t *header, int handling, const
     }
     header->last_element = element;
     return element;
+}
+
+}  // namespace
+
+int RFC822_HeaderClass(const char *name) {
+    if (name == nullptr || *name == '\0') {
+        return RFC822_WHOLE;
+    }
+    return header_class(name);
+}
+
+int RFC822_ElementParse(parser_element_t *element, const char *text) {
+    return element_parse(element, text == nullptr ? "" : text, nullptr);
+}
+
+parser_element_t *RFC822_ElementAdd(parser_header_t *header, int handling, const char *text) {
+    return element_add(header, handling, text == nullptr ? "" : text);
 }
 
 int RFC822_HeaderLine(char *line, int32_t length, parser_header_t **headers) {
@@ -306,11 +403,12 @@ int RFC822_HeaderLine(char *line, int32_t length, parser_header_t **headers) {
         prepared->name = text_copy(name);
         header = prepared;
     }
-    int handling = header_class(std::string_view(header->name));
+    // Equal names in any letter case have the same handling.
+    int handling = header_class(name);
 
     if (handling == RFC822_WHOLE) {
         pos = skip_space(text, pos);
-        RFC822_ElementAdd(header, handling, line + pos);
+        element_add(header, handling, text.substr(pos));
     } else {
         for (;;) {
             pos = skip_space(text, pos);
@@ -344,7 +442,7 @@ int RFC822_HeaderLine(char *line, int32_t length, parser_header_t **headers) {
             }
             bool at_comma = pos < text.size();
             line[pos] = '\0';
-            RFC822_ElementAdd(header, handling, line + start);
+            element_add(header, handling, text.substr(start, pos - start));
             if (!at_comma) {
                 break;
             }
@@ -370,10 +468,13 @@ int RFC822_Parse(char *text, int32_t *length, parser_header_t **headers) {
     }
     size_t line_start = 0;
     size_t i = 0;
-    for (; text[i] != '\0'; ++i) {
-        if (text[i] != '\n') {
-            continue;
+    for (;; ++i) {
+        const char *lf = std::strchr(text + i, '\n');
+        if (lf == nullptr) {
+            i += std::strlen(text + i);
+            break;
         }
+        i = static_cast<size_t>(lf - text);
         char after = text[i + 1];
         if (after == ' ' || after == '\t') {
             continue;
@@ -480,8 +581,12 @@ void RFC822_Free(parser_header_t *headers) {
 void RFC822_ParameterFree(parser_parameter_t *parameters) {
     while (parameters != nullptr) {
         parser_parameter_t *next = parameters->next;
-        std::free(parameters->attribute);
-        std::free(parameters->value);
+        if (!in_block(parameters, parameters->attribute)) {
+            std::free(parameters->attribute);
+        }
+        if (!in_block(parameters, parameters->value)) {
+            std::free(parameters->value);
+        }
         std::free(parameters);
         parameters = next;
     }
