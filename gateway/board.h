@@ -18,7 +18,7 @@ inline constexpr int32_t EV_DIAL_DONE = 0x84;
 inline constexpr int32_t EV_SETUP_DONE = 0x85;
 inline constexpr int32_t TDX_CST = 0x86;       // call status; code 1: rings received
 inline constexpr int32_t EV_HOOK_DONE = 0x87;  // code 1: now off-hook
-inline constexpr int32_t EV_REMOTE_HANGUP = 0x1FF8;
+inline constexpr int32_t EV_REMOTE_HANGUP = 0x1ff8;
 
 inline constexpr uint16_t CST_RINGS = 1;
 

@@ -44,7 +44,7 @@ void RunCallCycles() {
             std::printf("Initing globals\n");
             InitGlobals();
             std::printf("Globals inited\n");
-            CurrentRequest = sip_side::RequestCreate(sip_side::TRANSPORT_UDP, 0, "");
+            sip_side::NewCurrentRequest();
         }
     }
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "gateway/globals.h"
+#include "gateway/sip_side.h"
 
 namespace sipline {
 
@@ -133,7 +134,7 @@ void InitGlobals() {
     std::memset(SilenceBlock, 0xFF, sizeof SilenceBlock);
     LocalAddress = nullptr;
     LocalPort = RTP_PORT;
-    CurrentRequest = nullptr;
+    sip_side::DropCurrentRequest();
     ResetEvent(shdwnhandle);
     ResetEvent(RescheduleEvent);
 }

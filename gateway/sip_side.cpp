@@ -1,25 +1,52 @@
 #include "gateway/sip_side.h"
 
-#include <chrono>
-#include <cstdio>
-#include <thread>
+#include <netinet/in.h>
 
-#include "media/bridge_state.h"
+#include "gateway/globals.h"
+#include "sip/gateway.h"
+#include "sip/request.h"
+#include "sip/status.h"
+#include "sip/transport.h"
 
 namespace sipline::sip_side {
+namespace {
 
-void StatusTextInit() {}
-
-request_t *RequestCreate(int32_t, int32_t, const char *) {
-    return nullptr;
+void post_to_line(void *, int32_t type) {
+    PostLineEvent(type);
 }
 
-uint32_t ReceiveUDP(void *port) {
-    std::printf("ReceiveUDP on port %d (placeholder: SIP is not answered yet)\n",
-                *static_cast<int32_t *>(port));
-    while (QuitRequested == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
+}  // namespace
+
+void Connect() {
+    StatusTextInit();
+    sip_gateway_t gateway{};
+    gateway.CallState = &CallState;
+    gateway.CurrentRequest = &CurrentRequest;
+    gateway.HangupSignalled = &HangupSignalled;
+    gateway.DialString = DialString;
+    gateway.RTPDestAddress = RTPDestAddress;
+    gateway.RTPDestPort = &RTPDestPort;
+    gateway.RTPDestTTL = &RTPDestTTL;
+    gateway.HostName = HostName;
+    gateway.HostShortName = HostShortName;
+    gateway.HostAddress = HostAddress;
+    gateway.PostEvent = post_to_line;
+    gateway.context = nullptr;
+    SipGatewayRegister(&gateway);
+}
+
+void NewCurrentRequest() {
+    // Transport UDP, no socket, an empty address: the INVITE that is accepted fills it.
+    sockaddr_in empty{};
+    RequestFree(CurrentRequestExchange(RequestCreate(TRANSPORT_UDP, 0, &empty)));
+}
+
+void DropCurrentRequest() {
+    RequestFree(CurrentRequestExchange(nullptr));
+}
+
+uint32_t ReceiveUDPThread(void *port) {
+    ReceiveUDP(port);
     return 0;
 }
 

@@ -1,21 +1,21 @@
-// What the gateway's start-up needs from the SIP user-agent server. Until that server is linked
-// in, these stand in for it: the status texts and the request record are not made, and the
-// listener thread only keeps its place.
+// The gateway's door to the SIP user-agent server: the call variables it hands over, the
+// record of the call in progress, and the listener thread.
 #pragma once
 
 #include <cstdint>
 
 namespace sipline {
-
-struct request_t;
-
 namespace sip_side {
 
-void StatusTextInit();
-request_t *RequestCreate(int32_t transport, int32_t socket, const char *address);
-uint32_t ReceiveUDP(void *port);
-
-inline constexpr int32_t TRANSPORT_UDP = 2;
+// Fills the status texts and gives the SIP side the gateway's call variables and its way of
+// posting board events. Before the listener starts.
+void Connect();
+// Makes a fresh, idle record for the next call the current one, releasing any it replaces.
+void NewCurrentRequest();
+// Leaves no current record (the state machine has released it, or it is released here).
+void DropCurrentRequest();
+// Thread routine: the SIP listener on the port its parameter points at.
+uint32_t ReceiveUDPThread(void *port);
 
 }  // namespace sip_side
 }  // namespace sipline

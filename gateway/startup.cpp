@@ -54,8 +54,8 @@ void StartUp() {
     if (RtpMutex == nullptr) {
         std::exit(1);
     }
-    sip_side::StatusTextInit();
-    CurrentRequest = sip_side::RequestCreate(sip_side::TRANSPORT_UDP, 0, "");
+    sip_side::Connect();
+    sip_side::NewCurrentRequest();
     CallState = ST_WTRING;
     SdpOffer = BuildSdpOffer(HostAddress);
     std::printf("SDP:\n%s\n", SdpOffer);
@@ -63,7 +63,7 @@ void StartUp() {
     shdwnhandle = CreateEvent(false, nullptr);
     RescheduleEvent = CreateEvent(false, nullptr);
     ScheduleThread = start_thread(RTPScheduleProc, nullptr);
-    ReceiveThread = start_thread(sip_side::ReceiveUDP, &SipPort);
+    ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipPort);
     std::printf("UDP listen thread started\n");
     StartUpDone.store(true, std::memory_order_release);
 }

@@ -54,6 +54,18 @@ tail -n +"$((lines + 1))" "$work/out"
 lines=$(wc -l < "$work/out")
 
 echo
+echo "== a SIP caller sends an INVITE for 5551234@sipline-demo"
+sdp=$'v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio 20000 RTP/AVP 0 3\r\n'
+echo "(the caller on the line gives up ringing first)"
+control hangup
+printf 'INVITE sip:5551234@sipline-demo SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5070;branch=z9hG4bK-demo\r\nFrom: <sip:alice@127.0.0.1:5070>;tag=a1\r\nTo: <sip:5551234@sipline-demo>\r\nCall-ID: demo-1@127.0.0.1\r\nCSeq: 1 INVITE\r\nContact: <sip:alice@127.0.0.1:5070>\r\nContent-Type: application/sdp\r\nContent-Length: %d\r\n\r\n%s' \
+    "${#sdp}" "$sdp" | socat -u - UDP-SENDTO:127.0.0.1:5060,sourceport=5070
+wait_for "EV_WAKEUP code 0 on dxxxB1C1 in state 9"
+sleep 0.2
+grep -E '^(SIP/2.0 100|ProcessEvent)' <(tail -n +"$((lines + 1))" "$work/out")
+lines=$(wc -l < "$work/out")
+
+echo
 echo "== SIGTERM ends sipline"
 kill -TERM "$gateway"
 status=0
@@ -66,8 +78,9 @@ cat <<'EOT'
 
 What is built: start-up in its fixed order (board, host identity, SDP offer, events, threads),
 the simulated voice board with its line and control socket, the channels and their streams,
+the SIP user-agent server on port 5060 (it answers the INVITE 100 and wakes the state machine),
 and the cycle of calls that hands each board event to ProcessEvent.
-Not built yet: the call state machine (ProcessEvent only prints the event, so the ring is not
-answered), the SIP user-agent server (nothing listens on port 5060), the media bridge (InTh,
-OutTh and the RTCP schedule are placeholders) and its RTP engine.
+Not built yet: the call state machine (ProcessEvent only prints the event, so neither the ring
+nor the INVITE is answered further), and the media bridge (InTh, OutTh and the RTCP schedule
+are placeholders) with its RTP engine.
 EOT

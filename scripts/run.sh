@@ -18,8 +18,9 @@ $dir/heard.wav (BOARDSIM_CAPTURE). Drive the line from another terminal:
   echo 'say x.wav'   | socat - UNIX-CONNECT:$sock    # what the far party says (mono 8 kHz WAV)
   socat READLINE UNIX-CONNECT:$sock                  # type commands one by one
 Other settings: BOARDSIM_SAY, BOARDSIM_BLOCK (or "fail"), BOARDSIM_HANGUP_AFTER (seconds).
-Calling it over SIP (UDP port 5060 of this host, once the SIP side is built), for example:
-  sipp -sn uac -s 5551234 -m 1 127.0.0.1:5060
+Call it over SIP on UDP port 5060 of this host with an INVITE whose To names this host, as
+sip:NUMBER@$(hostname) or sip:NUMBER@$(hostname -s): a softphone, or a SIPp scenario with that To.
+(Until the call state machine is built, the INVITE is answered 100 and reaches ProcessEvent.)
 Ctrl-C ends sipline: the line goes on-hook and the capture is completed.
 
 EOT
