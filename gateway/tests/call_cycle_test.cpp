@@ -11,6 +11,7 @@
 #include "gateway/call_cycle.h"
 #include "gateway/channels.h"
 #include "gateway/globals.h"
+#include "gateway/sip_side.h"
 
 namespace sipline {
 namespace {
@@ -40,6 +41,7 @@ TEST(CallCycle, EachCallEndsOnHookWithFreshChannelsAndAudioThreads) {
         shdwnhandle = CreateEvent(false, nullptr);
         RescheduleEvent = CreateEvent(false, nullptr);
     }
+    sip_side::Connect();
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     OpenBoard();
@@ -81,6 +83,8 @@ TEST(CallCycle, EachCallEndsOnHookWithFreshChannelsAndAudioThreads) {
     EXPECT_EQ(AudioThreads[1], nullptr);
     EXPECT_EQ(status_of("opened"), "dxxxB1,dxxxB1C1,dxxxB1C3");
 
+    EXPECT_NE(CurrentRequest.load(), nullptr) << "a fresh record for the next call";
+    sip_side::DropCurrentRequest();
     QuitRequested = 0;
     MediaStop = 0;
     boardsim_shutdown();
