@@ -14,6 +14,7 @@ namespace {
 
 // Written only by tests, before any message is received.
 std::atomic<request_thread_starter_t> thread_starter{nullptr};
+// Raised by RequestCreate and lowered by RequestFree on any thread; read for diagnostics.
 std::atomic<int32_t> live_records{0};
 
 char *copy_text(const char *text) {
