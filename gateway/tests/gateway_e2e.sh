@@ -47,6 +47,9 @@ use_host() {
     mount --bind "$work/hosts" /etc/hosts
 }
 start_gateway() {
+    # Emptied here, not by the background redirection, so that no wait reads the last run's.
+    : > "$work/out"
+    : > "$work/err"
     (cd "$work" && exec env "$@" "$build/bin/sipline" > "$work/out" 2> "$work/err") &
     gateway=$!
 }
