@@ -41,13 +41,14 @@ extern std::atomic<int32_t> LineDevice;
 // Posts a board event of `type`, with no data, to channel 1; from any thread.
 int PostLineEvent(int32_t type);
 
-// Filled at start-up before any other thread starts; read-only afterwards.
+// Filled at start-up before the SIP side starts; read-only afterwards.
 extern char HostName[255];
 extern char HostShortName[64];
 extern char HostAddress[25];
 
 // The long-lived threads and the audio pair of the current cycle, side by side so that one
-// wait can name both. Main thread only, except at exit.
+// wait can name both. Main thread only, except that the exit handler reads ScheduleThread once
+// StartUpDone is set.
 extern HANDLE ScheduleThread;
 extern HANDLE ReceiveThread;
 extern HANDLE AudioThreads[2];  // InTh, OutTh
