@@ -42,16 +42,25 @@ struct host_object {
 
 namespace {
 
-std::mutex kernel;
-std::condition_variable changed;
-std::unordered_map<std::string, host_object *> named_events;
+struct kernel_state {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::unordered_map<std::string, host_object *> named_events;
+};
+
+// Never destroyed: a thread may still wait in a host wait while the process exits, and
+// destroying a condition variable that has waiters blocks exit for ever.
+kernel_state &kernel() {
+    static auto *state = new kernel_state;
+    return *state;
+}
 
 void release_locked(host_object *object) {
     if (--object->handles > 0) {
         return;
     }
     if (!object->name.empty()) {
-        named_events.erase(object->name);
+        kernel().named_events.erase(object->name);
     }
     delete object;
 }
@@ -79,24 +88,24 @@ void take(host_object *object) {
 
 void thread_main(host_object *self) {
     {
-        std::unique_lock lock(kernel);
-        changed.wait(lock, [self] { return self->suspended == 0; });
+        std::unique_lock lock(kernel().lock);
+        kernel().changed.wait(lock, [self] { return self->suspended == 0; });
     }
     uint32_t code = self->routine(self->argument);
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     self->ended = true;
     self->exit_code = code;
-    changed.notify_all();
+    kernel().changed.notify_all();
     release_locked(self);
 }
 
 }  // namespace
 
 HANDLE CreateEvent(bool initially_signalled, const char *name) {
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     if (name != nullptr && *name != '\0') {
-        auto found = named_events.find(name);
-        if (found != named_events.end()) {
+        auto found = kernel().named_events.find(name);
+        if (found != kernel().named_events.end()) {
             found->second->handles++;
             return found->second;
         }
@@ -105,7 +114,7 @@ HANDLE CreateEvent(bool initially_signalled, const char *name) {
     event->signalled = initially_signalled;
     if (name != nullptr && *name != '\0') {
         event->name = name;
-        named_events.emplace(event->name, event);
+        kernel().named_events.emplace(event->name, event);
     }
     return event;
 }
@@ -114,9 +123,9 @@ HANDLE OpenEvent(const char *name) {
     if (name == nullptr) {
         return nullptr;
     }
-    std::lock_guard lock(kernel);
-    auto found = named_events.find(name);
-    if (found == named_events.end()) {
+    std::lock_guard lock(kernel().lock);
+    auto found = kernel().named_events.find(name);
+    if (found == kernel().named_events.end()) {
         return nullptr;
     }
     found->second->handles++;
@@ -127,9 +136,9 @@ bool SetEvent(HANDLE event) {
     if (event == nullptr || event->type != kind::event) {
         return false;
     }
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     event->signalled = true;
-    changed.notify_all();
+    kernel().changed.notify_all();
     return true;
 }
 
@@ -137,7 +146,7 @@ bool ResetEvent(HANDLE event) {
     if (event == nullptr || event->type != kind::event) {
         return false;
     }
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     event->signalled = false;
     return true;
 }
@@ -146,10 +155,10 @@ bool PulseEvent(HANDLE event) {
     if (event == nullptr || event->type != kind::event) {
         return false;
     }
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     event->pulses++;
     event->signalled = false;
-    changed.notify_all();
+    kernel().changed.notify_all();
     return true;
 }
 
@@ -166,13 +175,13 @@ bool ReleaseMutex(HANDLE mutex) {
     if (mutex == nullptr || mutex->type != kind::mutex) {
         return false;
     }
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     if (mutex->depth == 0 || mutex->owner != std::this_thread::get_id()) {
         return false;
     }
     if (--mutex->depth == 0) {
         mutex->owner = std::thread::id{};
-        changed.notify_all();
+        kernel().changed.notify_all();
     }
     return true;
 }
@@ -199,10 +208,10 @@ int32_t ResumeThread(HANDLE thread) {
     if (thread == nullptr || thread->type != kind::thread) {
         return -1;
     }
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     int32_t previous = thread->suspended;
     if (thread->suspended > 0 && --thread->suspended == 0) {
-        changed.notify_all();
+        kernel().changed.notify_all();
     }
     return previous;
 }
@@ -215,7 +224,7 @@ bool GetExitCodeThread(HANDLE thread, uint32_t *code) {
     if (thread == nullptr || thread->type != kind::thread || code == nullptr) {
         return false;
     }
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     if (!thread->ended) {
         return false;
     }
@@ -237,7 +246,7 @@ uint32_t WaitForMultipleObjects(uint32_t count, const HANDLE *objects, bool wait
             return WAIT_FAILED;
         }
     }
-    std::unique_lock lock(kernel);
+    std::unique_lock lock(kernel().lock);
     std::vector<uint64_t> seen(count);
     for (uint32_t i = 0; i < count; i++) {
         seen[i] = objects[i]->pulses;
@@ -270,13 +279,13 @@ uint32_t WaitForMultipleObjects(uint32_t count, const HANDLE *objects, bool wait
     if (milliseconds == INFINITE) {
         // Woken for nothing (another object changed): look again.
         while ((which = pick()) == count) {
-            changed.wait(lock);
+            kernel().changed.wait(lock);
         }
         return WAIT_OBJECT_0 + which;
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while ((which = pick()) == count) {
-        if (changed.wait_until(lock, deadline) == std::cv_status::timeout) {
+        if (kernel().changed.wait_until(lock, deadline) == std::cv_status::timeout) {
             which = pick();
             return which < count ? WAIT_OBJECT_0 + which : WAIT_TIMEOUT;
         }
@@ -288,7 +297,7 @@ bool CloseHandle(HANDLE object) {
     if (object == nullptr) {
         return false;
     }
-    std::lock_guard lock(kernel);
+    std::lock_guard lock(kernel().lock);
     release_locked(object);
     return true;
 }

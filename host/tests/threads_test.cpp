@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <thread>
 
@@ -126,6 +127,28 @@ TEST(Mutexes, ExcludeEachOther) {
 
 TEST(Winsock, StartsWithNothingToDo) {
     EXPECT_EQ(StartWinsock(), 0);
+}
+
+}  // namespace
+}  // namespace sipline
+
+namespace sipline {
+namespace {
+
+uint32_t wait_for_ever(void *argument) {
+    WaitForSingleObject(static_cast<HANDLE>(argument), INFINITE);
+    return 0;
+}
+
+TEST(ProcessExit, NotHeldUpByAThreadInAWait) {
+    EXPECT_EXIT(
+        {
+            HANDLE never = CreateEvent(false, nullptr);
+            CreateThread(wait_for_ever, never, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
