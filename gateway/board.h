@@ -6,11 +6,12 @@
 
 #include <cstdint>
 
+#include "support/call_values.h"
+
 namespace sipline {
 
-// Board event types. The event's device is a channel handle; its data begins with an unsigned
-// 16-bit code.
-inline constexpr int32_t EV_WAKEUP = 0;  // posted by the SIP side after it changed CallState
+// Board event types (EV_WAKEUP and EV_REMOTE_HANGUP, posted by the SIP side, are with the call
+// values). The event's device is a channel handle; its data begins with an unsigned 16-bit code.
 inline constexpr int32_t TDX_PLAY = 0x81;
 inline constexpr int32_t TDX_RECORD = 0x82;
 inline constexpr int32_t EV_DIGITS_DONE = 0x83;
@@ -18,7 +19,6 @@ inline constexpr int32_t EV_DIAL_DONE = 0x84;
 inline constexpr int32_t EV_SETUP_DONE = 0x85;
 inline constexpr int32_t TDX_CST = 0x86;       // call status; code 1: rings received
 inline constexpr int32_t EV_HOOK_DONE = 0x87;  // code 1: now off-hook
-inline constexpr int32_t EV_REMOTE_HANGUP = 0x1ff8;
 
 inline constexpr uint16_t CST_RINGS = 1;
 

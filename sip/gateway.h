@@ -6,25 +6,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include "support/call_values.h"
+
 namespace sipline {
 
 struct request_t;
-
-// Values of CallState. The SIP side sets ST_SIPINV and ST_CLEANUP and tests for ST_WTRING.
-inline constexpr int32_t ST_WTRING = 1;
-inline constexpr int32_t ST_RXOFFHK = 2;
-inline constexpr int32_t ST_RXGETDTMFS = 3;
-inline constexpr int32_t ST_TXOFFHK = 4;
-inline constexpr int32_t ST_TXDIAL = 5;
-inline constexpr int32_t ST_CONNECTING = 6;
-inline constexpr int32_t ST_CLEANUP = 7;
-inline constexpr int32_t ST_IODONE = 8;
-inline constexpr int32_t ST_SIPINV = 9;
-inline constexpr int32_t ST_SIPCLEANUP = 11;
-
-// Board event types the SIP side posts to the channel that runs the call.
-inline constexpr int32_t EV_WAKEUP = 0;
-inline constexpr int32_t EV_REMOTE_HANGUP = 0x1ff8;
 
 inline constexpr int DIAL_STRING_SIZE = 32;
 inline constexpr int RTP_DEST_ADDRESS_SIZE = 256;
