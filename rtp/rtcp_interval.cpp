@@ -1,0 +1,54 @@
+#include "rtp/rtcp_interval.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sipline {
+
+double rtcp_interval(const rtcp_interval_input_t &in) {
+    // kbit/s to bytes per second: x 1000 / 8 = x 125; this engine uses 128.
+    double bandwidth = double{in.session_bandwidth} * in.rtcp_fraction * 128.0;
+    double n = in.members;
+    double share = in.sender_share;
+    // RFC 1889 section 6.2: when senders are a small part of the session they get their share
+    // of the RTCP bandwidth to themselves and the receivers share the rest.
+    if (in.senders > 0 && in.senders < n * share) {
+        if (in.as_sender) {
+            bandwidth *= share;
+            n = in.senders;
+        } else {
+            bandwidth *= 1.0 - share;
+            n -= in.senders;
+        }
+    }
+    if (!(bandwidth > 0.0)) {
+        return RTCP_MIN_INTERVAL;
+    }
+    double interval = n * in.avg_rtcp_size / bandwidth;
+    if (!std::isfinite(interval)) {
+        return RTCP_MIN_INTERVAL;
+    }
+    return std::max(interval, RTCP_MIN_INTERVAL);
+}
+
+timeval rtcp_span(double seconds) {
+    // Far beyond any RTCP interval, and within the 32-bit seconds of timeval.
+    seconds = std::clamp(seconds, 0.0, 1.0e9);
+    double whole = std::floor(seconds);
+    return {static_cast<int32_t>(whole), static_cast<int32_t>((seconds - whole) * 1.0e6)};
+}
+
+timeval rtcp_time_add(const timeval &t, const timeval &span) {
+    timeval sum{t.tv_sec + span.tv_sec, t.tv_usec + span.tv_usec};
+    if (sum.tv_usec >= 1000000) {
+        sum.tv_sec += 1;
+        sum.tv_usec -= 1000000;
+    }
+    return sum;
+}
+
+bool rtcp_time_reached(const timeval &now, const timeval &due) {
+    return now.tv_sec > due.tv_sec || (now.tv_sec == due.tv_sec && now.tv_usec >= due.tv_usec);
+}
+
+}  // namespace sipline
