@@ -24,9 +24,7 @@ build: deps $(BUILD)/build.ninja
 
 # Every unit and integration test, then the same again under ASan+UBSan, then a short fuzz run.
 test: build
-	cd $(BUILD) && $(CTEST)
-	$(MAKE) --no-print-directory asan
-	$(MAKE) --no-print-directory fuzz
+	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/test.sh
 
 unit: build
 	cd $(BUILD) && $(CTEST) -LE integration

@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
 for target in "$build"/fuzz/*; do
-  [ -x "$target" ] || continue
+  [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target")
   mkdir -p "$work/$name"
   if [ -d "$here/corpus/$name" ]; then cp -r "$here/corpus/$name/." "$work/$name/"; fi

@@ -2,6 +2,8 @@
 // whole-second deadlines, and a system log that discards.
 #pragma once
 
+#include <pthread.h>
+
 #include <cstdint>
 
 #include "host/host.h"
@@ -16,8 +18,8 @@ struct timeval {
 void gettimeofday(timeval *tv, void *timezone);
 double time_now();
 
-using thread_t = HANDLE;
-// 0 on success, 1 on failure (handle then null). The thread runs detached.
+using thread_t = pthread_t;
+// 0 on success, 1 on failure (handle then 0). The thread runs detached.
 int thread_create(thread_t *thread, void *attributes, void *(*routine)(void *), void *argument);
 
 // The result of cond_timedwait when the deadline passed.
