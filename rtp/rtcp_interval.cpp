@@ -31,24 +31,4 @@ double rtcp_interval(const rtcp_interval_input_t &in) {
     return std::max(interval, RTCP_MIN_INTERVAL);
 }
 
-timeval rtcp_span(double seconds) {
-    // Far beyond any RTCP interval, and within the 32-bit seconds of timeval.
-    seconds = std::clamp(seconds, 0.0, 1.0e9);
-    double whole = std::floor(seconds);
-    return {static_cast<int32_t>(whole), static_cast<int32_t>((seconds - whole) * 1.0e6)};
-}
-
-timeval rtcp_time_add(const timeval &t, const timeval &span) {
-    timeval sum{t.tv_sec + span.tv_sec, t.tv_usec + span.tv_usec};
-    if (sum.tv_usec >= 1000000) {
-        sum.tv_sec += 1;
-        sum.tv_usec -= 1000000;
-    }
-    return sum;
-}
-
-bool rtcp_time_reached(const timeval &now, const timeval &due) {
-    return now.tv_sec > due.tv_sec || (now.tv_sec == due.tv_sec && now.tv_usec >= due.tv_usec);
-}
-
 }  // namespace sipline

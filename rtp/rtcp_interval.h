@@ -2,8 +2,6 @@
 // that it can be checked without a context or a clock.
 #pragma once
 
-#include "support/system.h"
-
 namespace sipline {
 
 inline constexpr double RTCP_MIN_INTERVAL = 5.0;        // seconds, also during the initial phase
@@ -19,13 +17,13 @@ struct rtcp_interval_input_t {
     bool as_sender;
 };
 
+struct rtp_context_t;
+
 // Seconds between reports before randomisation; never below the 5 s minimum.
 double rtcp_interval(const rtcp_interval_input_t &in);
 
-// interval x factor as a time span, truncated to microseconds.
-timeval rtcp_span(double seconds);
-timeval rtcp_time_add(const timeval &t, const timeval &span);
-// a - b >= 0, compared as whole times.
-bool rtcp_time_reached(const timeval &now, const timeval &due);
+// The interval of a context now, for its confirmed members and senders. While the initial flag
+// is set the average compound size is taken as 128 bytes again (RFC 1889 section 6.2).
+double RTCPInterval(rtp_context_t *ctx, bool as_sender);
 
 }  // namespace sipline

@@ -8,13 +8,9 @@
 #include <cstdint>
 #include <string_view>
 
-namespace sipline {
+#include "rtp/receive.h"
 
-inline constexpr int RTCP_SR = 200;
-inline constexpr int RTCP_RR = 201;
-inline constexpr int RTCP_SDES = 202;
-inline constexpr int RTCP_BYE = 203;
-inline constexpr int RTCP_APP = 204;
+namespace sipline {
 
 // The count field has 5 bits.
 inline constexpr int RTCP_MAX_COUNT = 31;

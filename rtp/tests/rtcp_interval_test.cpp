@@ -40,22 +40,5 @@ TEST(RtcpInterval, NoBandwidthFallsBackToTheMinimum) {
     EXPECT_EQ(rtcp_interval(in), RTCP_MIN_INTERVAL);
 }
 
-TEST(RtcpInterval, SpansTruncateToMicroseconds) {
-    struct Case {
-        double seconds;
-        int32_t sec, usec;
-    } cases[] = {{2.5, 2, 500000}, {7.4999999, 7, 499999}, {0.0, 0, 0}, {-1.0, 0, 0}};
-    for (const Case &c : cases) {
-        timeval t = rtcp_span(c.seconds);
-        EXPECT_EQ(t.tv_sec, c.sec) << c.seconds;
-        EXPECT_EQ(t.tv_usec, c.usec) << c.seconds;
-    }
-    timeval sum = rtcp_time_add({10, 700000}, {2, 500000});
-    EXPECT_EQ(sum.tv_sec, 13);
-    EXPECT_EQ(sum.tv_usec, 200000);
-    EXPECT_TRUE(rtcp_time_reached({13, 200000}, sum));
-    EXPECT_FALSE(rtcp_time_reached({13, 199999}, sum));
-}
-
 }  // namespace
 }  // namespace sipline
