@@ -1,0 +1,158 @@
+#include <arpa/inet.h>
+
+#include "rtp/connection.h"
+#include "rtp/context_internal.h"
+#include "rtp/sockets_internal.h"
+
+namespace sipline {
+
+namespace {
+
+// RTP takes the even port of a pair, RTCP the odd one above it.
+uint16_t even_port(uint16_t port) {
+    return static_cast<uint16_t>(port & ~1u);
+}
+
+rtp_session_t *find_session(int32_t context, const char *caller, rtperror *error) {
+    rtp_context_t *ctx = RTPContextWithSession(context, caller, error);
+    return ctx == nullptr ? nullptr : ctx->session.get();
+}
+
+thread_local char address_text[INET_ADDRSTRLEN];
+
+}  // namespace
+
+rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port, uint8_t ttl) {
+    constexpr const char *caller = "RTPSessionAddSendAddr";
+    rtperror error = RTP_OK;
+    rtp_session_t *session = find_session(context, caller, &error);
+    if (session == nullptr) {
+        return error;
+    }
+    port = even_port(port);
+    if (port == 0) {
+        return RTPReportError(RTP_BAD_PORT, caller, "Port number zero not allowed");
+    }
+    rtp_address_t record;
+    if (rtp_resolve(host, &record.address) != 0) {
+        return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
+    }
+    bool multicast = rtp_is_multicast(record.address);
+    record.port = htons(port);
+    record.ttl = multicast ? ttl : 0;
+
+    rtp_socket rtp;
+    if (!rtp.valid()) {
+        return RTPReportError(RTP_CANT_GET_SOCKET, caller, "couldn't get RTP socket for context %d",
+                              context);
+    }
+    rtp_socket rtcp;
+    if (!rtcp.valid()) {
+        return RTPReportError(RTP_CANT_GET_SOCKET, caller,
+                              "couldn't get RTCP socket for context %d", context);
+    }
+    if (rtp_socket_connect(rtp.fd(), record.address, port) != 0) {
+        return RTPReportError(RTP_CANT_GET_SOCKET, caller,
+                              "couldn't connect RTP socket for context %d", context);
+    }
+    if (rtp_socket_connect(rtcp.fd(), record.address, static_cast<uint16_t>(port + 1)) != 0) {
+        return RTPReportError(RTP_CANT_GET_SOCKET, caller,
+                              "couldn't connect RTCP socket for context %d", context);
+    }
+    if (multicast) {
+        if (rtp_socket_multicast_ttl(rtp.fd(), ttl) != 0) {
+            return RTPReportError(RTP_CANT_SET_SOCKOPT, caller,
+                                  "couldn't set RTP TTL for context %d", context);
+        }
+        if (rtp_socket_multicast_ttl(rtcp.fd(), ttl) != 0) {
+            return RTPReportError(RTP_CANT_SET_SOCKOPT, caller,
+                                  "couldn't set RTCP TTL for context %d", context);
+        }
+        sockaddr_in own_rtp{};
+        sockaddr_in own_rtcp{};
+        if (rtp_socket_own_address(rtp.fd(), &own_rtp) != 0) {
+            return RTPReportError(RTP_CANT_GET_SOCKET, caller,
+                                  "Couldn't get RTP source address for context %d", context);
+        }
+        if (rtp_socket_own_address(rtcp.fd(), &own_rtcp) != 0) {
+            return RTPReportError(RTP_CANT_GET_SOCKET, caller,
+                                  "Couldn't get RTCP source address for context %d", context);
+        }
+        session->own_rtp_source = own_rtp;
+        session->own_rtcp_source = own_rtcp;
+    }
+    record.rtp_socket = rtp.release();
+    record.rtcp_socket = rtcp.release();
+    session->send_addresses.push_front(record);
+    return RTP_OK;
+}
+
+rtperror RTPSessionRemoveSendAddr(int32_t context, const char *host, uint16_t port, uint8_t ttl) {
+    constexpr const char *caller = "RTPSessionRemoveSendAddr";
+    rtperror error = RTP_OK;
+    rtp_session_t *session = find_session(context, caller, &error);
+    if (session == nullptr) {
+        return error;
+    }
+    uint32_t address = 0;
+    if (rtp_resolve(host, &address) != 0) {
+        return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
+    }
+    uint16_t wire_port = htons(even_port(port));
+    uint8_t wire_ttl = rtp_is_multicast(address) ? ttl : 0;
+    for (rtp_address_t &record : session->send_addresses) {
+        if (!record.removed && record.address == address && record.port == wire_port &&
+            record.ttl == wire_ttl) {
+            record.removed = 1;
+            return RTP_OK;
+        }
+    }
+    return RTPReportError(RTP_BAD_ADDR, caller, "No such address");
+}
+
+rtperror RTPSessionSetReceiveAddr(int32_t context, const char *host, uint16_t port) {
+    constexpr const char *caller = "RTPSessionSetReceiveAddr";
+    rtperror error = RTP_OK;
+    rtp_session_t *session = find_session(context, caller, &error);
+    if (session == nullptr) {
+        return error;
+    }
+    if (session->open) {
+        return RTPReportError(RTP_FIXED_WHEN_OPEN, caller,
+                              "Cannot change address during opened connection");
+    }
+    uint32_t address = 0;
+    if (rtp_resolve(host, &address) != 0) {
+        return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
+    }
+    if (session->receive_address == nullptr) {
+        session->receive_address = std::make_unique<rtp_address_t>();
+    }
+    session->receive_address->address = address;
+    session->receive_address->port = htons(even_port(port));
+    session->receive_address->ttl = 0;
+    return RTP_OK;
+}
+
+rtperror RTPSessionSetLocalAddr(int32_t context, const char *host, uint16_t port) {
+    return RTPSessionSetReceiveAddr(context, host, port);
+}
+
+rtperror RTPSessionGetReceiveAddr(int32_t context, const char **host, uint16_t *port) {
+    constexpr const char *caller = "RTPSessionGetReceiveAddr";
+    rtperror error = RTP_OK;
+    rtp_session_t *session = find_session(context, caller, &error);
+    if (session == nullptr) {
+        return error;
+    }
+    if (session->receive_address == nullptr) {
+        return RTPReportError(RTP_BAD_ADDR, caller, "Address not yet set");
+    }
+    in_addr address{session->receive_address->address};
+    inet_ntop(AF_INET, &address, address_text, sizeof address_text);
+    *host = address_text;
+    *port = ntohs(session->receive_address->port);
+    return RTP_OK;
+}
+
+}  // namespace sipline
