@@ -28,15 +28,21 @@ struct ScheduledEvent {
     rtp_event_t *event;
 };
 
-inline int64_t Micros(const timeval &t) { return int64_t{t.tv_sec} * 1000000 + t.tv_usec; }
+inline int64_t Micros(const timeval &t) {
+    return int64_t{t.tv_sec} * 1000000 + t.tv_usec;
+}
 
 // Due time in microseconds -> events, in the order they were scheduled.
 inline std::multimap<int64_t, ScheduledEvent> scheduled;
 
 // The engine's clock in tests: starts at an arbitrary time and moves only when told.
 inline timeval fake_now{1700000000, 0};
-inline timeval FakeClock() { return fake_now; }
-inline void Advance(double seconds) { fake_now = rtp_time_add(fake_now, seconds); }
+inline timeval FakeClock() {
+    return fake_now;
+}
+inline void Advance(double seconds) {
+    fake_now = rtp_time_add(fake_now, seconds);
+}
 
 // Runs every event due by the fake clock, earliest first; returns how many ran.
 inline int RunDue() {
@@ -120,8 +126,9 @@ inline std::vector<SdesItem> SdesItems(const Packet &p) {
         while (at < p.bytes.size() && p.bytes[at] != 0) {
             int type = p.bytes[at];
             std::size_t length = p.bytes[at + 1];
-            items.push_back({ssrc, type, std::string(p.bytes.begin() + at + 2,
-                                                     p.bytes.begin() + at + 2 + length)});
+            items.push_back(
+                {ssrc, type,
+                 std::string(p.bytes.begin() + at + 2, p.bytes.begin() + at + 2 + length)});
             at += 2 + length;
         }
         at = (at + 4) & ~std::size_t{3};
@@ -139,7 +146,7 @@ inline std::string ByeReason(const Packet &p) {
 
 // A UDP socket pair on loopback standing for the remote party: the context sends to it.
 class PeerSockets {
-public:
+  public:
     PeerSockets() {
         for (int attempt = 0; attempt < 50 && rtp_ < 0; attempt++) {
             uint16_t port = static_cast<uint16_t>(30000 + (getpid() * 7 + attempt * 2) % 9000 * 2);
@@ -149,14 +156,18 @@ public:
                 rtcp_ = b;
                 port_ = port;
             } else {
-                if (a >= 0) close(a);
-                if (b >= 0) close(b);
+                if (a >= 0)
+                    close(a);
+                if (b >= 0)
+                    close(b);
             }
         }
     }
     ~PeerSockets() {
-        if (rtp_ >= 0) close(rtp_);
-        if (rtcp_ >= 0) close(rtcp_);
+        if (rtp_ >= 0)
+            close(rtp_);
+        if (rtcp_ >= 0)
+            close(rtcp_);
     }
     PeerSockets(const PeerSockets &) = delete;
     PeerSockets &operator=(const PeerSockets &) = delete;
@@ -177,7 +188,7 @@ public:
         return d;
     }
 
-private:
+  private:
     static int Bind(uint16_t port) {
         int s = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in a{};
@@ -232,8 +243,8 @@ struct Compound {
         uint8_t fraction;
         uint32_t lost, highest, jitter, lsr, dlsr;
     };
-    Compound &SR(uint32_t ssrc, uint32_t ntp_sec, uint32_t ntp_frac, uint32_t rtp,
-                 uint32_t packets, uint32_t octets, const std::vector<Block> &blocks = {}) {
+    Compound &SR(uint32_t ssrc, uint32_t ntp_sec, uint32_t ntp_frac, uint32_t rtp, uint32_t packets,
+                 uint32_t octets, const std::vector<Block> &blocks = {}) {
         std::size_t s = Begin();
         for (uint32_t v : {ssrc, ntp_sec, ntp_frac, rtp, packets, octets}) {
             U32(v);
@@ -250,8 +261,8 @@ struct Compound {
         return *this;
     }
     // Chunks of (SSRC, [(type, text)]).
-    Compound &SDES(const std::vector<std::pair<uint32_t, std::vector<std::pair<int, std::string>>>>
-                       &chunks) {
+    Compound &SDES(
+        const std::vector<std::pair<uint32_t, std::vector<std::pair<int, std::string>>>> &chunks) {
         std::size_t s = Begin();
         for (const auto &[ssrc, items] : chunks) {
             U32(ssrc);
@@ -296,7 +307,7 @@ struct Compound {
         return *this;
     }
 
-private:
+  private:
     void Blocks(const std::vector<Block> &blocks) {
         for (const Block &b : blocks) {
             U32(b.ssrc);
