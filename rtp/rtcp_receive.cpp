@@ -169,7 +169,8 @@ rtperror receive_sdes(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in 
     const char *end = v.packet + v.bytes;
     const char *p = v.packet + 4;
     rtp_member_t *m = nullptr;
-    rtp_member_t *first = nullptr;
+    // By id: a merge in a later chunk may fold the first chunk's record into another.
+    int32_t first = -1;
     uint32_t previous = 0;
     for (int32_t chunk = 0; chunk < v.count && end - p >= 4; chunk++) {
         const uint32_t ssrc = rtp_load32(p);
@@ -180,7 +181,7 @@ rtperror receive_sdes(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in 
             previous = ssrc;
         }
         if (chunk == 0) {
-            first = m;
+            first = m->id;
         }
         // Items up to the zero type that ends the chunk; an item type this engine does not
         // know is stepped over (RFC 1889 section 6.4).
@@ -208,15 +209,15 @@ rtperror receive_sdes(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in 
                     break;
             }
             if (chunk == 0) {
-                first = m;
+                first = m->id;
             }
         }
         // The end byte and the zeros up to the next word, counted from the packet start.
         const std::ptrdiff_t at = p - v.packet + 1;
         p = v.packet + std::min<std::ptrdiff_t>((at + 3) & ~std::ptrdiff_t{3}, v.bytes);
     }
-    if (first != nullptr) {
-        heard_rtcp(ctx, first, position);
+    if (rtp_member_t *sender = first >= 0 ? RTPMemberById(ctx, first) : nullptr) {
+        heard_rtcp(ctx, sender, position);
     }
     return RTP_OK;
 }

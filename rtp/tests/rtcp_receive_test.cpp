@@ -231,6 +231,24 @@ TEST_F(RtcpReceive, SharedCnameMergesIntoTheOlderRecord) {
     EXPECT_EQ(found, older);
 }
 
+TEST_F(RtcpReceive, MergeInALaterChunkFoldsTheFirstChunksRecord) {
+    Compound early;
+    early.RR(0x1212);
+    ASSERT_EQ(Deliver(early, alice), 0);
+    const int32_t older = Member(0x1212);
+    // The first chunk's record is new; the second chunk names the older record with the same
+    // CNAME, so the first chunk's record is merged away while the packet is still being read.
+    Compound c;
+    c.SDES({{0x3434, {{1, "zoe@host"}}}, {0x1212, {{1, "zoe@host"}}}});
+    ASSERT_EQ(Deliver(c, alice), 0);
+    int32_t found = -1;
+    ASSERT_EQ(RTPFindMember(context, RTP_SDES_CNAME, "zoe@host", &found), 0);
+    EXPECT_EQ(found, older);
+    int32_t recent = -1;
+    ASSERT_EQ(RTPMostRecentRTCPPerson(context, &recent), 0);
+    EXPECT_EQ(recent, older);
+}
+
 TEST_F(RtcpReceive, ForeignPacketWithOurCnameIsRefused) {
     Compound c;
     c.RR(0x3333).SDES({{0x3333, {{1, "me@127.0.0.1"}, {2, "Mallory"}}}});
