@@ -25,6 +25,8 @@ struct rtp_event_t {
 
 namespace {
 
+constexpr double busy_retry_seconds = 0.1;
+
 double draw_factor() {
     return random_uniform() + 0.5;
 }
@@ -163,6 +165,10 @@ rtperror RTPExecute(int32_t context, rtp_event_t *event) {
     }
     rtp_busy_guard busy(ctx->session->busy);
     if (!busy.taken()) {
+        // A media thread is inside the engine: try again shortly rather than end the chain of
+        // reports (or lose a BYE) for the rest of the session.
+        timeval retry = rtp_time_add(rtp_now(), busy_retry_seconds);
+        ScheduleRTPEvent(context, owned.release(), &retry);
         return RTPBusyError(ctx, caller);
     }
     auto *buf = reinterpret_cast<uint8_t *>(ctx->session->buffer.data());

@@ -179,6 +179,54 @@ TEST_F(RtcpTiming, OverlongSdesItemIsSentAs255Characters) {
     EXPECT_EQ(items[1].text, std::string(255, 'n'));
 }
 
+TEST_F(RtcpTiming, ContributorsGetSdesChunksAndByes) {
+    ASSERT_EQ(RTPSessionAddToContributorList(context, 0xC0470001), 0);
+    ASSERT_EQ(RTPSessionAddToContributorList(context, 0xC0470002), 0);
+    int32_t talker = -1;
+    ASSERT_EQ(RTPSessionGetUniqueIDForCSRC(context, 0xC0470001, &talker), 0);
+    ASSERT_EQ(RTPMemberInfoSetSDES(context, talker, RTP_SDES_CNAME, "talker@mixer"), 0);
+    Open();
+    SendRtp(1);
+    auto packets = NextCompound();
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[1].count, 2) << "own chunk and the contributor with items";
+    auto items = test::SdesItems(packets[1]);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].ssrc, 0xC0470001u);
+    EXPECT_EQ(items[1].text, "talker@mixer");
+
+    // Removing a contributor says BYE for it alone, at once.
+    ASSERT_EQ(RTPSessionRemoveFromContributorList(context, 0xC0470001, "left the mix"), 0);
+    packets = Arrived();
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[1].type, 203);
+    EXPECT_EQ(packets[1].count, 1);
+    EXPECT_EQ(packets[1].Word(4), 0xC0470001u);
+    EXPECT_EQ(test::ByeReason(packets[1]), "left the mix");
+
+    // Closing says BYE for us and the remaining contributor.
+    ASSERT_EQ(RTPCloseConnection(context, "hangup"), 0);
+    packets = Arrived();
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[1].count, 2);
+    EXPECT_EQ(packets[1].Word(8), 0xC0470002u);
+}
+
+TEST_F(RtcpTiming, EventMeetingABusySessionIsPutOffNotLost) {
+    Open();
+    test::ScheduledEvent e = test::scheduled.begin()->second;
+    test::scheduled.erase(test::scheduled.begin());
+    rtperror error = 0;
+    rtp_context_t *ctx = RTPContextFind(context, "test", &error);
+    ASSERT_NE(ctx, nullptr);
+    ctx->session->busy = 1;  // as if a media thread were inside RTPReceive
+    EXPECT_EQ(RTPExecute(context, e.event), RTP_CANT_CALL_FUNCTION);
+    ctx->session->busy = 0;
+    ASSERT_EQ(test::scheduled.size(), 1u);
+    EXPECT_EQ(test::scheduled.begin()->first, test::Micros(test::fake_now) + 100000);
+    EXPECT_EQ(NextCompound().size(), 2u) << "the chain of reports goes on";
+}
+
 TEST_F(RtcpTiming, CloseWithoutAnythingSentSaysNoBye) {
     Open();
     ASSERT_EQ(RTPCloseConnection(context, "hangup"), 0);
