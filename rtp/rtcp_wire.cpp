@@ -112,7 +112,9 @@ std::size_t rtcp_put_bye(uint8_t *p, const uint32_t *ssrcs, int count, const cha
     }
     std::string_view text = rtcp_item_text(reason);
     p[at] = static_cast<uint8_t>(text.size());
-    std::memcpy(p + at + 1, text.data(), text.size());
+    if (!text.empty()) {
+        std::memcpy(p + at + 1, text.data(), text.size());
+    }
     at += 1 + text.size();
     std::memset(p + at, 0, size - at);
     return size;
