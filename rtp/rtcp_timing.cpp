@@ -189,6 +189,10 @@ rtperror RTPExecute(int32_t context, rtp_event_t *event) {
     return RTP_OK;
 }
 
+void RTPDiscardEvent(rtp_event_t *event) {
+    delete event;
+}
+
 void RTCPSchedule(rtp_context_t *ctx, int32_t kind, uint32_t ssrc, const char *reason,
                   const timeval &due) {
     auto event = std::make_unique<rtp_event_t>();

@@ -311,6 +311,16 @@ TEST_F(RtcpTiming, ReportDueAfterCloseIsBuiltAndItsSendFailureReported) {
     EXPECT_TRUE(test::NextDue()) << "the chain of reports goes on until the context is destroyed";
 }
 
+TEST_F(RtcpTiming, DiscardedEventsAreFreedWithoutRunning) {
+    Open();
+    SendRtp(1);
+    test::ScheduledEvent e = test::scheduled.begin()->second;
+    test::scheduled.erase(test::scheduled.begin());
+    RTPDiscardEvent(e.event);
+    RTPDiscardEvent(nullptr);
+    EXPECT_FALSE(peer.Receive(50));
+}
+
 TEST_F(RtcpTiming, EventsOfADestroyedContextFailAndAreFreed) {
     Open();
     ASSERT_EQ(RTPDestroy(context), 0);
