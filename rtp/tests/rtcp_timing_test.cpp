@@ -311,6 +311,30 @@ TEST_F(RtcpTiming, ReportDueAfterCloseIsBuiltAndItsSendFailureReported) {
     EXPECT_TRUE(test::NextDue()) << "the chain of reports goes on until the context is destroyed";
 }
 
+TEST_F(RtcpTiming, ReopeningRunsOneChainOfReports) {
+    Open();
+    ASSERT_EQ(NextCompound().size(), 2u);
+    ASSERT_EQ(RTPCloseConnection(context, "bye"), 0);
+    ASSERT_TRUE(peer.Receive()) << "the BYE";
+    // Closing closed the send address's sockets for good: the peer is added again.
+    ASSERT_EQ(RTPSessionAddSendAddr(context, "127.0.0.1", peer.port(), 0), 0);
+    Open();
+    ASSERT_EQ(test::scheduled.size(), 2u) << "the old chain's next report and the new first one";
+    int compounds = 0;
+    const int64_t end = test::Micros(test::fake_now) + 60 * 1000000;
+    while (test::NextDue() && *test::NextDue() < end) {
+        RunNext();
+        while (peer.Receive(compounds == 0 ? 50 : 5)) {
+            compounds++;
+        }
+        EXPECT_LE(test::scheduled.size(), 2u);
+    }
+    EXPECT_EQ(test::scheduled.size(), 1u) << "one chain of reports";
+    // 60 s at 2.5 to 7.5 s per report.
+    EXPECT_GE(compounds, 7);
+    EXPECT_LE(compounds, 24);
+}
+
 TEST_F(RtcpTiming, DiscardedEventsAreFreedWithoutRunning) {
     Open();
     SendRtp(1);
