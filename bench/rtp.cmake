@@ -1,0 +1,12 @@
+# RTP engine: RTPSend/RTPReceive on loopback against a raw socket loop and oRTP.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(ORTP QUIET IMPORTED_TARGET ortp)
+endif()
+add_executable(rtp_bench ${CMAKE_CURRENT_LIST_DIR}/rtp_bench.cpp)
+target_link_libraries(rtp_bench PRIVATE sipline_options sipline_rtp)
+if(ORTP_FOUND)
+  target_link_libraries(rtp_bench PRIVATE PkgConfig::ORTP)
+  target_compile_definitions(rtp_bench PRIVATE SIPLINE_BENCH_ORTP=1)
+endif()
+set_target_properties(rtp_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)

@@ -1,0 +1,1 @@
+sipline_fuzzer(rtp_packet rtp_packet.cpp sipline_rtp)
