@@ -22,25 +22,9 @@ thread_local char address_text[INET_ADDRSTRLEN];
 
 }  // namespace
 
-rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port, uint8_t ttl) {
-    constexpr const char *caller = "RTPSessionAddSendAddr";
-    rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
-    if (session == nullptr) {
-        return error;
-    }
-    port = even_port(port);
-    if (port == 0) {
-        return RTPReportError(RTP_BAD_PORT, caller, "Port number zero not allowed");
-    }
-    rtp_address_t record;
-    if (rtp_resolve(host, &record.address) != 0) {
-        return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
-    }
-    bool multicast = rtp_is_multicast(record.address);
-    record.port = htons(port);
-    record.ttl = multicast ? ttl : 0;
-
+rtperror RTPConnectSendAddress(rtp_session_t *session, rtp_address_t *record, int32_t context,
+                               const char *caller) {
+    uint16_t port = ntohs(record->port);
     rtp_socket rtp;
     if (!rtp.valid()) {
         return RTPReportError(RTP_CANT_GET_SOCKET, caller, "couldn't get RTP socket for context %d",
@@ -51,20 +35,20 @@ rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port,
         return RTPReportError(RTP_CANT_GET_SOCKET, caller,
                               "couldn't get RTCP socket for context %d", context);
     }
-    if (rtp_socket_connect(rtp.fd(), record.address, port) != 0) {
+    if (rtp_socket_connect(rtp.fd(), record->address, port) != 0) {
         return RTPReportError(RTP_CANT_GET_SOCKET, caller,
                               "couldn't connect RTP socket for context %d", context);
     }
-    if (rtp_socket_connect(rtcp.fd(), record.address, static_cast<uint16_t>(port + 1)) != 0) {
+    if (rtp_socket_connect(rtcp.fd(), record->address, static_cast<uint16_t>(port + 1)) != 0) {
         return RTPReportError(RTP_CANT_GET_SOCKET, caller,
                               "couldn't connect RTCP socket for context %d", context);
     }
-    if (multicast) {
-        if (rtp_socket_multicast_ttl(rtp.fd(), ttl) != 0) {
+    if (rtp_is_multicast(record->address)) {
+        if (rtp_socket_multicast_ttl(rtp.fd(), record->ttl) != 0) {
             return RTPReportError(RTP_CANT_SET_SOCKOPT, caller,
                                   "couldn't set RTP TTL for context %d", context);
         }
-        if (rtp_socket_multicast_ttl(rtcp.fd(), ttl) != 0) {
+        if (rtp_socket_multicast_ttl(rtcp.fd(), record->ttl) != 0) {
             return RTPReportError(RTP_CANT_SET_SOCKOPT, caller,
                                   "couldn't set RTCP TTL for context %d", context);
         }
@@ -81,8 +65,33 @@ rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port,
         session->own_rtp_source = own_rtp;
         session->own_rtcp_source = own_rtcp;
     }
-    record.rtp_socket = rtp.release();
-    record.rtcp_socket = rtcp.release();
+    record->rtp_socket = rtp.release();
+    record->rtcp_socket = rtcp.release();
+    return RTP_OK;
+}
+
+rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port, uint8_t ttl) {
+    constexpr const char *caller = "RTPSessionAddSendAddr";
+    rtperror error = RTP_OK;
+    rtp_session_t *session = find_session(context, caller, &error);
+    if (session == nullptr) {
+        return error;
+    }
+    port = even_port(port);
+    if (port == 0) {
+        return RTPReportError(RTP_BAD_PORT, caller, "Port number zero not allowed");
+    }
+    rtp_address_t record;
+    if (rtp_resolve(host, &record.address) != 0) {
+        return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
+    }
+    record.port = htons(port);
+    record.ttl = rtp_is_multicast(record.address) ? ttl : 0;
+
+    error = RTPConnectSendAddress(session, &record, context, caller);
+    if (error != RTP_OK) {
+        return error;
+    }
     session->send_addresses.push_front(record);
     return RTP_OK;
 }

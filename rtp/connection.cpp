@@ -120,6 +120,18 @@ rtperror RTPOpenConnection(int32_t context) {
     }
     receive->rtp_socket = rtp_fd;
     receive->rtcp_socket = rtcp_fd;
+    // A close left the send addresses without sockets; a reopened connection sends again.
+    for (rtp_address_t &address : session->send_addresses) {
+        if (address.rtp_socket < 0 && !address.removed) {
+            error = RTPConnectSendAddress(session, &address, context, caller);
+            if (error != RTP_OK) {
+                rtp_socket_close(receive->rtp_socket);
+                rtp_socket_close(receive->rtcp_socket);
+                receive->rtp_socket = receive->rtcp_socket = -1;
+                return error;
+            }
+        }
+    }
     RTCPStart(ctx);
     session->open = 1;
     return RTP_OK;

@@ -239,6 +239,13 @@ rtp_context_t *RTPContextFind(int32_t context, const char *caller, rtperror *err
 // The same for operations on the transport: also fails for a context made by
 // RTPLowLevelCreate, which has no session.
 rtp_context_t *RTPContextWithSession(int32_t context, const char *caller, rtperror *error);
+// ---- addresses.cpp
+// Makes the two sockets of a send address and connects them to its RTP and RTCP ports (with
+// the TTL and the session's own source addresses for a group). Nothing changes on failure.
+rtperror RTPConnectSendAddress(rtp_session_t *session, rtp_address_t *record, int32_t context,
+                               const char *caller);
+
+// ---- context.cpp
 // Reports "context %d, cannot be called now" (RTP_CANT_CALL_FUNCTION) under caller's name.
 rtperror RTPBusyError(const rtp_context_t *ctx, const char *caller);
 

@@ -61,8 +61,8 @@ rtperror RTPSessionRemoveFromContributorList(int32_t context, uint32_t ssrc, con
     if (entry == ctx->contributors.end()) {
         return RTPReportError(RTP_NO_SUCH_PERSON, caller, "Unknown SSRC");
     }
-    // Not being on the CSRC list is no reason to keep the contributor.
-    if (ctx->csrc_list_set) {
+    auto csrc_end = ctx->csrc.begin() + ctx->csrc_count;
+    if (ctx->csrc_list_set && std::find(ctx->csrc.begin(), csrc_end, ssrc) != csrc_end) {
         RTPSessionRemoveFromCSRCList(context, ssrc);
     }
     RTCPSchedule(ctx, RTP_EVENT_KIND_CONTRIBUTOR_BYE, ssrc, reason, rtp_now());

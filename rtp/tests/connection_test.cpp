@@ -1,7 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "rtp/context_internal.h"
 #include "rtp/rtp.h"
@@ -116,6 +120,59 @@ TEST_F(Connection, DynamicPortIsAnEvenPortAbove49152WithRtcpAboveIt) {
     ASSERT_EQ(RTPSessionGetRTCPSocket(context_, &rtcp), RTP_OK);
     EXPECT_EQ(own_port(rtp), port);
     EXPECT_EQ(own_port(rtcp), port + 1);
+}
+
+// The dynamic choice replayed: the generator is seeded, so the ports it will try are known.
+std::vector<uint16_t> dynamic_ports(unsigned seed, int count) {
+    std::srand(seed);
+    std::vector<uint16_t> ports;
+    for (int i = 0; i < count; ++i) {
+        int pair = std::min(static_cast<int>(random_uniform() * 8192), 8191);
+        ports.push_back(static_cast<uint16_t>(49152 + 2 * pair));
+    }
+    std::srand(seed);
+    return ports;
+}
+
+TEST_F(Connection, DynamicPortInUseLeadsToANewChoiceUpToTwentyTimes) {
+    ASSERT_EQ(RTPSessionSetReceiveAddr(context_, "127.0.0.1", 0), RTP_OK);
+    std::vector<uint16_t> ports = dynamic_ports(4242, 20);
+    // The first 19 choices are taken (one by its RTCP port): the last choice still opens.
+    std::vector<std::unique_ptr<udp_socket>> holders;
+    for (int i = 0; i < 19; ++i) {
+        holders.push_back(
+            std::make_unique<udp_socket>(static_cast<uint16_t>(ports[i] + (i == 5 ? 1 : 0))));
+    }
+    ASSERT_EQ(RTPOpenConnection(context_), RTP_OK) << RTPLastErrorText();
+    const char *host = nullptr;
+    uint16_t port = 0;
+    ASSERT_EQ(RTPSessionGetReceiveAddr(context_, &host, &port), RTP_OK);
+    EXPECT_EQ(port, ports[19]);
+    ASSERT_EQ(RTPCloseConnection(context_, nullptr), RTP_OK);
+
+    // All twenty taken: the connection stays closed.
+    ASSERT_EQ(RTPSessionSetReceiveAddr(context_, "127.0.0.1", 0), RTP_OK);
+    ports = dynamic_ports(4343, 20);
+    holders.clear();
+    for (uint16_t taken : ports) {
+        holders.push_back(std::make_unique<udp_socket>(taken));
+    }
+    EXPECT_EQ(RTPOpenConnection(context_), RTP_CANT_BIND_SOCKET);
+    EXPECT_THAT(RTPLastErrorText(), HasSubstr("couldn't bind dynamic address"));
+    EXPECT_EQ(ctx_->session->open, 0);
+}
+
+TEST_F(Connection, ReopenedConnectionSendsAgain) {
+    udp_socket peer(free_port_pair());
+    ASSERT_EQ(RTPSessionAddSendAddr(context_, "127.0.0.1", peer.port(), 0), RTP_OK);
+    ASSERT_EQ(RTPSessionSetReceiveAddr(context_, "127.0.0.1", 0), RTP_OK);
+    const char frame[33] = {};
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(RTPOpenConnection(context_), RTP_OK);
+        ASSERT_EQ(RTPSend(context_, 160, 0, 3, frame, sizeof frame), RTP_OK) << "round " << round;
+        EXPECT_EQ(peer.receive().size(), 45u) << "round " << round;
+        ASSERT_EQ(RTPCloseConnection(context_, nullptr), RTP_OK);
+    }
 }
 
 TEST_F(Connection, FixedPortInUseFailsInsteadOfSharingTheTraffic) {
