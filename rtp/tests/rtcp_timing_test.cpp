@@ -273,6 +273,33 @@ TEST_F(RtcpTiming, EarlyReportIsReconsideredAndRescheduledWithoutSending) {
     EXPECT_EQ(NextCompound().size(), 2u);
 }
 
+TEST_F(RtcpTiming, ReconsiderationModesSendAtOnceWhileMembershipHoldsStill) {
+    struct Case {
+        int32_t mode;
+        bool sends_early;
+    } cases[] = {{0, false}, {1, true}, {2, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mode);
+        ASSERT_EQ(RTPSessionSetReconsideration(context, c.mode), 0);
+        Open();
+        ASSERT_EQ(NextCompound().size(), 2u);
+        // The next report, run 1 s after this one: far too early by the timer.
+        ASSERT_EQ(test::scheduled.size(), 1u);
+        test::ScheduledEvent e = test::scheduled.begin()->second;
+        test::scheduled.erase(test::scheduled.begin());
+        test::Advance(1.0);
+        EXPECT_EQ(RTPExecute(context, e.event), 0);
+        EXPECT_EQ(peer.Receive(50).has_value(), c.sends_early);
+        ASSERT_EQ(RTPCloseConnection(context, nullptr), 0);
+        while (peer.Receive(20)) {
+        }
+        for (auto &[due, pending] : test::scheduled) {
+            RTPDiscardEvent(pending.event);
+        }
+        test::scheduled.clear();
+    }
+}
+
 TEST_F(RtcpTiming, ReportsKeepComingAtIntervals) {
     Open();
     for (int i = 0; i < 5; i++) {
