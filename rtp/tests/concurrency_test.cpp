@@ -14,7 +14,7 @@ namespace {
 
 using rtp_test::free_port_pair;
 using rtp_test::make_rtp;
-using rtp_test::rtp_packet_spec;
+using rtp_test::rtp_packet_fields;
 using rtp_test::udp_socket;
 
 struct endpoint {
@@ -84,7 +84,7 @@ TEST(Concurrency, OverlappingCallsWithoutALockAreRefused) {
     constexpr int count = 150;  // few enough to fit the socket's receive buffer
     std::thread feeder([&] {
         for (int i = 0; i < count; ++i) {
-            rtp_packet_spec s;
+            rtp_packet_fields s;
             s.sequence = static_cast<uint16_t>(i);
             s.ssrc = 0x77;
             source.send_to(make_rtp(s), a.port);

@@ -14,7 +14,7 @@ namespace {
 
 using rtp_test::loopback;
 using rtp_test::make_rtp;
-using rtp_test::rtp_packet_spec;
+using rtp_test::rtp_packet_fields;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -48,7 +48,7 @@ class Members : public ::testing::Test {
     void TearDown() override { RTPDestroy(context_); }
 
     rtperror rtp_from(uint32_t ssrc, uint16_t port, uint16_t sequence = 1) {
-        rtp_packet_spec s;
+        rtp_packet_fields s;
         s.ssrc = ssrc;
         s.sequence = sequence;
         std::vector<char> p = make_rtp(s);

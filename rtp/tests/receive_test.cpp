@@ -18,7 +18,7 @@ using rtp_test::make_rr;
 using rtp_test::make_rtp;
 using rtp_test::put16;
 using rtp_test::put32;
-using rtp_test::rtp_packet_spec;
+using rtp_test::rtp_packet_fields;
 using rtp_test::udp_socket;
 using ::testing::HasSubstr;
 
@@ -42,7 +42,7 @@ class Receive : public ::testing::Test {
                                  &from, sizeof from, 1, own ? 1 : 0);
     }
     rtperror sequence(uint32_t ssrc, uint16_t seq, uint32_t ts = 0, uint8_t pt = 3) {
-        rtp_packet_spec s;
+        rtp_packet_fields s;
         s.ssrc = ssrc;
         s.sequence = seq;
         s.timestamp = ts;
@@ -131,7 +131,7 @@ TEST_F(Receive, JitterFollowsTheTimestampSteps) {
 }
 
 TEST_F(Receive, InvalidRtpChangesNoCounter) {
-    rtp_packet_spec v1;
+    rtp_packet_fields v1;
     v1.version = 1;
     EXPECT_EQ(rtp(make_rtp(v1)), RTP_BAD_PACKET_FORMAT);
     EXPECT_THAT(RTPLastErrorText(),
@@ -149,7 +149,7 @@ TEST_F(Receive, PacketsShorterThanTheirOwnFieldsAreRefused) {
         p[at] = byte;
         return p;
     };
-    rtp_packet_spec plain;
+    rtp_packet_fields plain;
     plain.payload = 0;
     std::vector<char> header = make_rtp(plain);
     struct row {
@@ -191,7 +191,7 @@ TEST_F(Receive, PacketsShorterThanTheirOwnFieldsAreRefused) {
 }
 
 TEST_F(Receive, PaddingIsLeftOutOfThePayload) {
-    rtp_packet_spec s;
+    rtp_packet_fields s;
     s.padding = true;
     s.payload = 160;
     std::vector<char> p = make_rtp(s);
@@ -209,7 +209,7 @@ TEST_F(Receive, PaddingIsLeftOutOfThePayload) {
 }
 
 TEST_F(Receive, HostFormOfTheRtpHeader) {
-    rtp_packet_spec s;
+    rtp_packet_fields s;
     s.marker = true;
     s.payload_type = 96;
     s.sequence = 0x1234;
@@ -339,7 +339,7 @@ TEST_F(Receive, OwnPacketsComingBackAreLoopedBack) {
     char header[12];
     int32_t length = sizeof header;
     ASSERT_EQ(RTPBuildRTPHeader(context_, 160, 0, 3, 0, 0, header, &length), RTP_OK);
-    rtp_packet_spec s;
+    rtp_packet_fields s;
     s.ssrc = ctx_->ssrc;
     EXPECT_EQ(rtp(make_rtp(s), 7000, true), RTP_PACKET_LOOPBACK);
     EXPECT_THAT(RTPLastErrorText(), HasSubstr("got my own RTP packet"));

@@ -31,7 +31,7 @@ inline uint32_t get32(const char *p) {
     return static_cast<uint32_t>(get16(p)) << 16 | get16(p + 2);
 }
 
-struct rtp_packet_spec {
+struct rtp_packet_fields {
     uint8_t version = 2;
     bool padding = false;
     bool marker = false;
@@ -44,7 +44,7 @@ struct rtp_packet_spec {
 };
 
 // A wire-order RTP packet; with padding its last byte is the padding count 4.
-inline std::vector<char> make_rtp(const rtp_packet_spec &s) {
+inline std::vector<char> make_rtp(const rtp_packet_fields &s) {
     std::vector<char> p(12 + 4 * s.csrcs.size() + s.payload, 0);
     p[0] = static_cast<char>(s.version << 6 | (s.padding ? 0x20 : 0) | s.csrcs.size());
     p[1] = static_cast<char>((s.marker ? 0x80 : 0) | (s.payload_type & 0x7F));

@@ -1,0 +1,12 @@
+# MessageParse against libosip2's parser on the same corpus.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(OSIP2 QUIET IMPORTED_TARGET libosip2)
+endif()
+if(OSIP2_FOUND)
+  add_executable(sip_parse_bench sip_parse_bench.cpp)
+  target_link_libraries(sip_parse_bench PRIVATE sipline_options sipline_sip PkgConfig::OSIP2)
+  set_target_properties(sip_parse_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+else()
+  message(STATUS "libosip2 not found: sip_parse_bench is not built")
+endif()

@@ -1,0 +1,5 @@
+sipline_fuzzer(sip_message_fuzz sip_message_fuzz.cpp sipline_sip)
+sipline_fuzzer(sip_uri_fuzz sip_uri_fuzz.cpp sipline_sip)
+sipline_fuzzer(sip_fields_fuzz sip_fields_fuzz.cpp sipline_sip)
+sipline_fuzzer(sip_authorization_fuzz sip_authorization_fuzz.cpp sipline_sip)
+sipline_fuzzer(base64_decode_fuzz base64_decode_fuzz.cpp sipline_support)

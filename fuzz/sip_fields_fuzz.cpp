@@ -1,0 +1,35 @@
+// SIP_Via, SIP_Address and SIP_Contact over any header value.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sip/fields.h"
+#include "sip/parser.h"
+#include "support/error.h"
+
+using namespace sipline;
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    ErrorInit(nullptr);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    std::string value(reinterpret_cast<const char *>(data), size);
+    value = value.c_str();
+
+    sip_address_t address = SIP_Address(value.c_str());
+    SIP_AddressFree(&address);
+
+    std::string text = "INVITE sip:a@b SIP/2.0\r\nVia: " + value + "\r\nContact: " + value +
+                       "\r\nm: " + value + "\r\n\r\n";
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back('\0');
+    parser_t message{};
+    MessageParse(buffer.data(), &message);
+    sip_via_t via = SIP_Via(&message, 1, 0, "gw");
+    SIP_ViaFree(&via);
+    SIP_ContactFree(SIP_Contact(&message));
+    MessageFree(&message);
+    return 0;
+}

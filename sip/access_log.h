@@ -1,0 +1,18 @@
+// One line per completed transaction, in a configurable format after the web servers' common
+// log format, to files and command pipes.
+#pragma once
+
+namespace sipline {
+
+struct request_t;
+
+// name: a file (opened "a+"), or "|command" for a pipe to it. A null or empty format takes
+// "%h %u %t \"%r\" %s".
+void LogInit(const char *name, const char *format);
+// Writes nothing for a status below 200.
+void LogRequest(request_t *r);
+void LogClose();
+// Minutes east of UTC.
+int GmtOffset();
+
+}  // namespace sipline
