@@ -1,6 +1,29 @@
 #!/usr/bin/env bash
-# The gateway's main job, as far as it is built: see README.
+# Runs sipline with the simulated voice board in a working folder that holds its prompts, and
+# says how to drive the line. Ctrl-C ends it cleanly.
 set -euo pipefail
-build=${1:-build}
-echo "sipline demo: the gateway program is not built yet; what exists is the support library."
-echo "Run 'make test' to exercise it."
+build=$(realpath "${1:-build}")
+source=$(realpath "$(dirname "$0")/..")
+dir=${SIPLINE_RUN_DIR:-$build/run}
+mkdir -p "$dir"
+cp "$source/gateway/prompts/enter.vox" "$source/gateway/prompts/notfound.vox" "$dir/"
+sock=$dir/boardsim.sock
+cat <<EOT
+sipline runs in $dir with the simulated board; what the far party hears goes to
+$dir/heard.wav (BOARDSIM_CAPTURE). Drive the line from another terminal:
+  echo status        | socat - UNIX-CONNECT:$sock
+  echo ring          | socat - UNIX-CONNECT:$sock    # the line rings (TDX_CST)
+  echo 'digits 100#' | socat - UNIX-CONNECT:$sock    # the far party presses keys
+  echo hangup        | socat - UNIX-CONNECT:$sock    # the far party hangs up
+  echo 'say x.wav'   | socat - UNIX-CONNECT:$sock    # what the far party says (mono 8 kHz WAV)
+  socat READLINE UNIX-CONNECT:$sock                  # type commands one by one
+Other settings: BOARDSIM_SAY, BOARDSIM_BLOCK (or "fail"), BOARDSIM_HANGUP_AFTER (seconds).
+Call it over SIP on UDP port 5060 of this host with an INVITE whose To names this host, as
+sip:NUMBER@$(hostname) or sip:NUMBER@$(hostname -s): a softphone, or a SIPp scenario with that To.
+(Until the call state machine is built, the INVITE is answered 100 and reaches ProcessEvent.)
+Ctrl-C ends sipline: the line goes on-hook and the capture is completed.
+
+EOT
+cd "$dir"
+export BOARDSIM_CAPTURE=${BOARDSIM_CAPTURE:-$dir/heard.wav}
+exec "$build/bin/sipline"

@@ -1,0 +1,161 @@
+// The simulated board's state: one analogue line with a far-end party, four channels that
+// serve it, the event queue and the stream buffers. One mutex guards all of it except the
+// stream buffers, which have their own locks (taken after the board's, never before).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "boardsim/settings.h"
+#include "boardsim/wav.h"
+#include "gateway/board.h"
+#include "host/host.h"
+
+namespace sipline {
+
+struct stream_buffer {
+    std::mutex mutex;
+    int32_t blocks = 0;
+    int32_t block_size = 0;
+    std::vector<uint8_t> storage;  // blocks * block_size; empty once freed
+    std::vector<int32_t> lengths;  // committed bytes per block
+    int32_t head = 0;              // oldest filled block
+    int32_t count = 0;             // filled blocks
+    HANDLE ready = nullptr;        // the channel's stream event while recording into it
+};
+
+namespace boardsim {
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr int32_t BOARD_HANDLE = 10;
+inline constexpr int32_t CHANNELS = 4;
+inline constexpr int32_t channel_handle(int32_t number) {
+    return BOARD_HANDLE + number;
+}
+
+struct Event {
+    int32_t device = 0;
+    int32_t type = 0;
+    std::array<uint8_t, 8> data{};
+};
+
+struct DeviceError {
+    int32_t code = EDX_NOERROR;
+    std::string text = "No error";
+};
+
+struct Condition {
+    uint16_t condition;
+    uint16_t length;
+};
+
+enum class Io { none, play, record, prompt, getdig };
+enum class Line { idle, ringing, dialling, connected };
+
+struct Channel {
+    int32_t number = 0;
+    std::string name;
+    bool open = false;
+    bool rings_reported = false;
+    HANDLE stream_event = nullptr;
+    DeviceError error;
+
+    Io io = Io::none;
+    std::vector<Condition> conditions;  // of the running I/O's termination list
+    int32_t digits_counted = 0;         // digits received during the running I/O
+    int32_t term_mask = 0;              // of the last I/O
+    std::string pending_digits;         // heard on the line, not yet collected
+    stream_buffer *stream = nullptr;    // attached by the stream library's start
+    Clock::time_point due{};            // next block of play, record or prompt
+    char *digit_target = nullptr;       // dx_getdig's buffer
+    std::string collected;
+    std::vector<uint8_t> prompt;
+    size_t prompt_at = 0;
+    bool prompt_running = false;
+};
+
+struct Board {
+    Board();
+    std::mutex mutex;
+    std::condition_variable events_ready;
+    std::condition_variable prompt_ended;
+    std::condition_variable clock_wake;
+
+    bool started = false;
+    std::atomic<bool> stopping{false};
+    std::thread clock_thread;
+    std::thread control_thread;
+    int listener = -1;
+
+    Settings settings;
+    std::vector<uint8_t> say;  // mu-law, looped
+    size_t say_at = 0;
+    Capture capture;
+
+    bool board_open = false;
+    DeviceError board_error;
+    DeviceError no_device_error;                 // of the last failed open
+    std::array<Channel, CHANNELS + 1> channels;  // 1..4 used
+    std::vector<std::string> opened;             // every device name ever opened, first time each
+
+    std::deque<Event> events;
+    Event current;
+
+    bool off_hook = false;
+    Line line = Line::idle;
+    std::string dialled;
+    std::optional<Clock::time_point> hook_done_at;
+    int32_t hook_done_device = 0;
+    std::optional<Clock::time_point> dial_done_at;
+    int32_t dial_device = 0;
+    std::optional<Clock::time_point> hangup_at;
+
+    uint64_t played = 0;
+    uint64_t recorded = 0;
+    uint64_t underruns = 0;
+    uint64_t overruns = 0;
+    std::vector<std::string> prompts;
+
+    std::vector<std::unique_ptr<stream_buffer>> buffers;
+};
+
+// The one board of the process; never destroyed, so that a thread still inside a board call at
+// exit finds it intact.
+Board &board();
+// Starts the board's threads and reads its settings on the first call; the caller holds the
+// board's mutex.
+void ensure_started(Board &b, std::unique_lock<std::mutex> &lock);
+
+// Helpers shared by the files of the board; the caller holds the board's mutex.
+Channel *channel_of(Board &b, int32_t device);
+DeviceError *error_of(Board &b, int32_t device);
+void fail(Board &b, int32_t device, int32_t code, std::string text);
+void succeed(Board &b, int32_t device);
+void post(Board &b, int32_t device, int32_t type, uint16_t code);
+void end_io(Board &b, Channel &ch, int32_t mask);
+void line_hears_digit(Board &b, char digit);
+bool pending_digit_ends(const Channel &ch);
+void start_getdig(Board &b, Channel &ch);
+void far_party_hangs_up(Board &b);
+void connect_line(Board &b);
+void heard_by_far_party(Board &b, const uint8_t *bytes, size_t count);
+uint16_t digit_bit(char digit);
+std::string status_line(Board &b);
+
+void clock_run(Board &b);
+void control_run(Board &b);
+int control_listen(const std::string &path);
+
+}  // namespace boardsim
+}  // namespace sipline

@@ -1,0 +1,2 @@
+sipline_fuzzer(boardsim_control boardsim_control.cpp sipline_boardsim)
+sipline_fuzzer(boardsim_wav boardsim_wav.cpp sipline_boardsim)

@@ -1,0 +1,189 @@
+#include "gateway/channels.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gateway/globals.h"
+#include "gateway/sip_side.h"
+
+namespace sipline {
+
+channel_t Channels[4] = {};
+HANDLE StreamEvents[4] = {};
+int32_t FWBuffersize = SILENCE_BYTES;
+uint8_t SilenceBlock[SILENCE_BYTES];
+const stream_format_t StreamFormat = {3, 7, 0x40, 8};
+dial_params_t DialParams = {};
+
+namespace {
+
+constexpr int32_t DEFAULT_FIRMWARE_BUFFER = 768;
+
+// The stream buffers of the call before last: an audio thread of the last call may still be
+// ending while the next one is set up, so a buffer is freed one whole call after it was
+// replaced.
+stream_t RetiredStreams[4] = {};
+
+void set_entry(termination_t *entry, uint16_t type, uint16_t condition, uint16_t length,
+               uint16_t flags) {
+    entry->type = type;
+    entry->condition = condition;
+    entry->length = length;
+    entry->flags = flags;
+    entry->data = 0;
+}
+
+void fill_digit_list(channel_t &ch) {
+    dx_clear_termination_list(ch.digit_list, 1);
+    set_entry(&ch.digit_list[0], TERM_LAST, TERM_ON_DIGIT, DIGIT_MASK_POUND, 1);
+}
+
+void make_stream(channel_t &ch, FILE *report_to) {
+    ch.stream = tuvo_create_buffer(STREAM_BLOCKS, FWBuffersize);
+    if (ch.stream == nullptr) {
+        std::fprintf(report_to, "Failed to allocate TUVO Buffer\n");
+        std::exit(1);
+    }
+}
+
+void prepare_line_channel() {
+    int32_t device = Channels[LINE_CHANNEL].device;
+    LineDevice = device;
+    int32_t one = 1;
+    dx_channel_setting(device, CHANNEL_SETTING_RINGS);
+    dx_set_channel_parameter(device, CHANNEL_PARAMETER_1, &one);
+    dx_sethook(device, DX_ONHOOK, EV_SYNC);
+    dx_after_onhook(device);
+}
+
+void open_channel(channel_t &ch) {
+    ch.device = dx_open_device(ch.name, 0);
+    if (ch.device == -1) {
+        std::fprintf(stderr, "Error opening %s\n", ch.name);
+        std::exit(1);
+    }
+}
+
+}  // namespace
+
+void OpenBoard() {
+    int32_t board = dx_open_device(BOARD_NAME, 0);
+    if (board == -1) {
+        std::fprintf(stderr, "Error opening %s\n", BOARD_NAME);
+        std::fprintf(stderr, "Error opening board: %s\n", BOARD_NAME);
+        std::fprintf(stderr, "bdname default = %s\n", BOARD_NAME);
+        std::exit(1);
+    }
+    int32_t size = 0;
+    if (dx_get_board_parameter(board, BOARD_FIRMWARE_BUFFER, &size) == 0) {
+        FWBuffersize = size & 0xFFFF;
+        std::printf("Size of Firmware Buffer for Record = %d\n", FWBuffersize);
+    } else {
+        FWBuffersize = DEFAULT_FIRMWARE_BUFFER;
+        std::fprintf(stderr, "Default Size of Firmware Buffer for Record = %d\n", FWBuffersize);
+    }
+    dx_close_device(board);
+
+    for (int32_t i = LINE_CHANNEL; i <= RECORD_CHANNEL; i += 2) {
+        channel_t &ch = Channels[i];
+        // Channel numbers are single digits: the name always fits.
+        std::snprintf(ch.name, sizeof ch.name, "%sC%d", BOARD_NAME, i % 10);
+        open_channel(ch);
+        dx_clear_termination_list(ch.io_list, 1);
+        set_entry(&ch.io_list[0], TERM_NEXT_ENTRY, TERM_ON_HANGUP, 0, 0x0B);
+        set_entry(&ch.io_list[1], TERM_LAST, TERM_ON_MAX_DIGITS, 200, 0);
+        fill_digit_list(ch);
+        ch.io_done = 0;
+        make_stream(ch, stdout);
+        char event_name[32];
+        std::snprintf(event_name, sizeof event_name, "%sTUVOEvent", ch.name);
+        StreamEvents[i] = OpenEvent(event_name);
+        if (StreamEvents[i] == nullptr) {
+            std::printf("Error opening event: %d\n", errno);
+            return;
+        }
+    }
+    prepare_line_channel();
+    std::memset(SilenceBlock, 0xFF, sizeof SilenceBlock);
+    LocalPort = RTP_PORT;
+    std::printf("Board initialized\n");
+}
+
+void InitGlobals() {
+    CallLoopRunning = 1;
+    HangupSignalled = 0;
+    MediaStop = 0;
+    for (int32_t i = LINE_CHANNEL; i <= RECORD_CHANNEL; i += 2) {
+        channel_t &ch = Channels[i];
+        ResetEvent(StreamEvents[i]);
+        open_channel(ch);
+        dx_clear_termination_list(ch.io_list, 2);
+        set_entry(&ch.io_list[0], TERM_LAST, TERM_ON_HANGUP, 0, 0x0B);
+        set_entry(&ch.io_list[1], TERM_LAST, TERM_ON_MAX_DIGITS, 200, 0);
+        fill_digit_list(ch);
+        dx_clear_termination_list(ch.prompt_list, 1);
+        set_entry(&ch.prompt_list[0], TERM_LAST, TERM_ON_HANGUP, 0, 0x0B);
+        ch.io_done = 0;
+        tuvo_free_buffer(RetiredStreams[i]);
+        RetiredStreams[i] = ch.stream;
+        make_stream(ch, stderr);
+    }
+    prepare_line_channel();
+    std::memset(SilenceBlock, 0xFF, sizeof SilenceBlock);
+    LocalAddress = nullptr;
+    LocalPort = RTP_PORT;
+    sip_side::DropCurrentRequest();
+    ResetEvent(shdwnhandle);
+    ResetEvent(RescheduleEvent);
+}
+
+int StartPlaying(int32_t channel) {
+    channel_t &ch = Channels[channel];
+    if (dx_play(ch.device, nullptr, ch.io_list, &StreamFormat, EV_ASYNC) == -1) {
+        std::fprintf(stderr, "ERROR: %d: %s: dx_play(): %s\n", srl_last_error_code(ch.device),
+                     srl_device_name(ch.device), srl_last_error_text(ch.device));
+        return -1;
+    }
+    tuvo_empty_buffer(ch.stream);
+    // Two blocks of silence go first, so that the board has something to play while the
+    // network's first packets are on their way.
+    for (int n = 0; n < 2; ++n) {
+        uint8_t *block = tuvo_next_free_block(ch.stream);
+        if (block == nullptr) {
+            break;
+        }
+        // A block longer than the silence kept at hand is silence all the same.
+        std::memset(block, 0xFF, static_cast<size_t>(FWBuffersize));
+        std::memcpy(
+            block, SilenceBlock,
+            static_cast<size_t>(FWBuffersize < SILENCE_BYTES ? FWBuffersize : SILENCE_BYTES));
+        tuvo_commit_block(ch.stream, FWBuffersize);
+    }
+    if (tuvo_start_play(ch.device, ch.stream) == -1) {
+        std::fprintf(stderr, "ERROR: %d: %s: StartPlaying: %s\n", srl_last_error_code(ch.device),
+                     srl_device_name(ch.device), srl_last_error_text(ch.device));
+        return -1;
+    }
+    return 0;
+}
+
+int StartRecording(int32_t channel) {
+    channel_t &ch = Channels[channel];
+    if (dx_rec(ch.device, nullptr, ch.io_list, &StreamFormat, RECORD_MODE) == -1) {
+        std::fprintf(stderr, "ERROR: %d: %s: dx_rec: %s\n", srl_last_error_code(ch.device),
+                     srl_device_name(ch.device), srl_last_error_text(ch.device));
+        return -1;
+    }
+    tuvo_empty_buffer(ch.stream);
+    if (tuvo_start_record(ch.device, ch.stream) == -1) {
+        std::fprintf(stderr, "ERROR: %d: %s: StartRecording: %s\n", srl_last_error_code(ch.device),
+                     srl_device_name(ch.device), srl_last_error_text(ch.device));
+        return -1;
+    }
+    std::printf("Exiting start Recording\n");
+    return 0;
+}
+
+}  // namespace sipline

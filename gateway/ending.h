@@ -1,0 +1,14 @@
+// Ending the gateway from outside: SIGINT and SIGTERM end the process cleanly.
+#pragma once
+
+namespace sipline {
+
+// Blocks SIGINT and SIGTERM in this thread and every thread it starts later, and starts the
+// thread that takes them. Call before any other thread is started.
+void WatchForEndSignals();
+
+// Ends the process from any thread: the exit handlers run (the board's puts the line on-hook and
+// completes its capture; Cleanup follows) and nothing else is torn down.
+[[noreturn]] void EndFromOutside();
+
+}  // namespace sipline

@@ -1,0 +1,56 @@
+// The gateway's process-wide call variables (besides the flags it shares with the media
+// bridge, in media/bridge_state.h).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "host/host.h"
+#include "media/bridge_state.h"
+
+namespace sipline {
+
+struct request_t;
+
+// Written by the SIP side's threads and the main thread; each writer posts a board event
+// afterwards, and the main thread reads it when it takes that event.
+extern std::atomic<int32_t> CallState;
+extern std::atomic<uint8_t> HangupSignalled;
+// The INVITE of the call in progress. Replaced by the main thread between calls; read by the
+// SIP side's request threads.
+extern std::atomic<request_t *> CurrentRequest;
+// Built at start-up, read-only afterwards.
+extern char *SdpOffer;
+// Main thread only.
+extern const char *LocalAddress;
+extern uint16_t LocalPort;
+
+inline constexpr uint16_t RTP_PORT = 10000;
+
+// The call's numbers and media destination, written by the SIP side's request threads (or by
+// the state machine for a call from the line) before the event that makes the main thread
+// read them.
+extern char DialString[32];
+extern char RTPDestAddress[256];
+extern std::atomic<uint16_t> RTPDestPort;
+extern std::atomic<uint8_t> RTPDestTTL;
+
+// Channel 1's device handle, for the threads that post board events to it. Written by the
+// main thread whenever the channel is opened.
+extern std::atomic<int32_t> LineDevice;
+// Posts a board event of `type`, with no data, to channel 1; from any thread.
+int PostLineEvent(int32_t type);
+
+// Filled at start-up before the SIP side starts; read-only afterwards.
+extern char HostName[255];
+extern char HostShortName[64];
+extern char HostAddress[25];
+
+// The long-lived threads and the audio pair of the current cycle, side by side so that one
+// wait can name both. Main thread only, except that the exit handler reads ScheduleThread once
+// StartUpDone is set.
+extern HANDLE ScheduleThread;
+extern HANDLE ReceiveThread;
+extern HANDLE AudioThreads[2];  // InTh, OutTh
+
+}  // namespace sipline

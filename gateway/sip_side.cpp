@@ -1,0 +1,53 @@
+#include "gateway/sip_side.h"
+
+#include <netinet/in.h>
+
+#include "gateway/globals.h"
+#include "sip/gateway.h"
+#include "sip/request.h"
+#include "sip/status.h"
+#include "sip/transport.h"
+
+namespace sipline::sip_side {
+namespace {
+
+void post_to_line(void *, int32_t type) {
+    PostLineEvent(type);
+}
+
+}  // namespace
+
+void Connect() {
+    StatusTextInit();
+    sip_gateway_t gateway{};
+    gateway.CallState = &CallState;
+    gateway.CurrentRequest = &CurrentRequest;
+    gateway.HangupSignalled = &HangupSignalled;
+    gateway.DialString = DialString;
+    gateway.RTPDestAddress = RTPDestAddress;
+    gateway.RTPDestPort = &RTPDestPort;
+    gateway.RTPDestTTL = &RTPDestTTL;
+    gateway.HostName = HostName;
+    gateway.HostShortName = HostShortName;
+    gateway.HostAddress = HostAddress;
+    gateway.PostEvent = post_to_line;
+    gateway.context = nullptr;
+    SipGatewayRegister(&gateway);
+}
+
+void NewCurrentRequest() {
+    // Transport UDP, no socket, an empty address: the INVITE that is accepted fills it.
+    sockaddr_in empty{};
+    RequestFree(CurrentRequestExchange(RequestCreate(TRANSPORT_UDP, 0, &empty)));
+}
+
+void DropCurrentRequest() {
+    RequestFree(CurrentRequestExchange(nullptr));
+}
+
+uint32_t ReceiveUDPThread(void *port) {
+    ReceiveUDP(port);
+    return 0;
+}
+
+}  // namespace sipline::sip_side

@@ -1,0 +1,21 @@
+// The gateway's door to the SIP user-agent server: the call variables it hands over, the
+// record of the call in progress, and the listener thread.
+#pragma once
+
+#include <cstdint>
+
+namespace sipline {
+namespace sip_side {
+
+// Fills the status texts and gives the SIP side the gateway's call variables and its way of
+// posting board events. Before the listener starts.
+void Connect();
+// Makes a fresh, idle record for the next call the current one, releasing any it replaces.
+void NewCurrentRequest();
+// Leaves no current record (the state machine has released it, or it is released here).
+void DropCurrentRequest();
+// Thread routine: the SIP listener on the port its parameter points at.
+uint32_t ReceiveUDPThread(void *port);
+
+}  // namespace sip_side
+}  // namespace sipline

@@ -1,0 +1,71 @@
+#include "gateway/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "gateway/call_states.h"
+#include "gateway/channels.h"
+#include "gateway/globals.h"
+#include "gateway/host_identity.h"
+#include "gateway/sdp_offer.h"
+#include "gateway/sip_side.h"
+#include "media/threads.h"
+
+namespace sipline {
+
+std::atomic<bool> StartUpDone{false};
+
+namespace {
+
+// ReceiveUDP's parameter: it keeps the address for its whole life.
+int32_t SipPort = 5060;
+
+constexpr uint32_t THREAD_END_MS = 1000;
+
+HANDLE start_thread(thread_routine_t routine, void *argument) {
+    HANDLE thread = CreateThread(routine, argument, CREATE_SUSPENDED);
+    SetThreadPriority(thread, 0);
+    ResumeThread(thread);
+    return thread;
+}
+
+}  // namespace
+
+void Cleanup() {
+    std::printf("Cleaning up\n");
+    // Threads cannot be killed here; the schedule thread ends at its next look at QuitRequested,
+    // which the pulse brings forward. Before start-up has finished there is none to end.
+    QuitRequested = 1;
+    if (StartUpDone.load(std::memory_order_acquire) && ScheduleThread != nullptr) {
+        PulseEvent(RescheduleEvent);
+        WaitForSingleObject(ScheduleThread, THREAD_END_MS);
+    }
+    std::fflush(stdout);
+}
+
+void StartUp() {
+    if (StartWinsock() != 0) {
+        std::fprintf(stderr, "Can't start Winsock\n");
+        std::exit(1);
+    }
+    OpenBoard();
+    InitHostIdentity();
+    RtpMutex = CreateMutex(false);
+    if (RtpMutex == nullptr) {
+        std::exit(1);
+    }
+    sip_side::Connect();
+    sip_side::NewCurrentRequest();
+    CallState = ST_WTRING;
+    SdpOffer = BuildSdpOffer(HostAddress);
+    std::printf("SDP:\n%s\n", SdpOffer);
+    HangupSignalled = 0;
+    shdwnhandle = CreateEvent(false, nullptr);
+    RescheduleEvent = CreateEvent(false, nullptr);
+    ScheduleThread = start_thread(RTPScheduleProc, nullptr);
+    ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipPort);
+    std::printf("UDP listen thread started\n");
+    StartUpDone.store(true, std::memory_order_release);
+}
+
+}  // namespace sipline

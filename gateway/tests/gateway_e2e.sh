@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Runs build/bin/sipline with the simulated board inside private network, host-name and mount
+# namespaces (so that port 5060, the host's name and /etc/hosts are the test's own), drives the
+# line through the control socket and checks what the gateway prints.
+set -euo pipefail
+build=$(realpath "${SIPLINE_BUILD:-build}")
+source=$(realpath "${SIPLINE_SOURCE:-.}")
+if [ -z "${SIPLINE_E2E_INSIDE:-}" ]; then
+    exec unshare --net --uts --mount env SIPLINE_E2E_INSIDE=1 SIPLINE_BUILD="$build" \
+        SIPLINE_SOURCE="$source" bash "$0" "$@"
+fi
+
+ip link set lo up
+mount --make-rprivate /
+work=$(mktemp -d /tmp/sipline-e2e-XXXXXX)
+gateway=
+cleanup() {
+    if [ -n "$gateway" ] && kill -0 "$gateway" 2>/dev/null; then
+        kill -KILL "$gateway" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cp "$source/gateway/prompts/enter.vox" "$source/gateway/prompts/notfound.vox" "$work/"
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+# Waits up to 10 s for a fixed text in a file.
+wait_for() {
+    local file=$1 text=$2
+    for _ in $(seq 100); do
+        grep -qF -- "$text" "$file" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    fail "\"$text\" never appeared in $(basename "$file")"
+    return 1
+}
+control() {
+    printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$work/boardsim.sock"
+}
+use_host() {
+    hostname "$1"
+    printf '127.0.0.1 localhost\n%s\n' "$2" > "$work/hosts"
+    mount --bind "$work/hosts" /etc/hosts
+}
+start_gateway() {
+    # Emptied here, not by the background redirection, so that no wait reads the last run's.
+    : > "$work/out"
+    : > "$work/err"
+    (cd "$work" && exec env "$@" "$build/bin/sipline" > "$work/out" 2> "$work/err") &
+    gateway=$!
+}
+# Ends the gateway with a signal; 0 when it ended cleanly within 5 s.
+stop_gateway() {
+    kill "-$1" "$gateway"
+    for _ in $(seq 50); do
+        kill -0 "$gateway" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$gateway" 2>/dev/null; then
+        fail "sipline did not end on SIG$1"
+        return 1
+    fi
+    local status=0
+    wait "$gateway" || status=$?
+    gateway=
+    [ "$status" -eq 0 ] || fail "sipline ended with status $status on SIG$1"
+}
+
+echo "== start-up, a ring, SIGTERM"
+use_host linegw "127.0.1.1 linegw"
+start_gateway BOARDSIM_CAPTURE="$work/heard.wav"
+wait_for "$work/out" "UDP listen thread started"
+wait_for "$work/out" "Creating OutTh"
+expected_start=$(printf '%s\n' \
+    "Size of Firmware Buffer for Record = 160" "Board initialized" "IP shortname: linegw" \
+    "IP address: 127.0.1.1" "IP name: linegw")
+[ "$(head -5 "$work/out")" = "$expected_start" ] || fail "start-up lines: $(head -5 "$work/out")"
+# Lines 6 to 12: "SDP:", the five lines of the offer with their CRs, and the empty line.
+cmp -s <(sed -n '6,12p' "$work/out") <(printf 'SDP:\nv=0\r\no=MARVA 123123453 123453 IN IP4 127.0.1.1\t\t    \r\ns=Telephone call\t\t\t\r\nc=IN IP4 127.0.1.1\t\t\t\r\nm=audio 10000 RTP/AVP 0 3\r\n\n') ||
+    fail "the SDP offer is not the template byte for byte"
+status=$(control status)
+case "$status" in
+    "OK hook=on line=idle dialled= played=0 recorded=0 prompts= opened=dxxxB1,dxxxB1C1,dxxxB1C3 "*) ;;
+    *) fail "status after start-up: $status" ;;
+esac
+[ "$(control ring)" = "OK ringing" ] || fail "ring was not taken"
+wait_for "$work/out" "ProcessEvent entered: State:11, evttype: 134, No error"
+wait_for "$work/out" "TDX_CST code 1 on dxxxB1C1"
+[ "$(control 'digits 12x')" = "ERR not a key: use 0-9, *, #, A-D" ] || fail "a bad key was taken"
+# A SIP call for this host: answered 100, and the state machine wakes up in ST_SIPINV (9).
+sdp=$'v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio 20000 RTP/AVP 0 3\r\n'
+printf 'INVITE sip:5551234@linegw SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5070;branch=z9hG4bK-e2e\r\nFrom: <sip:alice@127.0.0.1:5070>;tag=a1\r\nTo: <sip:5551234@linegw>\r\nCall-ID: e2e-1@127.0.0.1\r\nCSeq: 1 INVITE\r\nContact: <sip:alice@127.0.0.1:5070>\r\nContent-Type: application/sdp\r\nContent-Length: %d\r\n\r\n%s' \
+    "${#sdp}" "$sdp" | socat -u - UDP-SENDTO:127.0.0.1:5060,sourceport=5070
+wait_for "$work/out" "SIP/2.0 100 Trying"
+wait_for "$work/out" "EV_WAKEUP code 0 on dxxxB1C1 in state 9"
+stop_gateway TERM
+grep -qx "Cleaning up" "$work/out" || fail "no \"Cleaning up\" after SIGTERM"
+[ ! -e "$work/boardsim.sock" ] || fail "the control socket was left behind"
+[ "$(head -c 4 "$work/heard.wav")" = "RIFF" ] || fail "the capture is not a WAV file"
+umount /etc/hosts
+
+echo "== a host name with dots, a board that cannot report its block size, SIGINT"
+use_host gw.example.test "127.0.0.2 gw.example.test"
+start_gateway BOARDSIM_BLOCK=fail
+wait_for "$work/out" "UDP listen thread started"
+grep -qx "IP shortname: gw.example.test" "$work/out" || fail "shortname line"
+grep -qx "IP address: 127.0.0.2" "$work/out" || fail "address line"
+grep -qx "Default Size of Firmware Buffer for Record = 768" "$work/err" || fail "no 768 default"
+stop_gateway INT
+grep -qx "Cleaning up" "$work/out" || fail "no \"Cleaning up\" after SIGINT"
+umount /etc/hosts
+
+echo "== a host name that does not resolve"
+use_host nowhere "127.0.0.1 elsewhere"
+status=0
+(cd "$work" && timeout 10 "$build/bin/sipline" > "$work/out" 2> "$work/err") || status=$?
+[ "$status" -eq 1 ] || fail "an unresolvable host name ended with status $status, not 1"
+grep -qx "gethostbyname error" "$work/err" || fail "no \"gethostbyname error\""
+umount /etc/hosts
+
+if [ "$failures" -ne 0 ]; then
+    echo "--- stdout"; cat "$work/out" || true
+    echo "--- stderr"; cat "$work/err" || true
+    exit 1
+fi
+echo "gateway end-to-end: all passed"

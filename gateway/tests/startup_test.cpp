@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "gateway/board.h"
+#include "gateway/host_identity.h"
+#include "gateway/sdp_offer.h"
+
+namespace sipline {
+namespace {
+
+TEST(SdpOffer, IsTheTemplateByteForByte) {
+    char *offer = BuildSdpOffer("192.0.2.7");
+    ASSERT_NE(offer, nullptr);
+    EXPECT_EQ(std::string(offer),
+              "v=0\r\n"
+              "o=MARVA 123123453 123453 IN IP4 192.0.2.7\t\t    \r\n"
+              "s=Telephone call\t\t\t\r\n"
+              "c=IN IP4 192.0.2.7\t\t\t\r\n"
+              "m=audio 10000 RTP/AVP 0 3\r\n");
+    std::free(offer);
+}
+
+TEST(HostIdentity, TheShortNameEndsBeforeTheFirstDot) {
+    struct Case {
+        const char *full;
+        const char *short_name;
+    };
+    const Case cases[] = {
+        {"gw.example.org", "gw"}, {"linegw", "linegw"},      {"a.b", "a"},
+        {".leading", ""},         {"trailing.", "trailing"}, {"", ""},
+    };
+    for (const Case &c : cases) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s", c.full);
+        CutAtFirstDot(name);
+        EXPECT_STREQ(name, c.short_name) << c.full;
+    }
+}
+
+TEST(BoardEvents, NamesAreTheBoardsOwn) {
+    struct Case {
+        int32_t type;
+        const char *name;
+    };
+    const Case cases[] = {
+        {0, "EV_WAKEUP"},         {0x81, "TDX_PLAY"},     {0x82, "TDX_RECORD"},
+        {0x83, "EV_DIGITS_DONE"}, {0x84, "EV_DIAL_DONE"}, {0x85, "EV_SETUP_DONE"},
+        {0x86, "TDX_CST"},        {0x87, "EV_HOOK_DONE"}, {0x1FF8, "EV_REMOTE_HANGUP"},
+        {0x88, "unknown"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_STREQ(board_event_name(c.type), c.name) << c.type;
+    }
+}
+
+}  // namespace
+}  // namespace sipline
