@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cmath>
 
 #include "rtp/context_internal.h"
@@ -8,7 +9,17 @@ namespace {
 constexpr int64_t micros_per_second = 1000000;
 }
 
+namespace {
+// Set by tests before they start a context and cleared after; read by every engine call.
+std::atomic<timeval (*)()> test_clock{nullptr};
+}  // namespace
+
+void rtp_set_clock(timeval (*clock)()) { test_clock.store(clock); }
+
 timeval rtp_now() {
+    if (auto clock = test_clock.load()) {
+        return clock();
+    }
     timeval now{};
     gettimeofday(&now, nullptr);
     return now;

@@ -265,6 +265,8 @@ void RTPChooseSSRC(rtp_context_t *ctx);
 
 // ---- time
 timeval rtp_now();
+// Tests drive the engine's time with their own clock; null restores the system clock.
+void rtp_set_clock(timeval (*clock)());
 // a - b in seconds.
 double rtp_seconds_between(const timeval &a, const timeval &b);
 timeval rtp_time_add(const timeval &t, double seconds);

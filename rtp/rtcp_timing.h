@@ -14,9 +14,17 @@ namespace sipline {
 struct rtp_event_t;
 
 // Supplied by the application: keep the event and call RTPExecute with it at or after due.
-// Called from whatever thread is inside the engine.
+// Called from whatever thread is inside the engine. A program that supplies none links
+// against a default that drops every event (no RTCP is sent then).
 void ScheduleRTPEvent(int32_t context, rtp_event_t *event, const timeval *due);
 
+// Runs the event and frees it, whatever the result. An event that meets the session busy
+// (another thread inside RTPReceive or RTPSendVector) is handed back to ScheduleRTPEvent
+// 100 ms later, and the call fails with RTP_CANT_CALL_FUNCTION.
 rtperror RTPExecute(int32_t context, rtp_event_t *event);
+
+// For an application that throws pending deadlines away (the end of a call): frees the event
+// without running it. Null is allowed.
+void RTPDiscardEvent(rtp_event_t *event);
 
 }  // namespace sipline

@@ -1,0 +1,1 @@
+sipline_fuzzer(rtcp_receive_fuzz rtcp_receive_fuzz.cpp sipline_rtp)
