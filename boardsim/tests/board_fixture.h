@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,14 @@ inline event_seen next_event(int32_t limit_ms = 2000) {
     e.type = srl_event_type();
     std::memcpy(&e.code, srl_event_data(), sizeof e.code);
     return e;
+}
+
+// The capture file's WAV header comes before the samples heard on the line.
+inline constexpr size_t CAPTURE_HEADER = 58;
+
+inline std::vector<uint8_t> read_all(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline std::string status_of(std::string_view key) {

@@ -11,16 +11,9 @@ using LineTest = BoardTest;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-std::vector<uint8_t> read_all(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 uint32_t le32(const std::vector<uint8_t> &b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
-
-constexpr size_t CAPTURE_HEADER = 58;
 
 TEST_F(LineTest, PoundEndsAPromptAndStaysForDigitCollection) {
     write_file("long.vox", std::vector<uint8_t>(3 * 8000, 0x55));

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -16,6 +15,8 @@
 namespace sipline {
 namespace {
 
+using testing::CAPTURE_HEADER;
+using testing::read_all;
 using testing::status_of;
 
 struct Entry {
@@ -104,11 +105,6 @@ TEST_F(ChannelsTest, InitGlobalsReopensWithLaterCallsLists) {
     EXPECT_EQ(status_of("opened"), "dxxxB1,dxxxB1C1,dxxxB1C3");
 }
 
-std::vector<uint8_t> read_all(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST_F(ChannelsTest, PlayStartsWithTwoBlocksOfSilence) {
     std::string capture = path("heard.wav");
     setenv("BOARDSIM_CAPTURE", capture.c_str(), 1);
@@ -132,12 +128,11 @@ TEST_F(ChannelsTest, PlayStartsWithTwoBlocksOfSilence) {
     dx_stop_io(line, 0);
     boardsim_shutdown();
     std::vector<uint8_t> heard = read_all(capture);
-    const size_t header = 58;
-    ASSERT_GE(heard.size(), header + 3 * 160);
+    ASSERT_GE(heard.size(), CAPTURE_HEADER + 3 * 160);
     for (size_t i = 0; i < 2 * 160; ++i) {
-        ASSERT_EQ(heard[header + i], 0xFF) << "byte " << i;
+        ASSERT_EQ(heard[CAPTURE_HEADER + i], 0xFF) << "byte " << i;
     }
-    EXPECT_EQ(heard[header + 2 * 160], 0x2A);
+    EXPECT_EQ(heard[CAPTURE_HEADER + 2 * 160], 0x2A);
 }
 
 TEST_F(ChannelsTest, BlocksLongerThanTheSilenceKeptAtHandAreSilentToo) {
@@ -160,9 +155,8 @@ TEST_F(ChannelsTest, BlocksLongerThanTheSilenceKeptAtHandAreSilentToo) {
     boardsim_shutdown();
     FWBuffersize = 160;
     std::vector<uint8_t> heard = read_all(capture);
-    const size_t header = 58;
-    ASSERT_EQ(heard.size(), header + 2 * 1024);
-    EXPECT_EQ(std::count(heard.begin() + header, heard.end(), 0xFF), 2 * 1024);
+    ASSERT_EQ(heard.size(), CAPTURE_HEADER + 2 * 1024);
+    EXPECT_EQ(std::count(heard.begin() + CAPTURE_HEADER, heard.end(), 0xFF), 2 * 1024);
 }
 
 TEST_F(ChannelsTest, OtherThreadsPostToChannelOne) {
