@@ -40,6 +40,13 @@ std::vector<boardsim::Condition> read_list(const termination_t *entry) {
     return conditions;
 }
 
+// An I/O ends on its own list's conditions alone: no digit counted for an earlier one carries over.
+void begin_io(Channel &ch, Io io, const termination_t *list) {
+    ch.io = io;
+    ch.conditions = read_list(list);
+    ch.digits_counted = 0;
+}
+
 // The channel for a voice call on `device`, locked and started; null (with the device's last
 // error set) when it is not an open channel or, if `idle` is asked, it runs an I/O already.
 Channel *usable_channel(Board &b, int32_t device, bool idle) {
@@ -77,9 +84,7 @@ int start_stream_io(int32_t device, const void *files, const termination_t *list
         boardsim::fail(b, device, EDX_BADPROD, "unsupported data format");
         return -1;
     }
-    ch->io = io;
-    ch->conditions = read_list(list);
-    ch->digits_counted = 0;
+    begin_io(*ch, io, list);
     ch->stream = nullptr;
     boardsim::succeed(b, device);
     return 0;
@@ -282,9 +287,7 @@ int dx_play_prompt(int32_t device, const char *file, const termination_t *list, 
     while ((in.read(piece, sizeof piece) || in.gcount() > 0) && samples.size() < PROMPT_MAX) {
         samples.insert(samples.end(), piece, piece + in.gcount());
     }
-    ch->io = Io::prompt;
-    ch->conditions = read_list(list);
-    ch->digits_counted = 0;
+    begin_io(*ch, Io::prompt, list);
     ch->prompt = std::move(samples);
     ch->prompt_at = 0;
     ch->prompt_running = true;
@@ -311,9 +314,7 @@ int dx_getdig(int32_t device, const termination_t *list, char *digits, uint16_t 
         boardsim::fail(b, device, EDX_BADPARM, "digits are collected asynchronously into a buffer");
         return -1;
     }
-    ch->io = Io::getdig;
-    ch->conditions = read_list(list);
-    ch->digits_counted = 0;
+    begin_io(*ch, Io::getdig, list);
     ch->collected.clear();
     ch->digit_target = digits;
     boardsim::succeed(b, device);

@@ -1,10 +1,9 @@
 // HTTP_Authorization over any Authorization value, with a From header for the pgp scheme.
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "fuzz/parsed_message.h"
 #include "sip/http.h"
-#include "sip/parser.h"
 #include "support/error.h"
 
 using namespace sipline;
@@ -18,12 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string value(reinterpret_cast<const char *>(data), size);
     std::string text = "REGISTER sip:h SIP/2.0\r\nFrom: <sip:u@h>\r\nAuthorization: " +
                        std::string(value.c_str()) + "\r\n\r\n";
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    parser_t message{};
-    MessageParse(buffer.data(), &message);
-    http_authorization_t authorization = HTTP_Authorization(&message);
+    parsed_message parsed(text);
+    http_authorization_t authorization = HTTP_Authorization(&parsed.message);
     HTTP_AuthorizationFree(&authorization);
-    MessageFree(&message);
     return 0;
 }

@@ -1,10 +1,9 @@
 // SIP_Via, SIP_Address and SIP_Contact over any header value.
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "fuzz/parsed_message.h"
 #include "sip/fields.h"
-#include "sip/parser.h"
 #include "support/error.h"
 
 using namespace sipline;
@@ -23,13 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     std::string text = "INVITE sip:a@b SIP/2.0\r\nVia: " + value + "\r\nContact: " + value +
                        "\r\nm: " + value + "\r\n\r\n";
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    parser_t message{};
-    MessageParse(buffer.data(), &message);
-    sip_via_t via = SIP_Via(&message, 1, 0, "gw");
+    parsed_message parsed(text);
+    sip_via_t via = SIP_Via(&parsed.message, 1, 0, "gw");
     SIP_ViaFree(&via);
-    SIP_ContactFree(SIP_Contact(&message));
-    MessageFree(&message);
+    SIP_ContactFree(SIP_Contact(&parsed.message));
     return 0;
 }

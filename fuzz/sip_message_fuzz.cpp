@@ -1,12 +1,12 @@
 // MessageParse over any bytes, then every reader of the parsed message.
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
+#include <string_view>
 
+#include "fuzz/parsed_message.h"
 #include "sip/fields.h"
 #include "sip/headers.h"
 #include "sip/http.h"
-#include "sip/parser.h"
 #include "support/error.h"
 
 using namespace sipline;
@@ -17,13 +17,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    std::vector<char> text(data, data + size);
-    text.push_back('\0');
-    parser_t message{};
-    MessageParse(text.data(), &message);
+    parsed_message parsed(std::string_view(reinterpret_cast<const char *>(data), size));
 
     parser_t copy{};
-    MessageDuplicate(&copy, &message);
+    MessageDuplicate(&copy, &parsed.message);
     header_list_t list{};
     headers_add_message(&list, copy.headers);
     headers_free(&list);
@@ -45,6 +42,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     HTTP_AuthorizationFree(&authorization);
 
     MessageFree(&copy);
-    MessageFree(&message);
     return 0;
 }

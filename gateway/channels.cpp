@@ -58,6 +58,12 @@ void prepare_line_channel() {
     dx_after_onhook(device);
 }
 
+// What failed, with the board's own error code and text for the channel.
+void report_board_error(const channel_t &ch, const char *what) {
+    std::fprintf(stderr, "ERROR: %d: %s: %s: %s\n", srl_last_error_code(ch.device),
+                 srl_device_name(ch.device), what, srl_last_error_text(ch.device));
+}
+
 void open_channel(channel_t &ch) {
     ch.device = dx_open_device(ch.name, 0);
     if (ch.device == -1) {
@@ -142,8 +148,7 @@ void InitGlobals() {
 int StartPlaying(int32_t channel) {
     channel_t &ch = Channels[channel];
     if (dx_play(ch.device, nullptr, ch.io_list, &StreamFormat, EV_ASYNC) == -1) {
-        std::fprintf(stderr, "ERROR: %d: %s: dx_play(): %s\n", srl_last_error_code(ch.device),
-                     srl_device_name(ch.device), srl_last_error_text(ch.device));
+        report_board_error(ch, "dx_play()");
         return -1;
     }
     tuvo_empty_buffer(ch.stream);
@@ -162,8 +167,7 @@ int StartPlaying(int32_t channel) {
         tuvo_commit_block(ch.stream, FWBuffersize);
     }
     if (tuvo_start_play(ch.device, ch.stream) == -1) {
-        std::fprintf(stderr, "ERROR: %d: %s: StartPlaying: %s\n", srl_last_error_code(ch.device),
-                     srl_device_name(ch.device), srl_last_error_text(ch.device));
+        report_board_error(ch, "StartPlaying");
         return -1;
     }
     return 0;
@@ -172,14 +176,12 @@ int StartPlaying(int32_t channel) {
 int StartRecording(int32_t channel) {
     channel_t &ch = Channels[channel];
     if (dx_rec(ch.device, nullptr, ch.io_list, &StreamFormat, RECORD_MODE) == -1) {
-        std::fprintf(stderr, "ERROR: %d: %s: dx_rec: %s\n", srl_last_error_code(ch.device),
-                     srl_device_name(ch.device), srl_last_error_text(ch.device));
+        report_board_error(ch, "dx_rec");
         return -1;
     }
     tuvo_empty_buffer(ch.stream);
     if (tuvo_start_record(ch.device, ch.stream) == -1) {
-        std::fprintf(stderr, "ERROR: %d: %s: StartRecording: %s\n", srl_last_error_code(ch.device),
-                     srl_device_name(ch.device), srl_last_error_text(ch.device));
+        report_board_error(ch, "StartRecording");
         return -1;
     }
     std::printf("Exiting start Recording\n");

@@ -30,6 +30,21 @@ bool begins(const char *text, const char *prefix) {
     return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
+struct three_words_t {
+    char first[kWordMax + 1] = "";
+    char second[kWordMax + 1] = "";
+    char third[kWordMax + 1] = "";
+    int count = 0;  // as sscanf counts them
+};
+
+// SDP lines the gateway reads ("c=", "m=") start with three words; each is cut at kWordMax.
+three_words_t three_words(const char *line) {
+    three_words_t w;
+    std::string text = this_line(line);
+    w.count = sscanf(text.c_str(), "%255s %255s %255s", w.first, w.second, w.third);
+    return w;
+}
+
 }  // namespace
 
 int sdpGetDestAddress(char *line) {
@@ -47,11 +62,7 @@ int sdpGetDestAddress(char *line) {
     if (gateway->RTPDestTTL != nullptr) {
         gateway->RTPDestTTL->store(static_cast<uint8_t>(ttl));
     }
-    std::string text = this_line(line);
-    char network[kWordMax + 1] = "";
-    char type[kWordMax + 1] = "";
-    char address[kWordMax + 1] = "";
-    int words = sscanf(text.c_str(), "%255s %255s %255s", network, type, address);
+    auto [network, type, address, words] = three_words(line);
     if (words < 3 || !begins(network, "IN") || !begins(type, "IP4")) {
         return 0;
     }
@@ -63,11 +74,7 @@ int sdpGetDestAddress(char *line) {
 }
 
 int sdpGetDestPort(const char *line, uint16_t *port) {
-    std::string text = this_line(line);
-    char media[kWordMax + 1] = "";
-    char field[kWordMax + 1] = "";
-    char transport[kWordMax + 1] = "";
-    int words = sscanf(text.c_str(), "%255s %255s %255s", media, field, transport);
+    auto [media, field, transport, words] = three_words(line);
     if (words < 3 || !begins(media, "audio") || !begins(transport, "RTP/AVP")) {
         *port = 0;
         return 0;

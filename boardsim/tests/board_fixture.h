@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,14 @@ inline event_seen next_event(int32_t limit_ms = 2000) {
     return e;
 }
 
+// The capture file's WAV header comes before the samples heard on the line.
+inline constexpr size_t CAPTURE_HEADER = 58;
+
+inline std::vector<uint8_t> read_all(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 inline std::string status_of(std::string_view key) {
     std::string line = boardsim_command("status");
     std::string wanted = " " + std::string(key) + "=";
@@ -45,6 +54,11 @@ inline std::string status_of(std::string_view key) {
     at += wanted.size();
     return line.substr(at, line.find(' ', at) - at);
 }
+
+inline const termination_t HANGUP_LIST[1] = {{TERM_LAST, TERM_ON_HANGUP, 0, 0x0B, 0, 0, nullptr}};
+inline const termination_t POUND_LIST[1] = {
+    {TERM_LAST, TERM_ON_DIGIT, DIGIT_MASK_POUND, 1, 0, 0, nullptr}};
+inline const stream_format_t MULAW_8K = {3, 7, 0x40, 8};
 
 class BoardTest : public ::testing::Test {
   protected:
@@ -90,12 +104,28 @@ class BoardTest : public ::testing::Test {
         ASSERT_EQ(status_of("line"), "connected");
     }
 
+    struct call_io {
+        int32_t play = -1;
+        int32_t record = -1;
+        stream_t out = nullptr;
+        stream_t in = nullptr;
+    };
+
+    // Plays on channel 1 and records on channel 3 of a connected call until the line hangs up,
+    // each through its own buffer of 32 blocks of 160 bytes.
+    static void start_play_and_record(call_io &io) {
+        io.play = open_channel(1);
+        io.record = open_channel(3);
+        connect_call(io.play);
+        io.out = tuvo_create_buffer(32, 160);
+        io.in = tuvo_create_buffer(32, 160);
+        ASSERT_EQ(dx_play(io.play, nullptr, HANGUP_LIST, &MULAW_8K, EV_ASYNC), 0);
+        ASSERT_EQ(tuvo_start_play(io.play, io.out), 0);
+        ASSERT_EQ(dx_rec(io.record, nullptr, HANGUP_LIST, &MULAW_8K, RECORD_MODE), 0);
+        ASSERT_EQ(tuvo_start_record(io.record, io.in), 0);
+    }
+
     std::string dir_;
 };
-
-inline const termination_t HANGUP_LIST[1] = {{TERM_LAST, TERM_ON_HANGUP, 0, 0x0B, 0, 0, nullptr}};
-inline const termination_t POUND_LIST[1] = {
-    {TERM_LAST, TERM_ON_DIGIT, DIGIT_MASK_POUND, 1, 0, 0, nullptr}};
-inline const stream_format_t MULAW_8K = {3, 7, 0x40, 8};
 
 }  // namespace sipline::testing

@@ -11,16 +11,9 @@ using LineTest = BoardTest;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-std::vector<uint8_t> read_all(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 uint32_t le32(const std::vector<uint8_t> &b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
-
-constexpr size_t CAPTURE_HEADER = 58;
 
 TEST_F(LineTest, PoundEndsAPromptAndStaysForDigitCollection) {
     write_file("long.vox", std::vector<uint8_t>(3 * 8000, 0x55));
@@ -70,26 +63,19 @@ TEST_F(LineTest, AMissingPromptFails) {
 }
 
 TEST_F(LineTest, TheFarPartyHangingUpEndsPlayAndRecord) {
-    int32_t play = open_channel(1);
-    int32_t record = open_channel(3);
-    connect_call(play);
-    stream_t out = tuvo_create_buffer(32, 160);
-    stream_t in = tuvo_create_buffer(32, 160);
-    ASSERT_EQ(dx_play(play, nullptr, HANGUP_LIST, &MULAW_8K, EV_ASYNC), 0);
-    ASSERT_EQ(tuvo_start_play(play, out), 0);
-    ASSERT_EQ(dx_rec(record, nullptr, HANGUP_LIST, &MULAW_8K, RECORD_MODE), 0);
-    ASSERT_EQ(tuvo_start_record(record, in), 0);
+    call_io io;
+    ASSERT_NO_FATAL_FAILURE(start_play_and_record(io));
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_EQ(boardsim_command("hangup"), "OK hung up");
     event_seen first = next_event();
     event_seen second = next_event();
     EXPECT_EQ(first.type + second.type, TDX_PLAY + TDX_RECORD);
-    EXPECT_EQ(dx_termination_mask(play), TM_HANGUP);
-    EXPECT_EQ(dx_termination_mask(record), TM_HANGUP);
+    EXPECT_EQ(dx_termination_mask(io.play), TM_HANGUP);
+    EXPECT_EQ(dx_termination_mask(io.record), TM_HANGUP);
     EXPECT_EQ(status_of("line"), "idle");
     EXPECT_EQ(status_of("hook"), "off") << "the gateway's side has not hung up";
-    tuvo_free_buffer(out);
-    tuvo_free_buffer(in);
+    tuvo_free_buffer(io.out);
+    tuvo_free_buffer(io.in);
 }
 
 TEST_F(LineTest, AListWithoutHangupKeepsPlaying) {

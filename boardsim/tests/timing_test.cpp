@@ -11,23 +11,16 @@ using BoardTiming = BoardTest;
 using std::chrono::steady_clock;
 
 TEST_F(BoardTiming, PlayAndRecordMoveFiftyBlocksASecondWithinTwoPercent) {
-    int32_t play = open_channel(1);
-    int32_t record = open_channel(3);
-    connect_call(play);
-    stream_t out = tuvo_create_buffer(32, 160);
-    stream_t in = tuvo_create_buffer(32, 160);
-    ASSERT_EQ(dx_play(play, nullptr, HANGUP_LIST, &MULAW_8K, EV_ASYNC), 0);
-    ASSERT_EQ(tuvo_start_play(play, out), 0);
-    ASSERT_EQ(dx_rec(record, nullptr, HANGUP_LIST, &MULAW_8K, RECORD_MODE), 0);
-    ASSERT_EQ(tuvo_start_record(record, in), 0);
+    call_io io;
+    ASSERT_NO_FATAL_FAILURE(start_play_and_record(io));
 
     std::atomic<bool> done{false};
     std::atomic<int64_t> recorded{0};
     std::thread feeder([&] {
         while (!done) {
-            if (uint8_t *block = tuvo_next_free_block(out)) {
+            if (uint8_t *block = tuvo_next_free_block(io.out)) {
                 std::memset(block, 0x55, 160);
-                tuvo_commit_block(out, 160);
+                tuvo_commit_block(io.out, 160);
             } else {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
@@ -39,8 +32,8 @@ TEST_F(BoardTiming, PlayAndRecordMoveFiftyBlocksASecondWithinTwoPercent) {
             if (WaitForSingleObject(ready, 100) != WAIT_OBJECT_0) {
                 continue;
             }
-            while (tuvo_next_recorded_block(in) != nullptr) {
-                tuvo_release_block(in, 0xFFFF);
+            while (tuvo_next_recorded_block(io.in) != nullptr) {
+                tuvo_release_block(io.in, 0xFFFF);
                 ++recorded;
             }
         }
@@ -66,8 +59,8 @@ TEST_F(BoardTiming, PlayAndRecordMoveFiftyBlocksASecondWithinTwoPercent) {
     EXPECT_NEAR(recorded_blocks, expected, expected * 0.02) << "record, over " << seconds << " s";
     EXPECT_EQ(status_of("underruns"), underruns_start) << "the feeder kept up";
     EXPECT_EQ(status_of("overruns"), overruns_start) << "the drainer kept up";
-    dx_stop_io(play, 0);
-    dx_stop_io(record, 0);
+    dx_stop_io(io.play, 0);
+    dx_stop_io(io.record, 0);
 }
 
 }  // namespace

@@ -1,31 +1,18 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 
-#include "boardsim/boardsim.h"
 #include "gateway/call_cycle.h"
 #include "gateway/channels.h"
-#include "gateway/globals.h"
 #include "gateway/sip_side.h"
+#include "gateway/tests/gateway_fixture.h"
 
 namespace sipline {
 namespace {
 
-std::string status_of(std::string_view key) {
-    std::string line = boardsim_command("status");
-    std::string wanted = " " + std::string(key) + "=";
-    size_t at = line.find(wanted);
-    if (at == std::string::npos) {
-        return "<missing>";
-    }
-    at += wanted.size();
-    return line.substr(at, line.find(' ', at) - at);
-}
+using testing::status_of;
 
 // Ends the running call cycle as the call state machine does at the end of a call.
 void end_call(int32_t line) {
@@ -33,14 +20,9 @@ void end_call(int32_t line) {
     srl_post_event(line, EV_WAKEUP, 0, nullptr, 0);
 }
 
-TEST(CallCycle, EachCallEndsOnHookWithFreshChannelsAndAudioThreads) {
-    char pattern[] = "/tmp/cycle-test-XXXXXX";
-    std::string dir = mkdtemp(pattern);
-    setenv("BOARDSIM_CONTROL", (dir + "/control.sock").c_str(), 1);
-    if (shdwnhandle == nullptr) {
-        shdwnhandle = CreateEvent(false, nullptr);
-        RescheduleEvent = CreateEvent(false, nullptr);
-    }
+using CallCycle = testing::GatewayTest;
+
+TEST_F(CallCycle, EachCallEndsOnHookWithFreshChannelsAndAudioThreads) {
     sip_side::Connect();
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
@@ -87,8 +69,6 @@ TEST(CallCycle, EachCallEndsOnHookWithFreshChannelsAndAudioThreads) {
     sip_side::DropCurrentRequest();
     QuitRequested = 0;
     MediaStop = 0;
-    boardsim_shutdown();
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

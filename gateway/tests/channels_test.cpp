@@ -1,34 +1,23 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "boardsim/boardsim.h"
 #include "gateway/channels.h"
-#include "gateway/globals.h"
+#include "gateway/tests/gateway_fixture.h"
 
 namespace sipline {
 namespace {
 
-std::string status_of(std::string_view key) {
-    std::string line = boardsim_command("status");
-    std::string wanted = " " + std::string(key) + "=";
-    size_t at = line.find(wanted);
-    if (at == std::string::npos) {
-        return "<missing>";
-    }
-    at += wanted.size();
-    return line.substr(at, line.find(' ', at) - at);
-}
+using testing::CAPTURE_HEADER;
+using testing::read_all;
+using testing::status_of;
 
 struct Entry {
     uint16_t type, condition, length, flags, data;
@@ -42,24 +31,8 @@ void expect_entry(const termination_t &t, Entry e, const char *what) {
     EXPECT_EQ(t.data, e.data) << what;
 }
 
-class ChannelsTest : public ::testing::Test {
+class ChannelsTest : public testing::GatewayTest {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/channels-test-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        setenv("BOARDSIM_CONTROL", (dir_ + "/control.sock").c_str(), 1);
-        unsetenv("BOARDSIM_BLOCK");
-        unsetenv("BOARDSIM_CAPTURE");
-        if (shdwnhandle == nullptr) {
-            shdwnhandle = CreateEvent(false, nullptr);
-            RescheduleEvent = CreateEvent(false, nullptr);
-        }
-    }
-    void TearDown() override {
-        boardsim_shutdown();
-        std::filesystem::remove_all(dir_);
-    }
-
     // OpenBoard with what it wrote to standard output and standard error.
     void open_board() {
         ::testing::internal::CaptureStdout();
@@ -70,7 +43,6 @@ class ChannelsTest : public ::testing::Test {
         err_ = ::testing::internal::GetCapturedStderr();
     }
 
-    std::string dir_;
     std::string out_;
     std::string err_;
 };
@@ -133,13 +105,8 @@ TEST_F(ChannelsTest, InitGlobalsReopensWithLaterCallsLists) {
     EXPECT_EQ(status_of("opened"), "dxxxB1,dxxxB1C1,dxxxB1C3");
 }
 
-std::vector<uint8_t> read_all(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST_F(ChannelsTest, PlayStartsWithTwoBlocksOfSilence) {
-    std::string capture = dir_ + "/heard.wav";
+    std::string capture = path("heard.wav");
     setenv("BOARDSIM_CAPTURE", capture.c_str(), 1);
     open_board();
     int32_t line = Channels[1].device;
@@ -161,16 +128,15 @@ TEST_F(ChannelsTest, PlayStartsWithTwoBlocksOfSilence) {
     dx_stop_io(line, 0);
     boardsim_shutdown();
     std::vector<uint8_t> heard = read_all(capture);
-    const size_t header = 58;
-    ASSERT_GE(heard.size(), header + 3 * 160);
+    ASSERT_GE(heard.size(), CAPTURE_HEADER + 3 * 160);
     for (size_t i = 0; i < 2 * 160; ++i) {
-        ASSERT_EQ(heard[header + i], 0xFF) << "byte " << i;
+        ASSERT_EQ(heard[CAPTURE_HEADER + i], 0xFF) << "byte " << i;
     }
-    EXPECT_EQ(heard[header + 2 * 160], 0x2A);
+    EXPECT_EQ(heard[CAPTURE_HEADER + 2 * 160], 0x2A);
 }
 
 TEST_F(ChannelsTest, BlocksLongerThanTheSilenceKeptAtHandAreSilentToo) {
-    std::string capture = dir_ + "/heard.wav";
+    std::string capture = path("heard.wav");
     setenv("BOARDSIM_CAPTURE", capture.c_str(), 1);
     open_board();
     // As if the board had reported 1024-byte blocks: the streams are made with that size.
@@ -189,9 +155,8 @@ TEST_F(ChannelsTest, BlocksLongerThanTheSilenceKeptAtHandAreSilentToo) {
     boardsim_shutdown();
     FWBuffersize = 160;
     std::vector<uint8_t> heard = read_all(capture);
-    const size_t header = 58;
-    ASSERT_EQ(heard.size(), header + 2 * 1024);
-    EXPECT_EQ(std::count(heard.begin() + header, heard.end(), 0xFF), 2 * 1024);
+    ASSERT_EQ(heard.size(), CAPTURE_HEADER + 2 * 1024);
+    EXPECT_EQ(std::count(heard.begin() + CAPTURE_HEADER, heard.end(), 0xFF), 2 * 1024);
 }
 
 TEST_F(ChannelsTest, OtherThreadsPostToChannelOne) {

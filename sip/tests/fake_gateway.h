@@ -8,7 +8,7 @@
 
 namespace sipline::testing {
 
-struct fake_gateway {
+struct call_variables {
     std::atomic<int32_t> CallState{ST_WTRING};
     std::atomic<request_t *> CurrentRequest{nullptr};
     std::atomic<uint8_t> HangupSignalled{0};
@@ -16,9 +16,10 @@ struct fake_gateway {
     char RTPDestAddress[RTP_DEST_ADDRESS_SIZE] = "";
     std::atomic<uint16_t> RTPDestPort{0};
     std::atomic<uint8_t> RTPDestTTL{0};
-    std::vector<int32_t> events;
 
-    void install() {
+    // The gateway record over these variables and the test host's names; the caller adds how
+    // events are posted.
+    sip_gateway_t record() {
         sip_gateway_t g{};
         g.CallState = &CallState;
         g.CurrentRequest = &CurrentRequest;
@@ -30,6 +31,16 @@ struct fake_gateway {
         g.HostName = "gw.sipline.test";
         g.HostShortName = "gw";
         g.HostAddress = "127.0.0.1";
+        return g;
+    }
+};
+
+// Keeps the events posted, on the posting thread, for tests that call the SIP side directly.
+struct fake_gateway : call_variables {
+    std::vector<int32_t> events;
+
+    void install() {
+        sip_gateway_t g = record();
         g.PostEvent = [](void *context, int32_t type) {
             static_cast<fake_gateway *>(context)->events.push_back(type);
         };

@@ -1,4 +1,4 @@
-// A parsed message whose text lives as long as the record, for accessor tests.
+// A parsed message whose text lives as long as the record, for parser and accessor tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,15 +10,19 @@
 
 namespace sipline {
 
+// The parser writes into the text, so it parses a copy; what it reported on standard error is
+// kept for the tests of the parser itself.
 struct ParsedMessage {
     std::vector<char> buffer;
     parser_t message{};
+    int result = 0;
+    std::string errors;
 
     explicit ParsedMessage(const std::string &text) : buffer(text.begin(), text.end()) {
         buffer.push_back('\0');
         ::testing::internal::CaptureStderr();
-        MessageParse(buffer.data(), &message);
-        ::testing::internal::GetCapturedStderr();
+        result = MessageParse(buffer.data(), &message);
+        errors = ::testing::internal::GetCapturedStderr();
     }
     ~ParsedMessage() { MessageFree(&message); }
     ParsedMessage(const ParsedMessage &) = delete;

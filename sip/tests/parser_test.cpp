@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sip/tests/describe.h"
+#include "sip/tests/message_fixture.h"
 
 namespace sipline {
 namespace {
@@ -18,23 +19,7 @@ std::string text(const char *value) {
     return value == nullptr ? "(null)" : value;
 }
 
-// Parses a copy of the text (the parser writes into it) and keeps it alive with the record.
-struct Parsed {
-    std::vector<char> buffer;
-    parser_t message{};
-    int result = 0;
-    std::string errors;
-
-    explicit Parsed(const std::string &input) : buffer(input.begin(), input.end()) {
-        buffer.push_back('\0');
-        ::testing::internal::CaptureStderr();
-        result = MessageParse(buffer.data(), &message);
-        errors = ::testing::internal::GetCapturedStderr();
-    }
-    ~Parsed() { MessageFree(&message); }
-    Parsed(const Parsed &) = delete;
-    Parsed &operator=(const Parsed &) = delete;
-};
+using Parsed = ParsedMessage;
 
 struct StartLine {
     const char *input;

@@ -26,19 +26,14 @@
 #include "sip/request.h"
 #include "sip/response.h"
 #include "sip/status.h"
+#include "sip/tests/fake_gateway.h"
 #include "sip/transport.h"
 
 using namespace sipline;
 
 namespace {
 
-std::atomic<int32_t> CallState{ST_WTRING};
-std::atomic<request_t *> CurrentRequest{nullptr};
-std::atomic<uint8_t> HangupSignalled{0};
-char DialString[DIAL_STRING_SIZE];
-char RTPDestAddress[RTP_DEST_ADDRESS_SIZE];
-std::atomic<uint16_t> RTPDestPort{0};
-std::atomic<uint8_t> RTPDestTTL{0};
+sipline::testing::call_variables call;
 
 constexpr const char *kSdpOffer =
     "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=sipline\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
@@ -65,13 +60,13 @@ double now() {
 void new_call_record() {
     request_t *old = CurrentRequestExchange(RequestCreate(TRANSPORT_UDP, -1, nullptr));
     RequestFree(old);
-    HangupSignalled.store(0);
-    CallState.store(ST_WTRING);
+    call.HangupSignalled.store(0);
+    call.CallState.store(ST_WTRING);
 }
 
 void answer_call() {
-    request_t *r = CurrentRequest.load();
-    printf("HARNESS answering %s\n", DialString);
+    request_t *r = call.CurrentRequest.load();
+    printf("HARNESS answering %s\n", call.DialString);
     fflush(stdout);
     ResponseCopyHeaders(r);
     RequestSetStatus(r, 200, "OK");
@@ -85,7 +80,7 @@ void answer_call() {
 }
 
 void hang_up_locally() {
-    request_t *r = CurrentRequest.load();
+    request_t *r = call.CurrentRequest.load();
     snprintf(r->cseq.method, sizeof r->cseq.method, "%s", "BYE");
     RequestDialogHeaders(r);
     r->acked.store(0);
@@ -98,21 +93,21 @@ void hang_up_locally() {
 }
 
 void process_event(int32_t type) {
-    int32_t state = CallState.load();
-    printf("HARNESS event %d state %d dial %s rtp %s:%d ttl %d\n", type, state, DialString,
-           RTPDestAddress, RTPDestPort.load(), RTPDestTTL.load());
+    int32_t state = call.CallState.load();
+    printf("HARNESS event %d state %d dial %s rtp %s:%d ttl %d\n", type, state, call.DialString,
+           call.RTPDestAddress, call.RTPDestPort.load(), call.RTPDestTTL.load());
     fflush(stdout);
     if (state == ST_SIPINV) {
-        if (strcmp(DialString, "3000") == 0) {
-            CallState.store(ST_TXDIAL);
+        if (strcmp(call.DialString, "3000") == 0) {
+            call.CallState.store(ST_TXDIAL);
             return;
         }
-        CallState.store(ST_CONNECTING);
+        call.CallState.store(ST_CONNECTING);
         answer_call();
-        if (CallState.load() == ST_CONNECTING) {
-            CallState.store(ST_CLEANUP);
+        if (call.CallState.load() == ST_CONNECTING) {
+            call.CallState.store(ST_CLEANUP);
         }
-        if (strcmp(DialString, "2000") == 0 && CurrentRequest.load()->acked.load() != 0) {
+        if (strcmp(call.DialString, "2000") == 0 && call.CurrentRequest.load()->acked.load() != 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             hang_up_locally();
         }
@@ -150,20 +145,10 @@ int main(int argc, char **argv) {
         LogInit(argv[i], strcmp(argv[i + 1], "-") == 0 ? nullptr : argv[i + 1]);
     }
     StatusTextInit();
-    sip_gateway_t gateway{};
-    gateway.CallState = &CallState;
-    gateway.CurrentRequest = &CurrentRequest;
-    gateway.HangupSignalled = &HangupSignalled;
-    gateway.DialString = DialString;
-    gateway.RTPDestAddress = RTPDestAddress;
-    gateway.RTPDestPort = &RTPDestPort;
-    gateway.RTPDestTTL = &RTPDestTTL;
-    gateway.HostName = "gw.sipline.test";
-    gateway.HostShortName = "gw";
-    gateway.HostAddress = "127.0.0.1";
+    sip_gateway_t gateway = call.record();
     gateway.PostEvent = post_event;
     SipGatewayRegister(&gateway);
-    CurrentRequest.store(RequestCreate(TRANSPORT_UDP, -1, nullptr));
+    call.CurrentRequest.store(RequestCreate(TRANSPORT_UDP, -1, nullptr));
 
     // No SA_RESTART: the listener's receive returns EINTR, a transient error it must survive.
     struct sigaction interrupt {};
