@@ -82,5 +82,6 @@ the SIP user-agent server on port 5060 (it answers the INVITE 100 and wakes the 
 and the cycle of calls that hands each board event to ProcessEvent.
 Not built yet: the call state machine (ProcessEvent only prints the event, so neither the ring
 nor the INVITE is answered further), and the media bridge (InTh, OutTh and the RTCP schedule
-are placeholders) with its RTP engine.
+are placeholders). The RTP/RTCP engine they will drive is built and tested on its own
+(ctest -L rtp in build/, with GStreamer and tshark as its peers).
 EOT
