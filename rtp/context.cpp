@@ -24,6 +24,7 @@ struct context_table {
     std::mutex mutex;
     std::vector<std::unique_ptr<rtp_context_t>> slots;
     int32_t in_use = 0;
+    uint64_t last_serial = 0;
 };
 
 context_table &table() {
@@ -119,6 +120,7 @@ rtperror RTPLowLevelCreate(int32_t *context) {
     }
     rtp_context_t *record = ctx.get();
     record->number = static_cast<int32_t>(slot);
+    record->serial = ++t.last_serial;
     set_default_stamp_rates(record);
     record->timestamp_base = random32();
     record->first_sequence = random32() % 65536;

@@ -154,6 +154,12 @@ struct rtp_session_t {
 
 struct rtp_context_t {
     int32_t number = 0;
+    // Unique among every context this process ever made: context numbers are reused, so an
+    // RTP event names its context by number and serial. Set before the record is published.
+    uint64_t serial = 0;
+    // Counts the openings of the connection: a regular report belongs to the opening that
+    // scheduled it, and one of an earlier opening must not run a second chain of reports.
+    uint64_t rtcp_run = 0;
     int32_t reconsideration = 0;
     int32_t reconsideration_members = 0;
     uint32_t ssrc_fixed = 0;
