@@ -159,7 +159,9 @@ struct rtp_context_t {
     uint64_t serial = 0;
     // Counts the openings of the connection: a regular report belongs to the opening that
     // scheduled it, and one of an earlier opening must not run a second chain of reports.
-    uint64_t rtcp_run = 0;
+    // Written by the opening, read by RTPExecute on the application's scheduling thread:
+    // atomic, as the two need not be serialised by the application.
+    std::atomic<uint64_t> rtcp_run{0};
     int32_t reconsideration = 0;
     int32_t reconsideration_members = 0;
     uint32_t ssrc_fixed = 0;

@@ -178,7 +178,8 @@ rtperror RTPExecute(int32_t context, rtp_event_t *event) {
         ScheduleRTPEvent(context, owned.release(), &retry);
         return RTPBusyError(ctx, caller);
     }
-    if (event->kind == RTP_EVENT_KIND_REPORT && event->run != ctx->rtcp_run) {
+    if (event->kind == RTP_EVENT_KIND_REPORT &&
+        event->run != ctx->rtcp_run.load(std::memory_order_relaxed)) {
         return RTP_OK;  // a report of an earlier opening: its chain ends here
     }
     auto *buf = reinterpret_cast<uint8_t *>(ctx->session->buffer.data());
@@ -213,7 +214,7 @@ void RTCPSchedule(rtp_context_t *ctx, int32_t kind, uint32_t ssrc, const char *r
         event->reason = reason;
     }
     event->serial = ctx->serial;
-    event->run = ctx->rtcp_run;
+    event->run = ctx->rtcp_run.load(std::memory_order_relaxed);
     if (ctx->session && ctx->session->busy.load(std::memory_order_acquire) == 0 &&
         rtp_time_reached(rtp_now(), due)) {
         RTPExecute(ctx->number, event.release());
@@ -229,7 +230,7 @@ void RTCPStart(rtp_context_t *ctx) {
     ctx->octets_sent = 0;
     ctx->last_rtcp = rtp_now();
     ctx->random_factor = draw_factor();
-    ++ctx->rtcp_run;
+    ctx->rtcp_run.fetch_add(1, std::memory_order_relaxed);
     if (ctx->bandwidth != 0.0f && ctx->rtcp_fraction != 0.0f) {
         RTCPSchedule(
             ctx, RTP_EVENT_KIND_REPORT, 0, nullptr,
