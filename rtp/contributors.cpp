@@ -41,10 +41,11 @@ rtperror RTPSessionAddToContributorList(int32_t context, uint32_t ssrc) {
     ctx->contributors.push_front(ssrc);
     rtp_member_t *holder = RTPMemberBySSRC(ctx, ssrc);
     rtp_member_t *m = nullptr;
+    const timeval now = rtp_now();
     if (holder != nullptr) {
-        m = RTCPResolveCollision(ctx, holder, nullptr, false, true);
+        m = RTCPResolveCollision(ctx, holder, nullptr, false, true, now);
     } else {
-        m = RTPMemberCreate(ctx, ssrc, nullptr, false, RTP_MEMBER_NEW_CONTRIBUTOR);
+        m = RTPMemberCreate(ctx, ssrc, nullptr, false, RTP_MEMBER_NEW_CONTRIBUTOR, now);
     }
     m->contributor = 1;
     return RTP_OK;

@@ -101,7 +101,7 @@ void RTPRaiseSDESChange(rtp_context_t *ctx, rtp_member_t *member, int32_t item) 
 }
 
 void RTPMembersInit(rtp_context_t *ctx) {
-    ctx->own = RTPMemberCreate(ctx, 0, nullptr, false, RTP_MEMBER_CONFIRMED);
+    ctx->own = RTPMemberCreate(ctx, 0, nullptr, false, RTP_MEMBER_CONFIRMED, rtp_now());
 }
 
 void RTPMembersClear(rtp_context_t *ctx) {
@@ -117,7 +117,7 @@ void RTPMembersClear(rtp_context_t *ctx) {
 }
 
 rtp_member_t *RTPMemberCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
-                              bool rtcp, int32_t state) {
+                              bool rtcp, int32_t state, const timeval &now) {
     auto owned = std::make_unique<rtp_member_t>();
     rtp_member_t *m = owned.get();
     m->id = ctx->next_member_id++;
@@ -127,7 +127,7 @@ rtp_member_t *RTPMemberCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_
     if (address != nullptr) {
         address_of(m, rtcp) = *address;
     }
-    m->last_heard = m->last_activity = rtp_now();
+    m->last_heard = m->last_activity = now;
     m->state = state;
     if (state == RTP_MEMBER_CONFIRMED) {
         ++ctx->members.confirmed;
@@ -194,8 +194,8 @@ void RTPMergeLogAdd(rtp_context_t *ctx, int32_t merged, int32_t kept) {
     ctx->merge_log.emplace_back(merged, kept);
 }
 
-void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member) {
-    member->last_heard = rtp_now();
+void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member, const timeval &now) {
+    member->last_heard = now;
     if (ctx->members.newest == member) {
         return;
     }
@@ -206,11 +206,11 @@ void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member) {
 }
 
 rtp_member_t *RTPMemberFindOrCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
-                                    bool rtcp, bool as_csrc) {
+                                    bool rtcp, bool as_csrc, const timeval &now) {
     rtp_member_t *m = RTPMemberBySSRC(ctx, ssrc);
     if (m == nullptr) {
         return RTPMemberCreate(ctx, ssrc, address, rtcp,
-                               as_csrc ? RTP_MEMBER_NEW_CONTRIBUTOR : RTP_MEMBER_NEW);
+                               as_csrc ? RTP_MEMBER_NEW_CONTRIBUTOR : RTP_MEMBER_NEW, now);
     }
     if (address != nullptr) {
         while (RTPAddressKnown(address_of(m, rtcp)) &&
@@ -222,7 +222,7 @@ rtp_member_t *RTPMemberFindOrCreate(rtp_context_t *ctx, uint32_t ssrc, const soc
             RTPRaiseNewAddress(ctx, m, rtcp);
         }
     }
-    RTPMemberHeard(ctx, m);
+    RTPMemberHeard(ctx, m, now);
     return m;
 }
 
@@ -299,12 +299,11 @@ void RTPMemberSetSender(rtp_context_t *ctx, rtp_member_t *member, int32_t status
     }
 }
 
-void RTPMemberActivity(rtp_context_t *ctx, rtp_member_t *member, bool sender) {
+void RTPMemberActivity(rtp_context_t *ctx, rtp_member_t *member, bool sender, const timeval &now) {
     int32_t old = member->sender;
     if (old == RTP_SENDER_ACTIVE && !sender) {
         return;
     }
-    timeval now = rtp_now();
     if (member->active_listed) {
         active_unlink(ctx, member);
     }

@@ -128,7 +128,8 @@ rtp_member_t *RTCPMergeMembers(rtp_context_t *ctx, rtp_member_t *a, rtp_member_t
 }
 
 rtp_member_t *RTCPResolveCollision(rtp_context_t *ctx, rtp_member_t *holder,
-                                   const sockaddr_in *from, bool rtcp, bool contributor) {
+                                   const sockaddr_in *from, bool rtcp, bool contributor,
+                                   const timeval &now) {
     const uint32_t ssrc = holder->ssrc;
     rtp_member_t *end = holder;
     while (end->collision_next != nullptr) {
@@ -136,7 +137,7 @@ rtp_member_t *RTCPResolveCollision(rtp_context_t *ctx, rtp_member_t *holder,
     }
     rtp_member_t *m =
         RTPMemberCreate(ctx, ssrc, from, rtcp,
-                        contributor ? RTP_MEMBER_CONFIRMED_CONTRIBUTOR : RTP_MEMBER_CONFIRMED);
+                        contributor ? RTP_MEMBER_CONFIRMED_CONTRIBUTOR : RTP_MEMBER_CONFIRMED, now);
     RTPChainAppend(ctx, end, m);
     if (on_contributor_list(ctx, ssrc) && ctx->collision != nullptr) {
         ctx->collision(ctx->number, holder->id, m->id, RTP_COLLISION_CONTRIBUTOR);
@@ -146,7 +147,7 @@ rtp_member_t *RTCPResolveCollision(rtp_context_t *ctx, rtp_member_t *holder,
             ctx->collision(ctx->number, holder->id, m->id, RTP_COLLISION_OWN);
         }
         // RFC 1889 section 8.2: say BYE with the old SSRC and carry on with a new one.
-        RTCPSchedule(ctx, RTP_EVENT_KIND_COLLISION_BYE, ssrc, collision_reason, rtp_now());
+        RTCPSchedule(ctx, RTP_EVENT_KIND_COLLISION_BYE, ssrc, collision_reason, now);
         ctx->start_ssrc = ctx->own->ssrc;
         RTPChooseSSRC(ctx);
     }

@@ -46,7 +46,7 @@ rtperror build_header(rtp_context_t *ctx, int32_t increment, char marker, int16_
     if (ctx->initial && ctx->packets_sent == 0) {
         RTPChooseSSRC(ctx);
     }
-    RTPMemberActivity(ctx, ctx->own, true);
+    RTPMemberActivity(ctx, ctx->own, true, rtp_now());
     ctx->timestamp_advance += static_cast<uint32_t>(increment);
 
     int32_t csrcs = ctx->csrc_list_set ? ctx->csrc_count : 0;

@@ -153,7 +153,7 @@ TEST_F(Members, SenderStatusChangesRaiseTheirEvents) {
     EXPECT_EQ(ctx_->active.count, 0);
     EXPECT_EQ(m->stats, nullptr) << "statistics go with the activity";
     // A report block mentioning it (no sender flag) puts it back as active, not as sender.
-    RTPMemberActivity(ctx_, m, false);
+    RTPMemberActivity(ctx_, m, false, rtp_now());
     EXPECT_EQ(m->sender, RTP_SENDER_ACTIVE);
     EXPECT_EQ(ctx_->active.newest, m);
 }
@@ -280,7 +280,7 @@ TEST_F(Members, ListCursorsStepAsideForUnlinkedMembers) {
     rtp_member_t *b = RTPMemberBySSRC(ctx_, 0x42);
     ctx_->members.expiry_cursor = a;
     ctx_->active.sender_cursor = b;
-    RTPMemberHeard(ctx_, a);  // to the head: the cursor goes to its older neighbour
+    RTPMemberHeard(ctx_, a, rtp_now());  // to the head: the cursor goes to its older neighbour
     EXPECT_EQ(ctx_->members.expiry_cursor, ctx_->own);
     RTPMemberDelete(ctx_, b);
     EXPECT_EQ(ctx_->active.sender_cursor, a) << "a was the next older on the activity list";
@@ -309,7 +309,8 @@ TEST_F(Members, CollisionChainsKeepOneHolderInTheSsrcHash) {
     ASSERT_EQ(rtp_from(0x60, 5004), RTP_OK);
     rtp_member_t *holder = RTPMemberBySSRC(ctx_, 0x60);
     sockaddr_in elsewhere = loopback(6000);
-    rtp_member_t *second = RTPMemberCreate(ctx_, 0x60, &elsewhere, false, RTP_MEMBER_CONFIRMED);
+    rtp_member_t *second =
+        RTPMemberCreate(ctx_, 0x60, &elsewhere, false, RTP_MEMBER_CONFIRMED, rtp_now());
     RTPChainAppend(ctx_, holder, second);
     EXPECT_EQ(RTPMemberBySSRC(ctx_, 0x60), holder);
     EXPECT_TRUE(holder->collision && second->collision);
