@@ -102,6 +102,9 @@ void RTPRaiseSDESChange(rtp_context_t *ctx, rtp_member_t *member, int32_t item) 
 
 void RTPMembersInit(rtp_context_t *ctx) {
     ctx->own = RTPMemberCreate(ctx, 0, nullptr, false, RTP_MEMBER_CONFIRMED, rtp_now());
+    // Our SSRC is chosen when we first send. Until then the own member holds no SSRC in the
+    // hash: a peer using SSRC 0 is a participant of its own, not a collision with us.
+    ctx->by_ssrc.erase(0);
 }
 
 void RTPMembersClear(rtp_context_t *ctx) {

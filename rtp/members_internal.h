@@ -7,7 +7,8 @@
 
 namespace sipline {
 
-// Creates the tables' first member: the own member (id 0, SSRC 0, confirmed).
+// Creates the tables' first member: the own member (id 0, SSRC 0, confirmed), kept out of
+// the SSRC hash until RTPChooseSSRC gives it an SSRC.
 void RTPMembersInit(rtp_context_t *ctx);
 // Deletes every member (no events).
 void RTPMembersClear(rtp_context_t *ctx);

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -356,6 +357,41 @@ TEST_F(Receive, OwnPacketsComingBackAreLoopedBack) {
     int32_t again = -1;
     ASSERT_EQ(RTPMostRecentRTPPerson(context_, &again), RTP_OK);
     EXPECT_EQ(again, member) << "its next packet finds the same member";
+}
+
+TEST_F(Receive, PeerUsingSsrcZeroBeforeWeChoseOursIsNoCollision) {
+    static int collisions;
+    collisions = 0;
+    RTPSetCollisionCallback(context_, [](int32_t, int32_t, int32_t, int32_t) { collisions++; });
+    struct row {
+        const char *name;
+        std::function<rtperror()> receive;
+    };
+    const row rows[] = {
+        {"RTP", [&] { return sequence(0, 1); }},
+        {"RTP again", [&] { return sequence(0, 2); }},
+        {"RR", [&] { return rtcp(make_rr(0)); }},
+    };
+    for (const row &r : rows) {
+        ASSERT_EQ(r.receive(), RTP_OK) << r.name;
+        EXPECT_EQ(collisions, 0) << r.name << ": our SSRC is not chosen yet";
+        rtp_member_t *peer = RTPMemberBySSRC(ctx_, 0);
+        ASSERT_NE(peer, nullptr) << r.name;
+        EXPECT_NE(peer, ctx_->own) << r.name << ": the peer is a member of its own";
+    }
+    EXPECT_EQ(ctx_->own->ssrc_heard, 0u) << "nothing was counted on our own member";
+    EXPECT_EQ(ctx_->own->collision, 0);
+    EXPECT_EQ(ctx_->ssrc, 0u) << "no new SSRC was forced on us";
+    EXPECT_EQ(ctx_->members.count, 2);
+
+    // Choosing ours later passes over the peer's.
+    char header[12];
+    int32_t length = sizeof header;
+    ASSERT_EQ(RTPBuildRTPHeader(context_, 160, 0, 3, 0, 0, header, &length), RTP_OK);
+    EXPECT_NE(ctx_->ssrc, 0u);
+    EXPECT_EQ(RTPMemberBySSRC(ctx_, ctx_->ssrc), ctx_->own);
+    EXPECT_NE(RTPMemberBySSRC(ctx_, 0), ctx_->own);
+    EXPECT_EQ(collisions, 0);
 }
 
 TEST_F(Receive, ReentrantProcessingIsRefused) {
