@@ -23,6 +23,11 @@ rtp_member_t *RTPMemberCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_
 // one), learns an unknown address; then marks it heard now.
 rtp_member_t *RTPMemberFindOrCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
                                     bool rtcp, bool as_csrc, const timeval &now);
+// The member of a context in use, by id (following the merge log), or null after reporting
+// the unknown context or "context %d person %ld does not exist" under the caller's name.
+// context_record, when given, receives the context's record once it is found.
+rtp_member_t *RTPMemberFind(int32_t context, int32_t id, const char *caller, rtperror *error,
+                            rtp_context_t **context_record = nullptr);
 // Lookups; by id follows the merge log. Null when there is none.
 rtp_member_t *RTPMemberById(rtp_context_t *ctx, int32_t id);
 rtp_member_t *RTPMemberBySSRC(rtp_context_t *ctx, uint32_t ssrc);

@@ -271,14 +271,10 @@ rtperror RTPMostRecentAddrText(int32_t context, const char **address, const char
 rtperror RTPSenderInfoGetFracLost(int32_t context, int32_t member, rtp_report_t *report) {
     constexpr const char *caller = "RTPSenderInfoGetFracLost";
     rtperror error = RTP_OK;
-    rtp_context_t *ctx = RTPContextFind(context, caller, &error);
-    if (ctx == nullptr) {
-        return error;
-    }
-    rtp_member_t *m = RTPMemberById(ctx, member);
+    rtp_context_t *ctx = nullptr;
+    rtp_member_t *m = RTPMemberFind(context, member, caller, &error, &ctx);
     if (m == nullptr) {
-        return RTPReportError(RTP_NO_SUCH_PERSON, caller, "context %d person %ld does not exist",
-                              context, static_cast<long>(member));
+        return error;
     }
     if (m->stats == nullptr) {
         return RTPReportError(RTP_NO_SUCH_SENDER, caller, "context %d, person %ld is not a sender",
