@@ -93,6 +93,19 @@ rtp_context_t *RTPContextWithSession(int32_t context, const char *caller, rtperr
     return ctx;
 }
 
+rtp_session_call::rtp_session_call(int32_t context, const char *caller) {
+    rtp_context_t *ctx = RTPContextWithSession(context, caller, &error_);
+    if (ctx == nullptr) {
+        return;
+    }
+    busy_.emplace(ctx->session->busy);
+    if (!busy_->taken()) {
+        error_ = RTPBusyError(ctx, caller);
+        return;
+    }
+    ctx_ = ctx;
+}
+
 rtperror RTPBusyError(const rtp_context_t *ctx, const char *caller) {
     return RTPReportError(RTP_CANT_CALL_FUNCTION, caller, "context %d, cannot be called now",
                           ctx->number);

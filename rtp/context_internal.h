@@ -240,6 +240,23 @@ class rtp_busy_guard {
     bool taken_;
 };
 
+// A call on the transport of a context (RTPSendVector, RTPReceive): finds the context with its
+// session and holds the session's busy flag until the call ends. context() is null when the
+// context is unknown, has no session or is busy; error() then holds the reported failure.
+class rtp_session_call {
+  public:
+    rtp_session_call(int32_t context, const char *caller);
+    rtp_session_call(const rtp_session_call &) = delete;
+    rtp_session_call &operator=(const rtp_session_call &) = delete;
+    rtp_context_t *context() const { return ctx_; }
+    rtperror error() const { return error_; }
+
+  private:
+    rtperror error_ = RTP_OK;
+    rtp_context_t *ctx_ = nullptr;
+    std::optional<rtp_busy_guard> busy_;
+};
+
 // ---- context.cpp
 // The record of a context in use, or null after reporting "unknown context %d" or "context %d
 // currently not in use" under the caller's name into *error.

@@ -171,16 +171,12 @@ rtperror RTPPacketReceived(int32_t context, char *buffer, int32_t length, const 
 
 rtperror RTPReceive(int32_t context, int socket, char *buffer, int32_t *length) {
     constexpr const char *caller = "RTPReceive";
-    rtperror error = RTP_OK;
-    rtp_context_t *ctx = RTPContextWithSession(context, caller, &error);
+    rtp_session_call call(context, caller);
+    rtp_context_t *ctx = call.context();
     if (ctx == nullptr) {
-        return error;
+        return call.error();
     }
     rtp_session_t *session = ctx->session.get();
-    rtp_busy_guard busy(session->busy);
-    if (!busy.taken()) {
-        return RTPBusyError(ctx, caller);
-    }
     const rtp_address_t *receive = session->receive_address.get();
     if (!session->open || receive == nullptr ||
         (socket != receive->rtp_socket && socket != receive->rtcp_socket)) {
