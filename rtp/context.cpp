@@ -93,6 +93,11 @@ rtp_context_t *RTPContextWithSession(int32_t context, const char *caller, rtperr
     return ctx;
 }
 
+rtp_session_t *RTPSessionFind(int32_t context, const char *caller, rtperror *error) {
+    rtp_context_t *ctx = RTPContextWithSession(context, caller, error);
+    return ctx == nullptr ? nullptr : ctx->session.get();
+}
+
 rtp_session_call::rtp_session_call(int32_t context, const char *caller) {
     rtp_context_t *ctx = RTPContextWithSession(context, caller, &error_);
     if (ctx == nullptr) {
@@ -292,16 +297,11 @@ rtperror get_field(int32_t context, const char *caller, Field rtp_context_t::*fi
     return RTP_OK;
 }
 
-rtp_session_t *find_session(int32_t context, const char *caller, rtperror *error) {
-    rtp_context_t *ctx = RTPContextWithSession(context, caller, error);
-    return ctx == nullptr ? nullptr : ctx->session.get();
-}
-
 template <typename Field>
 rtperror set_session_field(int32_t context, const char *caller, Field rtp_session_t::*field,
                            Field value) {
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
     if (session == nullptr) {
         return error;
     }
@@ -313,7 +313,7 @@ template <typename Field>
 rtperror get_session_field(int32_t context, const char *caller, Field rtp_session_t::*field,
                            Field *value) {
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
     if (session == nullptr) {
         return error;
     }
@@ -358,7 +358,7 @@ rtperror RTPSessionGetMode(int32_t context, int32_t *mode) {
 }
 rtperror RTPSessionSetEncryptionKey(int32_t context, int32_t key) {
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, "RTPSessionSetEncryptionKey", &error);
+    rtp_session_t *session = RTPSessionFind(context, "RTPSessionSetEncryptionKey", &error);
     if (session == nullptr) {
         return error;
     }
@@ -374,7 +374,7 @@ rtperror RTPSessionGetEncryptionKey(int32_t context, int32_t *key) {
 rtperror RTPSessionSetEncryptionFuncs(int32_t context, rtp_key_callback_t key_setup,
                                       rtp_crypt_callback_t encrypt, rtp_crypt_callback_t decrypt) {
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, "RTPSessionSetEncryptionFuncs", &error);
+    rtp_session_t *session = RTPSessionFind(context, "RTPSessionSetEncryptionFuncs", &error);
     if (session == nullptr) {
         return error;
     }

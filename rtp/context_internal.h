@@ -264,6 +264,8 @@ rtp_context_t *RTPContextFind(int32_t context, const char *caller, rtperror *err
 // The same for operations on the transport: also fails for a context made by
 // RTPLowLevelCreate, which has no session.
 rtp_context_t *RTPContextWithSession(int32_t context, const char *caller, rtperror *error);
+// The session of RTPContextWithSession's context.
+rtp_session_t *RTPSessionFind(int32_t context, const char *caller, rtperror *error);
 // ---- addresses.cpp
 // Makes the two sockets of a send address and connects them to its RTP and RTCP ports (with
 // the TTL and the session's own source addresses for a group). Nothing changes on failure.
