@@ -7,48 +7,57 @@ namespace sipline {
 
 namespace {
 
-void heard_unlink(rtp_context_t *ctx, rtp_member_t *m) {
-    rtp_member_list_t &list = ctx->members;
-    if (list.expiry_cursor == m) {
-        list.expiry_cursor = m->heard_older;
+// The member list and the activity list differ only in the links, flag and cursor they use.
+struct list_links {
+    rtp_member_t *rtp_member_t::*newer;
+    rtp_member_t *rtp_member_t::*older;
+    bool rtp_member_t::*listed;
+};
+
+constexpr list_links heard_links{&rtp_member_t::heard_newer, &rtp_member_t::heard_older,
+                                 &rtp_member_t::listed};
+constexpr list_links active_links{&rtp_member_t::active_newer, &rtp_member_t::active_older,
+                                  &rtp_member_t::active_listed};
+
+// A cursor on the member moves to the next older one.
+template <typename List>
+void list_unlink(List &list, rtp_member_t *&cursor, const list_links &links, rtp_member_t *m) {
+    if (cursor == m) {
+        cursor = m->*links.older;
     }
-    (m->heard_newer ? m->heard_newer->heard_older : list.newest) = m->heard_older;
-    (m->heard_older ? m->heard_older->heard_newer : list.oldest) = m->heard_newer;
-    m->heard_newer = m->heard_older = nullptr;
-    m->listed = false;
+    rtp_member_t *newer = m->*links.newer;
+    rtp_member_t *older = m->*links.older;
+    (newer ? newer->*links.older : list.newest) = older;
+    (older ? older->*links.newer : list.oldest) = newer;
+    m->*links.newer = m->*links.older = nullptr;
+    m->*links.listed = false;
     --list.count;
+}
+
+template <typename List>
+void list_push_front(List &list, const list_links &links, rtp_member_t *m) {
+    m->*links.older = list.newest;
+    m->*links.newer = nullptr;
+    (list.newest ? list.newest->*links.newer : list.oldest) = m;
+    list.newest = m;
+    m->*links.listed = true;
+    ++list.count;
+}
+
+void heard_unlink(rtp_context_t *ctx, rtp_member_t *m) {
+    list_unlink(ctx->members, ctx->members.expiry_cursor, heard_links, m);
 }
 
 void heard_push_front(rtp_context_t *ctx, rtp_member_t *m) {
-    rtp_member_list_t &list = ctx->members;
-    m->heard_older = list.newest;
-    m->heard_newer = nullptr;
-    (list.newest ? list.newest->heard_newer : list.oldest) = m;
-    list.newest = m;
-    m->listed = true;
-    ++list.count;
+    list_push_front(ctx->members, heard_links, m);
 }
 
 void active_unlink(rtp_context_t *ctx, rtp_member_t *m) {
-    rtp_activity_list_t &list = ctx->active;
-    if (list.sender_cursor == m) {
-        list.sender_cursor = m->active_older;
-    }
-    (m->active_newer ? m->active_newer->active_older : list.newest) = m->active_older;
-    (m->active_older ? m->active_older->active_newer : list.oldest) = m->active_newer;
-    m->active_newer = m->active_older = nullptr;
-    m->active_listed = false;
-    --list.count;
+    list_unlink(ctx->active, ctx->active.sender_cursor, active_links, m);
 }
 
 void active_push_front(rtp_context_t *ctx, rtp_member_t *m) {
-    rtp_activity_list_t &list = ctx->active;
-    m->active_older = list.newest;
-    m->active_newer = nullptr;
-    (list.newest ? list.newest->active_newer : list.oldest) = m;
-    list.newest = m;
-    m->active_listed = true;
-    ++list.count;
+    list_push_front(ctx->active, active_links, m);
 }
 
 bool is_expired(int32_t state) {
