@@ -26,12 +26,10 @@ struct event {
 std::vector<event> events;
 std::vector<std::string> addresses;
 
-class Members : public ::testing::Test {
+class Members : public rtp_test::context_test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(RTPCreate(&context_), RTP_OK);
-        rtperror error = RTP_OK;
-        ctx_ = RTPContextFind(context_, "test", &error);
+        context_test::SetUp();
         events.clear();
         addresses.clear();
         RTPSetMemberEventCallback(context_,
@@ -45,8 +43,6 @@ class Members : public ::testing::Test {
                                     (rtcp ? " rtcp" : " rtp"));
             });
     }
-    void TearDown() override { RTPDestroy(context_); }
-
     rtperror rtp_from(uint32_t ssrc, uint16_t port, uint16_t sequence = 1) {
         rtp_packet_fields s;
         s.ssrc = ssrc;
@@ -60,9 +56,6 @@ class Members : public ::testing::Test {
         rtp_member_t *m = RTPMemberBySSRC(ctx_, ssrc);
         return m == nullptr ? -1 : m->id;
     }
-
-    int32_t context_ = -1;
-    rtp_context_t *ctx_ = nullptr;
 };
 
 TEST_F(Members, OwnMemberIsConfirmedWithIdZero) {

@@ -23,15 +23,8 @@ using rtp_test::rtp_packet_fields;
 using rtp_test::udp_socket;
 using ::testing::HasSubstr;
 
-class Receive : public ::testing::Test {
+class Receive : public rtp_test::context_test {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(RTPCreate(&context_), RTP_OK);
-        rtperror error = RTP_OK;
-        ctx_ = RTPContextFind(context_, "test", &error);
-    }
-    void TearDown() override { RTPDestroy(context_); }
-
     rtperror rtp(std::vector<char> packet, uint16_t port = 7000, bool own = false) {
         sockaddr_in from = loopback(port);
         return RTPPacketReceived(context_, packet.data(), static_cast<int32_t>(packet.size()),
@@ -59,9 +52,6 @@ class Receive : public ::testing::Test {
         }
         return r;
     }
-
-    int32_t context_ = -1;
-    rtp_context_t *ctx_ = nullptr;
 };
 
 TEST_F(Receive, SequenceWrapExtendsTheHighestSequenceNumber) {
