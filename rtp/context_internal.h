@@ -282,6 +282,10 @@ rtperror RTPBusyError(const rtp_context_t *ctx, const char *caller);
 rtperror RTPReportError(rtperror code, const char *caller, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// ---- contributors.cpp
+// Is ssrc on the context's contributor list?
+bool RTPIsContributor(const rtp_context_t *ctx, uint32_t ssrc);
+
 // ---- random.cpp
 // RFC 1889 appendix A.6: MD5 over time, clock and process id, three digest words XORed.
 uint32_t random32();

@@ -9,11 +9,6 @@ namespace sipline {
 
 namespace {
 
-bool is_contributor(const rtp_context_t *ctx, uint32_t ssrc) {
-    return std::find(ctx->contributors.begin(), ctx->contributors.end(), ssrc) !=
-           ctx->contributors.end();
-}
-
 // The member that stands for a contributor: the one with the contributor flag among those
 // sharing its SSRC.
 rtp_member_t *contributor_member(rtp_context_t *ctx, uint32_t ssrc) {
@@ -27,6 +22,11 @@ rtp_member_t *contributor_member(rtp_context_t *ctx, uint32_t ssrc) {
 
 }  // namespace
 
+bool RTPIsContributor(const rtp_context_t *ctx, uint32_t ssrc) {
+    return std::find(ctx->contributors.begin(), ctx->contributors.end(), ssrc) !=
+           ctx->contributors.end();
+}
+
 rtperror RTPSessionAddToContributorList(int32_t context, uint32_t ssrc) {
     constexpr const char *caller = "RTPSessionAddToContributorList";
     rtperror error = RTP_OK;
@@ -34,7 +34,7 @@ rtperror RTPSessionAddToContributorList(int32_t context, uint32_t ssrc) {
     if (ctx == nullptr) {
         return error;
     }
-    if (is_contributor(ctx, ssrc)) {
+    if (RTPIsContributor(ctx, ssrc)) {
         return RTPReportError(RTP_SSRC_IN_USE, caller, "context %d two CSRCS use SSRC %x", context,
                               ssrc);
     }
@@ -83,7 +83,7 @@ rtperror RTPSessionAddToCSRCList(int32_t context, uint32_t ssrc) {
     if (ctx == nullptr) {
         return error;
     }
-    if (!is_contributor(ctx, ssrc)) {
+    if (!RTPIsContributor(ctx, ssrc)) {
         return RTPReportError(RTP_NO_SUCH_CONTRIBUTOR, caller, "No such contributor %d\n",
                               static_cast<int>(ssrc));
     }
@@ -151,7 +151,7 @@ rtperror RTPSessionGetUniqueIDForCSRC(int32_t context, uint32_t ssrc, int32_t *m
     if (ctx == nullptr) {
         return error;
     }
-    rtp_member_t *m = is_contributor(ctx, ssrc) ? contributor_member(ctx, ssrc) : nullptr;
+    rtp_member_t *m = RTPIsContributor(ctx, ssrc) ? contributor_member(ctx, ssrc) : nullptr;
     if (m == nullptr) {
         return RTPReportError(RTP_NO_SUCH_PERSON, caller, "context %d CSRC %x not on CSRC list",
                               context, ssrc);

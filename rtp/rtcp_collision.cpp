@@ -15,11 +15,6 @@ const timeval &later(const timeval &a, const timeval &b) {
     return rtp_time_reached(a, b) ? a : b;
 }
 
-bool on_contributor_list(const rtp_context_t *ctx, uint32_t ssrc) {
-    return std::find(ctx->contributors.begin(), ctx->contributors.end(), ssrc) !=
-           ctx->contributors.end();
-}
-
 // kept takes merged's place in the SSRC hash and in its collision chain.
 void take_ssrc_place(rtp_context_t *ctx, rtp_member_t *kept, rtp_member_t *merged) {
     RTPChainUnlink(ctx, kept);
@@ -114,7 +109,7 @@ rtp_member_t *RTCPMergeMembers(rtp_context_t *ctx, rtp_member_t *a, rtp_member_t
     kept->ssrc_heard += merged->ssrc_heard;
     kept->csrc_heard += merged->csrc_heard;
     kept->rtcp_packets += merged->rtcp_packets;
-    if (on_contributor_list(ctx, kept->ssrc)) {
+    if (RTPIsContributor(ctx, kept->ssrc)) {
         kept->contributor = 1;
     }
     if (ctx->recent_rtp_sender == merged) {
@@ -139,7 +134,7 @@ rtp_member_t *RTCPResolveCollision(rtp_context_t *ctx, rtp_member_t *holder,
         RTPMemberCreate(ctx, ssrc, from, rtcp,
                         contributor ? RTP_MEMBER_CONFIRMED_CONTRIBUTOR : RTP_MEMBER_CONFIRMED, now);
     RTPChainAppend(ctx, end, m);
-    if (on_contributor_list(ctx, ssrc) && ctx->collision != nullptr) {
+    if (RTPIsContributor(ctx, ssrc) && ctx->collision != nullptr) {
         ctx->collision(ctx->number, holder->id, m->id, RTP_COLLISION_CONTRIBUTOR);
     }
     if (ssrc == ctx->ssrc) {
