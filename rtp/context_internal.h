@@ -285,6 +285,9 @@ rtperror RTPReportError(rtperror code, const char *caller, const char *format, .
 // ---- contributors.cpp
 // Is ssrc on the context's contributor list?
 bool RTPIsContributor(const rtp_context_t *ctx, uint32_t ssrc);
+// The member that stands for a contributor: the one with the contributor flag among those
+// sharing its SSRC (the collision chain, from its head), or null.
+rtp_member_t *RTPContributorMember(rtp_context_t *ctx, uint32_t ssrc);
 
 // ---- random.cpp
 // RFC 1889 appendix A.6: MD5 over time, clock and process id, three digest words XORed.

@@ -7,20 +7,18 @@
 
 namespace sipline {
 
-namespace {
-
-// The member that stands for a contributor: the one with the contributor flag among those
-// sharing its SSRC.
-rtp_member_t *contributor_member(rtp_context_t *ctx, uint32_t ssrc) {
-    for (rtp_member_t *m = RTPMemberBySSRC(ctx, ssrc); m != nullptr; m = m->collision_next) {
-        if (m->contributor) {
+rtp_member_t *RTPContributorMember(rtp_context_t *ctx, uint32_t ssrc) {
+    rtp_member_t *m = RTPMemberBySSRC(ctx, ssrc);
+    while (m != nullptr && m->collision_prev != nullptr) {
+        m = m->collision_prev;
+    }
+    for (; m != nullptr; m = m->collision_next) {
+        if (m->contributor && m != ctx->own) {
             return m;
         }
     }
     return nullptr;
 }
-
-}  // namespace
 
 bool RTPIsContributor(const rtp_context_t *ctx, uint32_t ssrc) {
     return std::find(ctx->contributors.begin(), ctx->contributors.end(), ssrc) !=
@@ -67,7 +65,7 @@ rtperror RTPSessionRemoveFromContributorList(int32_t context, uint32_t ssrc, con
         RTPSessionRemoveFromCSRCList(context, ssrc);
     }
     RTCPSchedule(ctx, RTP_EVENT_KIND_CONTRIBUTOR_BYE, ssrc, reason, rtp_now());
-    rtp_member_t *m = contributor_member(ctx, ssrc);
+    rtp_member_t *m = RTPContributorMember(ctx, ssrc);
     ctx->contributors.erase(entry);
     if (m != nullptr) {
         RTPRaiseMemberEvent(ctx, m, RTP_EVENT_DELETED, nullptr);
@@ -151,7 +149,7 @@ rtperror RTPSessionGetUniqueIDForCSRC(int32_t context, uint32_t ssrc, int32_t *m
     if (ctx == nullptr) {
         return error;
     }
-    rtp_member_t *m = RTPIsContributor(ctx, ssrc) ? contributor_member(ctx, ssrc) : nullptr;
+    rtp_member_t *m = RTPIsContributor(ctx, ssrc) ? RTPContributorMember(ctx, ssrc) : nullptr;
     if (m == nullptr) {
         return RTPReportError(RTP_NO_SUCH_PERSON, caller, "context %d CSRC %x not on CSRC list",
                               context, ssrc);
