@@ -13,9 +13,16 @@ uint16_t even_port(uint16_t port) {
     return static_cast<uint16_t>(port & ~1u);
 }
 
-rtp_session_t *find_session(int32_t context, const char *caller, rtperror *error) {
-    rtp_context_t *ctx = RTPContextWithSession(context, caller, error);
-    return ctx == nullptr ? nullptr : ctx->session.get();
+// A send address as its record holds it: network order, the even port, a TTL only for a
+// group. The sockets are left alone.
+rtperror send_address_of(const char *host, uint16_t port, uint8_t ttl, const char *caller,
+                         rtp_address_t *record) {
+    if (rtp_resolve(host, &record->address) != 0) {
+        return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
+    }
+    record->port = htons(even_port(port));
+    record->ttl = rtp_is_multicast(record->address) ? ttl : 0;
+    return RTP_OK;
 }
 
 thread_local char address_text[INET_ADDRSTRLEN];
@@ -73,21 +80,18 @@ rtperror RTPConnectSendAddress(rtp_session_t *session, rtp_address_t *record, in
 rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port, uint8_t ttl) {
     constexpr const char *caller = "RTPSessionAddSendAddr";
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
     if (session == nullptr) {
         return error;
     }
-    port = even_port(port);
-    if (port == 0) {
+    if (even_port(port) == 0) {
         return RTPReportError(RTP_BAD_PORT, caller, "Port number zero not allowed");
     }
     rtp_address_t record;
-    if (rtp_resolve(host, &record.address) != 0) {
-        return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
+    error = send_address_of(host, port, ttl, caller, &record);
+    if (error != RTP_OK) {
+        return error;
     }
-    record.port = htons(port);
-    record.ttl = rtp_is_multicast(record.address) ? ttl : 0;
-
     error = RTPConnectSendAddress(session, &record, context, caller);
     if (error != RTP_OK) {
         return error;
@@ -99,19 +103,18 @@ rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port,
 rtperror RTPSessionRemoveSendAddr(int32_t context, const char *host, uint16_t port, uint8_t ttl) {
     constexpr const char *caller = "RTPSessionRemoveSendAddr";
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
     if (session == nullptr) {
         return error;
     }
-    uint32_t address = 0;
-    if (rtp_resolve(host, &address) != 0) {
-        return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
+    rtp_address_t wanted;
+    error = send_address_of(host, port, ttl, caller, &wanted);
+    if (error != RTP_OK) {
+        return error;
     }
-    uint16_t wire_port = htons(even_port(port));
-    uint8_t wire_ttl = rtp_is_multicast(address) ? ttl : 0;
     for (rtp_address_t &record : session->send_addresses) {
-        if (!record.removed && record.address == address && record.port == wire_port &&
-            record.ttl == wire_ttl) {
+        if (!record.removed && record.address == wanted.address && record.port == wanted.port &&
+            record.ttl == wanted.ttl) {
             record.removed = 1;
             return RTP_OK;
         }
@@ -122,7 +125,7 @@ rtperror RTPSessionRemoveSendAddr(int32_t context, const char *host, uint16_t po
 rtperror RTPSessionSetReceiveAddr(int32_t context, const char *host, uint16_t port) {
     constexpr const char *caller = "RTPSessionSetReceiveAddr";
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
     if (session == nullptr) {
         return error;
     }
@@ -150,7 +153,7 @@ rtperror RTPSessionSetLocalAddr(int32_t context, const char *host, uint16_t port
 rtperror RTPSessionGetReceiveAddr(int32_t context, const char **host, uint16_t *port) {
     constexpr const char *caller = "RTPSessionGetReceiveAddr";
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
     if (session == nullptr) {
         return error;
     }

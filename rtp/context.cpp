@@ -24,6 +24,7 @@ struct context_table {
     std::mutex mutex;
     std::vector<std::unique_ptr<rtp_context_t>> slots;
     int32_t in_use = 0;
+    uint64_t last_serial = 0;
 };
 
 context_table &table() {
@@ -92,6 +93,24 @@ rtp_context_t *RTPContextWithSession(int32_t context, const char *caller, rtperr
     return ctx;
 }
 
+rtp_session_t *RTPSessionFind(int32_t context, const char *caller, rtperror *error) {
+    rtp_context_t *ctx = RTPContextWithSession(context, caller, error);
+    return ctx == nullptr ? nullptr : ctx->session.get();
+}
+
+rtp_session_call::rtp_session_call(int32_t context, const char *caller) {
+    rtp_context_t *ctx = RTPContextWithSession(context, caller, &error_);
+    if (ctx == nullptr) {
+        return;
+    }
+    busy_.emplace(ctx->session->busy);
+    if (!busy_->taken()) {
+        error_ = RTPBusyError(ctx, caller);
+        return;
+    }
+    ctx_ = ctx;
+}
+
 rtperror RTPBusyError(const rtp_context_t *ctx, const char *caller) {
     return RTPReportError(RTP_CANT_CALL_FUNCTION, caller, "context %d, cannot be called now",
                           ctx->number);
@@ -119,6 +138,7 @@ rtperror RTPLowLevelCreate(int32_t *context) {
     }
     rtp_context_t *record = ctx.get();
     record->number = static_cast<int32_t>(slot);
+    record->serial = ++t.last_serial;
     set_default_stamp_rates(record);
     record->timestamp_base = random32();
     record->first_sequence = random32() % 65536;
@@ -277,16 +297,11 @@ rtperror get_field(int32_t context, const char *caller, Field rtp_context_t::*fi
     return RTP_OK;
 }
 
-rtp_session_t *find_session(int32_t context, const char *caller, rtperror *error) {
-    rtp_context_t *ctx = RTPContextWithSession(context, caller, error);
-    return ctx == nullptr ? nullptr : ctx->session.get();
-}
-
 template <typename Field>
 rtperror set_session_field(int32_t context, const char *caller, Field rtp_session_t::*field,
                            Field value) {
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
     if (session == nullptr) {
         return error;
     }
@@ -298,7 +313,7 @@ template <typename Field>
 rtperror get_session_field(int32_t context, const char *caller, Field rtp_session_t::*field,
                            Field *value) {
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, caller, &error);
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
     if (session == nullptr) {
         return error;
     }
@@ -343,7 +358,7 @@ rtperror RTPSessionGetMode(int32_t context, int32_t *mode) {
 }
 rtperror RTPSessionSetEncryptionKey(int32_t context, int32_t key) {
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, "RTPSessionSetEncryptionKey", &error);
+    rtp_session_t *session = RTPSessionFind(context, "RTPSessionSetEncryptionKey", &error);
     if (session == nullptr) {
         return error;
     }
@@ -359,7 +374,7 @@ rtperror RTPSessionGetEncryptionKey(int32_t context, int32_t *key) {
 rtperror RTPSessionSetEncryptionFuncs(int32_t context, rtp_key_callback_t key_setup,
                                       rtp_crypt_callback_t encrypt, rtp_crypt_callback_t decrypt) {
     rtperror error = RTP_OK;
-    rtp_session_t *session = find_session(context, "RTPSessionSetEncryptionFuncs", &error);
+    rtp_session_t *session = RTPSessionFind(context, "RTPSessionSetEncryptionFuncs", &error);
     if (session == nullptr) {
         return error;
     }

@@ -154,6 +154,14 @@ struct rtp_session_t {
 
 struct rtp_context_t {
     int32_t number = 0;
+    // Unique among every context this process ever made: context numbers are reused, so an
+    // RTP event names its context by number and serial. Set before the record is published.
+    uint64_t serial = 0;
+    // Counts the openings of the connection: a regular report belongs to the opening that
+    // scheduled it, and one of an earlier opening must not run a second chain of reports.
+    // Written by the opening, read by RTPExecute on the application's scheduling thread:
+    // atomic, as the two need not be serialised by the application.
+    std::atomic<uint64_t> rtcp_run{0};
     int32_t reconsideration = 0;
     int32_t reconsideration_members = 0;
     uint32_t ssrc_fixed = 0;
@@ -232,6 +240,23 @@ class rtp_busy_guard {
     bool taken_;
 };
 
+// A call on the transport of a context (RTPSendVector, RTPReceive): finds the context with its
+// session and holds the session's busy flag until the call ends. context() is null when the
+// context is unknown, has no session or is busy; error() then holds the reported failure.
+class rtp_session_call {
+  public:
+    rtp_session_call(int32_t context, const char *caller);
+    rtp_session_call(const rtp_session_call &) = delete;
+    rtp_session_call &operator=(const rtp_session_call &) = delete;
+    rtp_context_t *context() const { return ctx_; }
+    rtperror error() const { return error_; }
+
+  private:
+    rtperror error_ = RTP_OK;
+    rtp_context_t *ctx_ = nullptr;
+    std::optional<rtp_busy_guard> busy_;
+};
+
 // ---- context.cpp
 // The record of a context in use, or null after reporting "unknown context %d" or "context %d
 // currently not in use" under the caller's name into *error.
@@ -239,6 +264,8 @@ rtp_context_t *RTPContextFind(int32_t context, const char *caller, rtperror *err
 // The same for operations on the transport: also fails for a context made by
 // RTPLowLevelCreate, which has no session.
 rtp_context_t *RTPContextWithSession(int32_t context, const char *caller, rtperror *error);
+// The session of RTPContextWithSession's context.
+rtp_session_t *RTPSessionFind(int32_t context, const char *caller, rtperror *error);
 // ---- addresses.cpp
 // Makes the two sockets of a send address and connects them to its RTP and RTCP ports (with
 // the TTL and the session's own source addresses for a group). Nothing changes on failure.
@@ -254,6 +281,13 @@ rtperror RTPBusyError(const rtp_context_t *ctx, const char *caller);
 // returns code.
 rtperror RTPReportError(rtperror code, const char *caller, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// ---- contributors.cpp
+// Is ssrc on the context's contributor list?
+bool RTPIsContributor(const rtp_context_t *ctx, uint32_t ssrc);
+// The member that stands for a contributor: the one with the contributor flag among those
+// sharing its SSRC (the collision chain, from its head), or null.
+rtp_member_t *RTPContributorMember(rtp_context_t *ctx, uint32_t ssrc);
 
 // ---- random.cpp
 // RFC 1889 appendix A.6: MD5 over time, clock and process id, three digest words XORed.

@@ -7,25 +7,23 @@
 
 namespace sipline {
 
-namespace {
-
-bool is_contributor(const rtp_context_t *ctx, uint32_t ssrc) {
-    return std::find(ctx->contributors.begin(), ctx->contributors.end(), ssrc) !=
-           ctx->contributors.end();
-}
-
-// The member that stands for a contributor: the one with the contributor flag among those
-// sharing its SSRC.
-rtp_member_t *contributor_member(rtp_context_t *ctx, uint32_t ssrc) {
-    for (rtp_member_t *m = RTPMemberBySSRC(ctx, ssrc); m != nullptr; m = m->collision_next) {
-        if (m->contributor) {
+rtp_member_t *RTPContributorMember(rtp_context_t *ctx, uint32_t ssrc) {
+    rtp_member_t *m = RTPMemberBySSRC(ctx, ssrc);
+    while (m != nullptr && m->collision_prev != nullptr) {
+        m = m->collision_prev;
+    }
+    for (; m != nullptr; m = m->collision_next) {
+        if (m->contributor && m != ctx->own) {
             return m;
         }
     }
     return nullptr;
 }
 
-}  // namespace
+bool RTPIsContributor(const rtp_context_t *ctx, uint32_t ssrc) {
+    return std::find(ctx->contributors.begin(), ctx->contributors.end(), ssrc) !=
+           ctx->contributors.end();
+}
 
 rtperror RTPSessionAddToContributorList(int32_t context, uint32_t ssrc) {
     constexpr const char *caller = "RTPSessionAddToContributorList";
@@ -34,17 +32,18 @@ rtperror RTPSessionAddToContributorList(int32_t context, uint32_t ssrc) {
     if (ctx == nullptr) {
         return error;
     }
-    if (is_contributor(ctx, ssrc)) {
+    if (RTPIsContributor(ctx, ssrc)) {
         return RTPReportError(RTP_SSRC_IN_USE, caller, "context %d two CSRCS use SSRC %x", context,
                               ssrc);
     }
     ctx->contributors.push_front(ssrc);
     rtp_member_t *holder = RTPMemberBySSRC(ctx, ssrc);
     rtp_member_t *m = nullptr;
+    const timeval now = rtp_now();
     if (holder != nullptr) {
-        m = RTCPResolveCollision(ctx, holder, nullptr, false, true);
+        m = RTCPResolveCollision(ctx, holder, nullptr, false, true, now);
     } else {
-        m = RTPMemberCreate(ctx, ssrc, nullptr, false, RTP_MEMBER_NEW_CONTRIBUTOR);
+        m = RTPMemberCreate(ctx, ssrc, nullptr, false, RTP_MEMBER_NEW_CONTRIBUTOR, now);
     }
     m->contributor = 1;
     return RTP_OK;
@@ -66,7 +65,7 @@ rtperror RTPSessionRemoveFromContributorList(int32_t context, uint32_t ssrc, con
         RTPSessionRemoveFromCSRCList(context, ssrc);
     }
     RTCPSchedule(ctx, RTP_EVENT_KIND_CONTRIBUTOR_BYE, ssrc, reason, rtp_now());
-    rtp_member_t *m = contributor_member(ctx, ssrc);
+    rtp_member_t *m = RTPContributorMember(ctx, ssrc);
     ctx->contributors.erase(entry);
     if (m != nullptr) {
         RTPRaiseMemberEvent(ctx, m, RTP_EVENT_DELETED, nullptr);
@@ -82,7 +81,7 @@ rtperror RTPSessionAddToCSRCList(int32_t context, uint32_t ssrc) {
     if (ctx == nullptr) {
         return error;
     }
-    if (!is_contributor(ctx, ssrc)) {
+    if (!RTPIsContributor(ctx, ssrc)) {
         return RTPReportError(RTP_NO_SUCH_CONTRIBUTOR, caller, "No such contributor %d\n",
                               static_cast<int>(ssrc));
     }
@@ -150,7 +149,7 @@ rtperror RTPSessionGetUniqueIDForCSRC(int32_t context, uint32_t ssrc, int32_t *m
     if (ctx == nullptr) {
         return error;
     }
-    rtp_member_t *m = is_contributor(ctx, ssrc) ? contributor_member(ctx, ssrc) : nullptr;
+    rtp_member_t *m = RTPIsContributor(ctx, ssrc) ? RTPContributorMember(ctx, ssrc) : nullptr;
     if (m == nullptr) {
         return RTPReportError(RTP_NO_SUCH_PERSON, caller, "context %d CSRC %x not on CSRC list",
                               context, ssrc);

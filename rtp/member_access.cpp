@@ -9,14 +9,8 @@
 
 namespace sipline {
 
-namespace {
-
-thread_local char address_text[INET_ADDRSTRLEN];
-thread_local char port_text[8];
-
-// The context's member with this id, or null after reporting under the caller's name.
-rtp_member_t *find_member(int32_t context, int32_t id, const char *caller, rtperror *error,
-                          rtp_context_t **context_record = nullptr) {
+rtp_member_t *RTPMemberFind(int32_t context, int32_t id, const char *caller, rtperror *error,
+                            rtp_context_t **context_record) {
     rtp_context_t *ctx = RTPContextFind(context, caller, error);
     if (ctx == nullptr) {
         return nullptr;
@@ -31,6 +25,11 @@ rtp_member_t *find_member(int32_t context, int32_t id, const char *caller, rtper
     }
     return m;
 }
+
+namespace {
+
+thread_local char address_text[INET_ADDRSTRLEN];
+thread_local char port_text[8];
 
 // Only the own member and contributors carry information the application may set.
 bool may_change(const rtp_member_t *m) {
@@ -47,7 +46,7 @@ template <typename Field>
 rtperror set_info(int32_t context, int32_t id, const char *caller, Field rtp_member_t::*field,
                   Field value) {
     rtperror error = RTP_OK;
-    rtp_member_t *m = find_member(context, id, caller, &error);
+    rtp_member_t *m = RTPMemberFind(context, id, caller, &error);
     if (m == nullptr) {
         return error;
     }
@@ -62,7 +61,7 @@ template <typename Field>
 rtperror get_info(int32_t context, int32_t id, const char *caller, Field rtp_member_t::*field,
                   Field *value) {
     rtperror error = RTP_OK;
-    rtp_member_t *m = find_member(context, id, caller, &error);
+    rtp_member_t *m = RTPMemberFind(context, id, caller, &error);
     if (m == nullptr) {
         return error;
     }
@@ -95,7 +94,7 @@ rtperror RTPMemberInfoSetSDES(int32_t context, int32_t member, int32_t item, con
     constexpr const char *caller = "RTPMemberInfoSetSDES";
     rtperror error = RTP_OK;
     rtp_context_t *ctx = nullptr;
-    rtp_member_t *m = find_member(context, member, caller, &error, &ctx);
+    rtp_member_t *m = RTPMemberFind(context, member, caller, &error, &ctx);
     if (m == nullptr) {
         return error;
     }
@@ -125,7 +124,7 @@ rtperror RTPMemberInfoSetSDES(int32_t context, int32_t member, int32_t item, con
 rtperror RTPMemberInfoGetSDES(int32_t context, int32_t member, int32_t item, const char **text) {
     constexpr const char *caller = "RTPMemberInfoGetSDES";
     rtperror error = RTP_OK;
-    rtp_member_t *m = find_member(context, member, caller, &error);
+    rtp_member_t *m = RTPMemberFind(context, member, caller, &error);
     if (m == nullptr) {
         return error;
     }
@@ -164,7 +163,7 @@ rtperror RTPFindMember(int32_t context, int32_t item, const char *text, int32_t 
 rtperror RTPMemberInfoSetNTP(int32_t context, int32_t member, uint32_t seconds, uint32_t fraction) {
     constexpr const char *caller = "RTPMemberInfoSetNTP";
     rtperror error = RTP_OK;
-    rtp_member_t *m = find_member(context, member, caller, &error);
+    rtp_member_t *m = RTPMemberFind(context, member, caller, &error);
     if (m == nullptr) {
         return error;
     }
@@ -179,7 +178,7 @@ rtperror RTPMemberInfoSetNTP(int32_t context, int32_t member, uint32_t seconds, 
 rtperror RTPMemberInfoGetNTP(int32_t context, int32_t member, uint32_t *seconds,
                              uint32_t *fraction) {
     rtperror error = RTP_OK;
-    rtp_member_t *m = find_member(context, member, "RTPMemberInfoGetNTP", &error);
+    rtp_member_t *m = RTPMemberFind(context, member, "RTPMemberInfoGetNTP", &error);
     if (m == nullptr) {
         return error;
     }
@@ -219,7 +218,7 @@ rtperror RTPMemberInfoGetRTCPPktCount(int32_t context, int32_t member, uint32_t 
 rtperror RTPMemberInfoSetUserData(int32_t context, int32_t member, int32_t value) {
     // The application's own word: any member may carry it.
     rtperror error = RTP_OK;
-    rtp_member_t *m = find_member(context, member, "RTPMemberInfoSetUserData", &error);
+    rtp_member_t *m = RTPMemberFind(context, member, "RTPMemberInfoSetUserData", &error);
     if (m == nullptr) {
         return error;
     }
@@ -234,7 +233,7 @@ rtperror RTPMemberInfoGetSSRC(int32_t context, int32_t member, uint32_t *ssrc) {
 }
 rtperror RTPMemberInfoGetStatus(int32_t context, int32_t member, int32_t *state, int32_t *sender) {
     rtperror error = RTP_OK;
-    rtp_member_t *m = find_member(context, member, "RTPMemberInfoGetStatus", &error);
+    rtp_member_t *m = RTPMemberFind(context, member, "RTPMemberInfoGetStatus", &error);
     if (m == nullptr) {
         return error;
     }
@@ -274,6 +273,22 @@ rtperror end_of_list(int32_t context, const char *caller) {
     return RTPReportError(RTP_END_OF_LIST, caller, "context %d end of list", context);
 }
 
+// The member the iterator stands on, or null after reporting the end of the list (the member
+// is gone) or an unknown context.
+const rtp_member_t *iterator_member(int32_t context, const rtp_member_iterator_t *iterator,
+                                    const char *caller, rtperror *error) {
+    rtp_context_t *ctx = RTPContextFind(context, caller, error);
+    if (ctx == nullptr) {
+        return nullptr;
+    }
+    auto found = ctx->by_id.find(iterator->member);
+    if (found == ctx->by_id.end()) {
+        *error = end_of_list(context, caller);
+        return nullptr;
+    }
+    return found->second.get();
+}
+
 }  // namespace
 
 rtperror RTPFirstMember(int32_t context, rtp_member_iterator_t *iterator, int32_t *member) {
@@ -293,15 +308,9 @@ rtperror RTPFirstMember(int32_t context, rtp_member_iterator_t *iterator, int32_
 }
 
 rtperror RTPCurrentMember(int32_t context, rtp_member_iterator_t *iterator, int32_t *member) {
-    constexpr const char *caller = "RTPCurrentMember";
     rtperror error = RTP_OK;
-    rtp_context_t *ctx = RTPContextFind(context, caller, &error);
-    if (ctx == nullptr) {
+    if (iterator_member(context, iterator, "RTPCurrentMember", &error) == nullptr) {
         return error;
-    }
-    auto found = ctx->by_id.find(iterator->member);
-    if (found == ctx->by_id.end()) {
-        return end_of_list(context, caller);
     }
     *member = iterator->member;
     return RTP_OK;
@@ -310,15 +319,10 @@ rtperror RTPCurrentMember(int32_t context, rtp_member_iterator_t *iterator, int3
 rtperror RTPNextMember(int32_t context, rtp_member_iterator_t *iterator, int32_t *member) {
     constexpr const char *caller = "RTPNextMember";
     rtperror error = RTP_OK;
-    rtp_context_t *ctx = RTPContextFind(context, caller, &error);
-    if (ctx == nullptr) {
+    const rtp_member_t *m = iterator_member(context, iterator, caller, &error);
+    if (m == nullptr) {
         return error;
     }
-    auto found = ctx->by_id.find(iterator->member);
-    if (found == ctx->by_id.end()) {
-        return end_of_list(context, caller);
-    }
-    const rtp_member_t *m = found->second.get();
     const rtp_member_t *next = iterator->direction == 0 ? m->heard_newer : m->heard_older;
     if (next == nullptr || !m->listed) {
         return end_of_list(context, caller);
@@ -334,7 +338,7 @@ rtperror receiver_report(int32_t context, int32_t member, rtp_report_iterator_t 
     const char *caller =
         first ? "RTPSenderInfoGetFirstReceiverReport" : "RTPSenderInfoGetNextReceiverReport";
     rtperror error = RTP_OK;
-    rtp_member_t *m = find_member(context, member, caller, &error);
+    rtp_member_t *m = RTPMemberFind(context, member, caller, &error);
     if (m == nullptr) {
         return error;
     }

@@ -7,48 +7,57 @@ namespace sipline {
 
 namespace {
 
-void heard_unlink(rtp_context_t *ctx, rtp_member_t *m) {
-    rtp_member_list_t &list = ctx->members;
-    if (list.expiry_cursor == m) {
-        list.expiry_cursor = m->heard_older;
+// The member list and the activity list differ only in the links, flag and cursor they use.
+struct list_links {
+    rtp_member_t *rtp_member_t::*newer;
+    rtp_member_t *rtp_member_t::*older;
+    bool rtp_member_t::*listed;
+};
+
+constexpr list_links heard_links{&rtp_member_t::heard_newer, &rtp_member_t::heard_older,
+                                 &rtp_member_t::listed};
+constexpr list_links active_links{&rtp_member_t::active_newer, &rtp_member_t::active_older,
+                                  &rtp_member_t::active_listed};
+
+// A cursor on the member moves to the next older one.
+template <typename List>
+void list_unlink(List &list, rtp_member_t *&cursor, const list_links &links, rtp_member_t *m) {
+    if (cursor == m) {
+        cursor = m->*links.older;
     }
-    (m->heard_newer ? m->heard_newer->heard_older : list.newest) = m->heard_older;
-    (m->heard_older ? m->heard_older->heard_newer : list.oldest) = m->heard_newer;
-    m->heard_newer = m->heard_older = nullptr;
-    m->listed = false;
+    rtp_member_t *newer = m->*links.newer;
+    rtp_member_t *older = m->*links.older;
+    (newer ? newer->*links.older : list.newest) = older;
+    (older ? older->*links.newer : list.oldest) = newer;
+    m->*links.newer = m->*links.older = nullptr;
+    m->*links.listed = false;
     --list.count;
+}
+
+template <typename List>
+void list_push_front(List &list, const list_links &links, rtp_member_t *m) {
+    m->*links.older = list.newest;
+    m->*links.newer = nullptr;
+    (list.newest ? list.newest->*links.newer : list.oldest) = m;
+    list.newest = m;
+    m->*links.listed = true;
+    ++list.count;
+}
+
+void heard_unlink(rtp_context_t *ctx, rtp_member_t *m) {
+    list_unlink(ctx->members, ctx->members.expiry_cursor, heard_links, m);
 }
 
 void heard_push_front(rtp_context_t *ctx, rtp_member_t *m) {
-    rtp_member_list_t &list = ctx->members;
-    m->heard_older = list.newest;
-    m->heard_newer = nullptr;
-    (list.newest ? list.newest->heard_newer : list.oldest) = m;
-    list.newest = m;
-    m->listed = true;
-    ++list.count;
+    list_push_front(ctx->members, heard_links, m);
 }
 
 void active_unlink(rtp_context_t *ctx, rtp_member_t *m) {
-    rtp_activity_list_t &list = ctx->active;
-    if (list.sender_cursor == m) {
-        list.sender_cursor = m->active_older;
-    }
-    (m->active_newer ? m->active_newer->active_older : list.newest) = m->active_older;
-    (m->active_older ? m->active_older->active_newer : list.oldest) = m->active_newer;
-    m->active_newer = m->active_older = nullptr;
-    m->active_listed = false;
-    --list.count;
+    list_unlink(ctx->active, ctx->active.sender_cursor, active_links, m);
 }
 
 void active_push_front(rtp_context_t *ctx, rtp_member_t *m) {
-    rtp_activity_list_t &list = ctx->active;
-    m->active_older = list.newest;
-    m->active_newer = nullptr;
-    (list.newest ? list.newest->active_newer : list.oldest) = m;
-    list.newest = m;
-    m->active_listed = true;
-    ++list.count;
+    list_push_front(ctx->active, active_links, m);
 }
 
 bool is_expired(int32_t state) {
@@ -101,7 +110,10 @@ void RTPRaiseSDESChange(rtp_context_t *ctx, rtp_member_t *member, int32_t item) 
 }
 
 void RTPMembersInit(rtp_context_t *ctx) {
-    ctx->own = RTPMemberCreate(ctx, 0, nullptr, false, RTP_MEMBER_CONFIRMED);
+    ctx->own = RTPMemberCreate(ctx, 0, nullptr, false, RTP_MEMBER_CONFIRMED, rtp_now());
+    // Our SSRC is chosen when we first send. Until then the own member holds no SSRC in the
+    // hash: a peer using SSRC 0 is a participant of its own, not a collision with us.
+    ctx->by_ssrc.erase(0);
 }
 
 void RTPMembersClear(rtp_context_t *ctx) {
@@ -117,7 +129,7 @@ void RTPMembersClear(rtp_context_t *ctx) {
 }
 
 rtp_member_t *RTPMemberCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
-                              bool rtcp, int32_t state) {
+                              bool rtcp, int32_t state, const timeval &now) {
     auto owned = std::make_unique<rtp_member_t>();
     rtp_member_t *m = owned.get();
     m->id = ctx->next_member_id++;
@@ -127,7 +139,7 @@ rtp_member_t *RTPMemberCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_
     if (address != nullptr) {
         address_of(m, rtcp) = *address;
     }
-    m->last_heard = m->last_activity = rtp_now();
+    m->last_heard = m->last_activity = now;
     m->state = state;
     if (state == RTP_MEMBER_CONFIRMED) {
         ++ctx->members.confirmed;
@@ -194,8 +206,8 @@ void RTPMergeLogAdd(rtp_context_t *ctx, int32_t merged, int32_t kept) {
     ctx->merge_log.emplace_back(merged, kept);
 }
 
-void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member) {
-    member->last_heard = rtp_now();
+void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member, const timeval &now) {
+    member->last_heard = now;
     if (ctx->members.newest == member) {
         return;
     }
@@ -206,11 +218,11 @@ void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member) {
 }
 
 rtp_member_t *RTPMemberFindOrCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
-                                    bool rtcp, bool as_csrc) {
+                                    bool rtcp, bool as_csrc, const timeval &now) {
     rtp_member_t *m = RTPMemberBySSRC(ctx, ssrc);
     if (m == nullptr) {
         return RTPMemberCreate(ctx, ssrc, address, rtcp,
-                               as_csrc ? RTP_MEMBER_NEW_CONTRIBUTOR : RTP_MEMBER_NEW);
+                               as_csrc ? RTP_MEMBER_NEW_CONTRIBUTOR : RTP_MEMBER_NEW, now);
     }
     if (address != nullptr) {
         while (RTPAddressKnown(address_of(m, rtcp)) &&
@@ -222,7 +234,7 @@ rtp_member_t *RTPMemberFindOrCreate(rtp_context_t *ctx, uint32_t ssrc, const soc
             RTPRaiseNewAddress(ctx, m, rtcp);
         }
     }
-    RTPMemberHeard(ctx, m);
+    RTPMemberHeard(ctx, m, now);
     return m;
 }
 
@@ -299,12 +311,11 @@ void RTPMemberSetSender(rtp_context_t *ctx, rtp_member_t *member, int32_t status
     }
 }
 
-void RTPMemberActivity(rtp_context_t *ctx, rtp_member_t *member, bool sender) {
+void RTPMemberActivity(rtp_context_t *ctx, rtp_member_t *member, bool sender, const timeval &now) {
     int32_t old = member->sender;
     if (old == RTP_SENDER_ACTIVE && !sender) {
         return;
     }
-    timeval now = rtp_now();
     if (member->active_listed) {
         active_unlink(ctx, member);
     }

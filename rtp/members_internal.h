@@ -1,12 +1,14 @@
 // The member table's operations, used by reception, sending and the RTCP side. All take the
-// context record; "now" is rtp_now().
+// context record. Those that stamp a member take "now" from the caller, so that a received
+// packet reads the clock once; the others use rtp_now().
 #pragma once
 
 #include "rtp/context_internal.h"
 
 namespace sipline {
 
-// Creates the tables' first member: the own member (id 0, SSRC 0, confirmed).
+// Creates the tables' first member: the own member (id 0, SSRC 0, confirmed), kept out of
+// the SSRC hash until RTPChooseSSRC gives it an SSRC.
 void RTPMembersInit(rtp_context_t *ctx);
 // Deletes every member (no events).
 void RTPMembersClear(rtp_context_t *ctx);
@@ -15,12 +17,17 @@ void RTPMembersClear(rtp_context_t *ctx);
 // (unless that SSRC is taken) and id hashes. Raises event 0 and, when address is given and the
 // id is not 0, the new address callback (rtcp: address is its RTCP source).
 rtp_member_t *RTPMemberCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
-                              bool rtcp, int32_t state);
+                              bool rtcp, int32_t state, const timeval &now);
 // The member for ssrc, created (state 0, or 3 when as_csrc) if none has it. With an address,
 // walks the collision chain to the member with that address (RTP ports 5004 and 5005 count as
 // one), learns an unknown address; then marks it heard now.
 rtp_member_t *RTPMemberFindOrCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
-                                    bool rtcp, bool as_csrc);
+                                    bool rtcp, bool as_csrc, const timeval &now);
+// The member of a context in use, by id (following the merge log), or null after reporting
+// the unknown context or "context %d person %ld does not exist" under the caller's name.
+// context_record, when given, receives the context's record once it is found.
+rtp_member_t *RTPMemberFind(int32_t context, int32_t id, const char *caller, rtperror *error,
+                            rtp_context_t **context_record = nullptr);
 // Lookups; by id follows the merge log. Null when there is none.
 rtp_member_t *RTPMemberById(rtp_context_t *ctx, int32_t id);
 rtp_member_t *RTPMemberBySSRC(rtp_context_t *ctx, uint32_t ssrc);
@@ -32,7 +39,7 @@ void RTPCnameHashRemove(rtp_context_t *ctx, rtp_member_t *member);
 void RTPMergeLogAdd(rtp_context_t *ctx, int32_t merged, int32_t kept);
 
 // Last heard = now and to the head of the member list.
-void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member);
+void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member, const timeval &now);
 // Counts a packet naming it as sender SSRC (or as CSRC) and confirms it when due.
 void RTPMemberCountSSRC(rtp_context_t *ctx, rtp_member_t *member);
 void RTPMemberCountCSRC(rtp_context_t *ctx, rtp_member_t *member);
@@ -40,7 +47,7 @@ void RTPMemberCountCSRC(rtp_context_t *ctx, rtp_member_t *member);
 // members on the member list.
 void RTPMemberSetState(rtp_context_t *ctx, rtp_member_t *member, int32_t state);
 // Activity of RFC 1889 section 6.3: sender true for RTP, false for report blocks.
-void RTPMemberActivity(rtp_context_t *ctx, rtp_member_t *member, bool sender);
+void RTPMemberActivity(rtp_context_t *ctx, rtp_member_t *member, bool sender, const timeval &now);
 // Sender status changes with their events (1, 3, 15, 16) and the sender count. Status 0 takes
 // the member off the activity list and clears its report table.
 void RTPMemberSetSender(rtp_context_t *ctx, rtp_member_t *member, int32_t status);

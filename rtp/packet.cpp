@@ -76,6 +76,29 @@ void block_to_wire(char *block) {
     rtp_store32(block + 4, (loss & 0xFF) << 24 | loss >> 8);
 }
 
+// The SR sender information and the SR and RR report blocks, one way or the other; the
+// packet's first byte (the count) is in host form.
+void convert_body(char *packet, int32_t bytes, void (*word)(char *), void (*block)(char *)) {
+    switch (static_cast<uint8_t>(packet[1])) {
+        case RTCP_SR:
+            if (bytes >= sr_sender_end) {
+                for (int32_t offset = 4; offset < sr_sender_end; offset += 4) {
+                    word(packet + offset);
+                }
+                each_report_block(packet, bytes, sr_sender_end, block);
+            }
+            break;
+        case RTCP_RR:
+            if (bytes >= rr_blocks_start) {
+                word(packet + 4);
+                each_report_block(packet, bytes, rr_blocks_start, block);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
 
 uint32_t rtp_load32(const void *p) {
@@ -156,45 +179,11 @@ void RTCPCommonToWire(char *packet) {
 }
 
 void RTCPBodyToHost(char *packet, int32_t bytes) {
-    switch (static_cast<uint8_t>(packet[1])) {
-        case RTCP_SR:
-            if (bytes >= sr_sender_end) {
-                for (int32_t offset = 4; offset < sr_sender_end; offset += 4) {
-                    word_to_host(packet + offset);
-                }
-                each_report_block(packet, bytes, sr_sender_end, block_to_host);
-            }
-            break;
-        case RTCP_RR:
-            if (bytes >= rr_blocks_start) {
-                word_to_host(packet + 4);
-                each_report_block(packet, bytes, rr_blocks_start, block_to_host);
-            }
-            break;
-        default:
-            break;
-    }
+    convert_body(packet, bytes, word_to_host, block_to_host);
 }
 
 void RTCPBodyToWire(char *packet, int32_t bytes) {
-    switch (static_cast<uint8_t>(packet[1])) {
-        case RTCP_SR:
-            if (bytes >= sr_sender_end) {
-                for (int32_t offset = 4; offset < sr_sender_end; offset += 4) {
-                    word_to_wire(packet + offset);
-                }
-                each_report_block(packet, bytes, sr_sender_end, block_to_wire);
-            }
-            break;
-        case RTCP_RR:
-            if (bytes >= rr_blocks_start) {
-                word_to_wire(packet + 4);
-                each_report_block(packet, bytes, rr_blocks_start, block_to_wire);
-            }
-            break;
-        default:
-            break;
-    }
+    convert_body(packet, bytes, word_to_wire, block_to_wire);
 }
 
 rtperror RTPGetRTPPacketInfo(rtp_packet_info_t *info, char *packet, int32_t length) {

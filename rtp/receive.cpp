@@ -30,17 +30,18 @@ rtperror invalid_rtcp(const rtp_context_t *ctx) {
 
 // The member that sent an RTP packet. Our own SSRC from elsewhere than our own address is a
 // collision (RFC 1889 section 8.2): the other participant becomes a member of its own.
-rtp_member_t *rtp_sender(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *from) {
+rtp_member_t *rtp_sender(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *from,
+                         const timeval &now) {
     if (RTPMemberBySSRC(ctx, ssrc) != ctx->own || from == nullptr) {
-        return RTPMemberFindOrCreate(ctx, ssrc, from, false, false);
+        return RTPMemberFindOrCreate(ctx, ssrc, from, false, false, now);
     }
     for (rtp_member_t *m = ctx->own->collision_next; m != nullptr; m = m->collision_next) {
         if (RTPAddressKnown(m->rtp_address) && RTPSameAddress(m->rtp_address, *from)) {
-            RTPMemberHeard(ctx, m);
+            RTPMemberHeard(ctx, m, now);
             return m;
         }
     }
-    return RTCPResolveCollision(ctx, ctx->own, from, false, false);
+    return RTCPResolveCollision(ctx, ctx->own, from, false, false, now);
 }
 
 rtperror rtp_received(rtp_context_t *ctx, char *buffer, int32_t length, const sockaddr_in *from,
@@ -58,15 +59,16 @@ rtperror rtp_received(rtp_context_t *ctx, char *buffer, int32_t length, const so
         return RTPReportError(RTP_PACKET_LOOPBACK, "RTPPacketReceived",
                               "context %d, got my own RTP packet", ctx->number);
     }
-    timeval arrival = rtp_now();
-    rtp_member_t *m = rtp_sender(ctx, ssrc, from);
+    // The one clock reading for this packet: its arrival, and when its members were heard.
+    const timeval arrival = rtp_now();
+    rtp_member_t *m = rtp_sender(ctx, ssrc, from, arrival);
     RTPMemberCountSSRC(ctx, m);
     ctx->recent_rtp_sender = m;
-    RTPMemberActivity(ctx, m, true);
+    RTPMemberActivity(ctx, m, true, arrival);
     int32_t csrcs = static_cast<uint8_t>(buffer[0]) >> 4;
     for (int32_t i = 0; i < csrcs; ++i) {
         uint32_t csrc = rtp_load32(buffer + 12 + 4 * i);
-        RTPMemberCountCSRC(ctx, RTPMemberFindOrCreate(ctx, csrc, from, false, true));
+        RTPMemberCountCSRC(ctx, RTPMemberFindOrCreate(ctx, csrc, from, false, true, arrival));
     }
     uint16_t sequence;
     std::memcpy(&sequence, buffer + 2, sizeof sequence);
@@ -169,16 +171,12 @@ rtperror RTPPacketReceived(int32_t context, char *buffer, int32_t length, const 
 
 rtperror RTPReceive(int32_t context, int socket, char *buffer, int32_t *length) {
     constexpr const char *caller = "RTPReceive";
-    rtperror error = RTP_OK;
-    rtp_context_t *ctx = RTPContextWithSession(context, caller, &error);
+    rtp_session_call call(context, caller);
+    rtp_context_t *ctx = call.context();
     if (ctx == nullptr) {
-        return error;
+        return call.error();
     }
     rtp_session_t *session = ctx->session.get();
-    rtp_busy_guard busy(session->busy);
-    if (!busy.taken()) {
-        return RTPBusyError(ctx, caller);
-    }
     const rtp_address_t *receive = session->receive_address.get();
     if (!session->open || receive == nullptr ||
         (socket != receive->rtp_socket && socket != receive->rtcp_socket)) {
@@ -269,14 +267,10 @@ rtperror RTPMostRecentAddrText(int32_t context, const char **address, const char
 rtperror RTPSenderInfoGetFracLost(int32_t context, int32_t member, rtp_report_t *report) {
     constexpr const char *caller = "RTPSenderInfoGetFracLost";
     rtperror error = RTP_OK;
-    rtp_context_t *ctx = RTPContextFind(context, caller, &error);
-    if (ctx == nullptr) {
-        return error;
-    }
-    rtp_member_t *m = RTPMemberById(ctx, member);
+    rtp_context_t *ctx = nullptr;
+    rtp_member_t *m = RTPMemberFind(context, member, caller, &error, &ctx);
     if (m == nullptr) {
-        return RTPReportError(RTP_NO_SUCH_PERSON, caller, "context %d person %ld does not exist",
-                              context, static_cast<long>(member));
+        return error;
     }
     if (m->stats == nullptr) {
         return RTPReportError(RTP_NO_SUCH_SENDER, caller, "context %d, person %ld is not a sender",

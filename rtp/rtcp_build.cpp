@@ -94,26 +94,12 @@ chunk_source chunk_of(uint32_t ssrc, const rtp_member_t *m) {
     return c;
 }
 
-// The contributor's record may share its SSRC with others in a collision chain.
-rtp_member_t *contributor_member(rtp_context_t *ctx, uint32_t ssrc) {
-    rtp_member_t *m = RTPMemberBySSRC(ctx, ssrc);
-    while (m != nullptr && m->collision_prev != nullptr) {
-        m = m->collision_prev;
-    }
-    for (; m != nullptr; m = m->collision_next) {
-        if (m->contributor && m != ctx->own) {
-            return m;
-        }
-    }
-    return nullptr;
-}
-
 // The own chunk first, then the contributors', at most 31 chunks per SDES packet.
 uint8_t *sdes_section(rtp_context_t *ctx, uint8_t *p, const uint8_t *end) {
     std::vector<chunk_source> chunks;
     chunks.push_back(chunk_of(ctx->ssrc, ctx->own));
     for (uint32_t ssrc : ctx->contributors) {
-        if (rtp_member_t *m = contributor_member(ctx, ssrc)) {
+        if (rtp_member_t *m = RTPContributorMember(ctx, ssrc)) {
             chunks.push_back(chunk_of(ssrc, m));
         }
     }

@@ -15,11 +15,6 @@ const timeval &later(const timeval &a, const timeval &b) {
     return rtp_time_reached(a, b) ? a : b;
 }
 
-bool on_contributor_list(const rtp_context_t *ctx, uint32_t ssrc) {
-    return std::find(ctx->contributors.begin(), ctx->contributors.end(), ssrc) !=
-           ctx->contributors.end();
-}
-
 // kept takes merged's place in the SSRC hash and in its collision chain.
 void take_ssrc_place(rtp_context_t *ctx, rtp_member_t *kept, rtp_member_t *merged) {
     RTPChainUnlink(ctx, kept);
@@ -114,7 +109,7 @@ rtp_member_t *RTCPMergeMembers(rtp_context_t *ctx, rtp_member_t *a, rtp_member_t
     kept->ssrc_heard += merged->ssrc_heard;
     kept->csrc_heard += merged->csrc_heard;
     kept->rtcp_packets += merged->rtcp_packets;
-    if (on_contributor_list(ctx, kept->ssrc)) {
+    if (RTPIsContributor(ctx, kept->ssrc)) {
         kept->contributor = 1;
     }
     if (ctx->recent_rtp_sender == merged) {
@@ -128,7 +123,8 @@ rtp_member_t *RTCPMergeMembers(rtp_context_t *ctx, rtp_member_t *a, rtp_member_t
 }
 
 rtp_member_t *RTCPResolveCollision(rtp_context_t *ctx, rtp_member_t *holder,
-                                   const sockaddr_in *from, bool rtcp, bool contributor) {
+                                   const sockaddr_in *from, bool rtcp, bool contributor,
+                                   const timeval &now) {
     const uint32_t ssrc = holder->ssrc;
     rtp_member_t *end = holder;
     while (end->collision_next != nullptr) {
@@ -136,9 +132,9 @@ rtp_member_t *RTCPResolveCollision(rtp_context_t *ctx, rtp_member_t *holder,
     }
     rtp_member_t *m =
         RTPMemberCreate(ctx, ssrc, from, rtcp,
-                        contributor ? RTP_MEMBER_CONFIRMED_CONTRIBUTOR : RTP_MEMBER_CONFIRMED);
+                        contributor ? RTP_MEMBER_CONFIRMED_CONTRIBUTOR : RTP_MEMBER_CONFIRMED, now);
     RTPChainAppend(ctx, end, m);
-    if (on_contributor_list(ctx, ssrc) && ctx->collision != nullptr) {
+    if (RTPIsContributor(ctx, ssrc) && ctx->collision != nullptr) {
         ctx->collision(ctx->number, holder->id, m->id, RTP_COLLISION_CONTRIBUTOR);
     }
     if (ssrc == ctx->ssrc) {
@@ -146,7 +142,7 @@ rtp_member_t *RTCPResolveCollision(rtp_context_t *ctx, rtp_member_t *holder,
             ctx->collision(ctx->number, holder->id, m->id, RTP_COLLISION_OWN);
         }
         // RFC 1889 section 8.2: say BYE with the old SSRC and carry on with a new one.
-        RTCPSchedule(ctx, RTP_EVENT_KIND_COLLISION_BYE, ssrc, collision_reason, rtp_now());
+        RTCPSchedule(ctx, RTP_EVENT_KIND_COLLISION_BYE, ssrc, collision_reason, now);
         ctx->start_ssrc = ctx->own->ssrc;
         RTPChooseSSRC(ctx);
     }

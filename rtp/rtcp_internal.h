@@ -32,6 +32,7 @@ void RTCPSchedule(rtp_context_t *ctx, int32_t kind, uint32_t ssrc, const char *r
 // contributor) chained to holder, with the callbacks and, for the own SSRC, the BYE and a new
 // own SSRC. Returns the new member.
 rtp_member_t *RTCPResolveCollision(rtp_context_t *ctx, rtp_member_t *holder,
-                                   const sockaddr_in *from, bool rtcp, bool contributor);
+                                   const sockaddr_in *from, bool rtcp, bool contributor,
+                                   const timeval &now);
 
 }  // namespace sipline

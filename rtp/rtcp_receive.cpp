@@ -20,23 +20,25 @@ constexpr int32_t block_size = 24;
 
 // One packet of a validated compound in host form: its length field was checked against the
 // datagram, so [packet, packet + bytes) is readable and nothing here reads beyond it.
+// now: the packet's one clock reading, for every member it stamps.
 struct rtcp_view {
     char *packet;
     int32_t bytes;
     int32_t count;
     uint8_t type;
+    timeval now;
 };
 
-rtcp_view view_of(char *packet) {
+rtcp_view view_of(char *packet, const timeval &now) {
     rtcp_common_t common;
     std::memcpy(&common, packet, sizeof common);
-    return {packet, (common.length + 1) * 4, common.count, common.pt};
+    return {packet, (common.length + 1) * 4, common.count, common.pt, now};
 }
 
 // Every RTCP packet from a member counts as hearing from it; the first packet of a compound
 // counts the compound (RFC 1889 section 6.3.3).
-void heard_rtcp(rtp_context_t *ctx, rtp_member_t *m, int32_t position) {
-    m->last_rtcp = rtp_now();
+void heard_rtcp(rtp_context_t *ctx, rtp_member_t *m, const rtcp_view &v, int32_t position) {
+    m->last_rtcp = v.now;
     if (position == 0) {
         m->rtcp_packets++;
     }
@@ -51,9 +53,10 @@ rtperror receive_report(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_i
         return RTPReportError(RTP_BAD_PACKET_FORMAT, caller,
                               "context %d, invalid RTCP packet format", ctx->number);
     }
-    rtp_member_t *sender = RTPMemberFindOrCreate(ctx, rtp_host32(v.packet + 4), from, true, false);
+    rtp_member_t *sender =
+        RTPMemberFindOrCreate(ctx, rtp_host32(v.packet + 4), from, true, false, v.now);
     RTPMemberCountSSRC(ctx, sender);
-    RTPMemberActivity(ctx, sender, false);
+    RTPMemberActivity(ctx, sender, false, v.now);
     if (sr) {
         sender->sr_ntp_sec = rtp_host32(v.packet + 8);
         sender->sr_ntp_frac = rtp_host32(v.packet + 12);
@@ -68,8 +71,8 @@ rtperror receive_report(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_i
         const uint32_t ssrc = rtp_host32(b);
         // A block is about someone else: it is heard of, but the reporter's address is not
         // its address.
-        rtp_member_t *about = RTPMemberFindOrCreate(ctx, ssrc, nullptr, true, false);
-        RTPMemberActivity(ctx, about, false);
+        rtp_member_t *about = RTPMemberFindOrCreate(ctx, ssrc, nullptr, true, false, v.now);
+        RTPMemberActivity(ctx, about, false, v.now);
         if (about->sender != RTP_SENDER_NONE && about->ssrc == ssrc) {
             const uint32_t loss = rtp_host32(b + 4);
             rtp_report_t report{};
@@ -86,9 +89,9 @@ rtperror receive_report(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_i
     // The sender may have gone through a merge or a deletion by now: look it up again.
     if (rtp_member_t *m = RTPMemberById(ctx, reporter)) {
         if (sr) {
-            m->last_sr = rtp_now();
+            m->last_sr = v.now;
         }
-        heard_rtcp(ctx, m, position);
+        heard_rtcp(ctx, m, v, position);
     }
     return RTP_OK;
 }
@@ -115,7 +118,7 @@ bool chain_has_cname(rtp_member_t *m, std::string_view cname) {
 enum class item_result { go_on, stop_packet, looped };
 
 item_result receive_item(rtp_context_t *ctx, rtp_member_t *&m, int item, std::string_view text,
-                         bool first_chunk, const sockaddr_in *from) {
+                         bool first_chunk, const sockaddr_in *from, const timeval &now) {
     auto &slot = m->sdes[item - 1];
     if (m == ctx->own || m->contributor) {
         // The application alone describes these; from the network only a CNAME that differs
@@ -140,7 +143,7 @@ item_result receive_item(rtp_context_t *ctx, rtp_member_t *&m, int item, std::st
             if (chain_has_cname(m, text)) {
                 return item_result::stop_packet;
             }
-            m = RTCPResolveCollision(ctx, m, from, true, !first_chunk);
+            m = RTCPResolveCollision(ctx, m, from, true, !first_chunk, now);
         }
         if (from != nullptr &&
             (!RTPAddressKnown(m->rtcp_address) || !RTPSameAddress(m->rtcp_address, *from))) {
@@ -176,7 +179,7 @@ rtperror receive_sdes(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in 
         const uint32_t ssrc = rtp_load32(p);
         p += 4;
         if (m == nullptr || ssrc != previous) {
-            m = RTPMemberFindOrCreate(ctx, ssrc, from, true, chunk != 0);
+            m = RTPMemberFindOrCreate(ctx, ssrc, from, true, chunk != 0, v.now);
             chunk == 0 ? RTPMemberCountSSRC(ctx, m) : RTPMemberCountCSRC(ctx, m);
             previous = ssrc;
         }
@@ -198,7 +201,7 @@ rtperror receive_sdes(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in 
             if (item > RTP_SDES_MAX) {
                 continue;
             }
-            switch (receive_item(ctx, m, item, text, chunk == 0, from)) {
+            switch (receive_item(ctx, m, item, text, chunk == 0, from, v.now)) {
                 case item_result::looped:
                     return RTPReportError(RTP_PACKET_LOOPBACK, caller,
                                           "context %d, got a foreign packet with our CNAME",
@@ -217,7 +220,7 @@ rtperror receive_sdes(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in 
         p = v.packet + std::min<std::ptrdiff_t>((at + 3) & ~std::ptrdiff_t{3}, v.bytes);
     }
     if (rtp_member_t *sender = first >= 0 ? RTPMemberById(ctx, first) : nullptr) {
-        heard_rtcp(ctx, sender, position);
+        heard_rtcp(ctx, sender, v, position);
     }
     return RTP_OK;
 }
@@ -237,7 +240,7 @@ rtperror receive_bye(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *
     ctx->recent_rtcp_sender = nullptr;
     for (int32_t i = 0; i < listed; i++) {
         rtp_member_t *m =
-            RTPMemberFindOrCreate(ctx, rtp_load32(v.packet + 4 + 4 * i), from, true, false);
+            RTPMemberFindOrCreate(ctx, rtp_load32(v.packet + 4 + 4 * i), from, true, false, v.now);
         // Our own records never leave on someone else's word: a BYE naming our SSRC comes
         // from a participant that collided with us.
         if (m == ctx->own || m->contributor) {
@@ -259,9 +262,10 @@ rtperror receive_app(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *
         return RTPReportError(RTP_BAD_PACKET_FORMAT, caller,
                               "context %d, invalid RTCP packet format", ctx->number);
     }
-    rtp_member_t *m = RTPMemberFindOrCreate(ctx, rtp_load32(v.packet + 4), from, true, false);
+    rtp_member_t *m =
+        RTPMemberFindOrCreate(ctx, rtp_load32(v.packet + 4), from, true, false, v.now);
     RTPMemberCountSSRC(ctx, m);
-    heard_rtcp(ctx, m, position);
+    heard_rtcp(ctx, m, v, position);
     return RTP_OK;
 }
 
@@ -273,7 +277,7 @@ rtperror UpdateMemberInfoByRTCP(rtp_context_t *ctx, char *packet, const sockaddr
         (from_length < static_cast<int32_t>(sizeof(sockaddr_in)) || !RTPAddressKnown(*from))) {
         from = nullptr;
     }
-    const rtcp_view v = view_of(packet);
+    const rtcp_view v = view_of(packet, rtp_now());
     switch (v.type) {
         case RTCP_SR:
         case RTCP_RR:

@@ -4,10 +4,8 @@
 #include <arpa/inet.h>
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "rtp/members_internal.h"
 #include "rtp/rtcp_build.h"
@@ -23,31 +21,13 @@ struct rtp_event_t {
     int32_t kind = 0;
     uint32_t ssrc = 0;
     std::optional<std::string> reason;
-    uint64_t run = 0;  // regular reports: the opening of the connection they belong to
+    uint64_t serial = 0;  // of the context that made it
+    uint64_t run = 0;     // regular reports: the opening of the connection they belong to
 };
 
 namespace {
 
 constexpr double busy_retry_seconds = 0.1;
-
-// Every opening starts a new chain of regular reports; a report of an earlier opening still
-// held by the application (after a close and a new open) must not run a second chain beside
-// the new one. Keyed by record, as context numbers are reused; guarded because contexts are
-// used from several threads.
-std::mutex runs_mutex;
-std::unordered_map<const rtp_context_t *, uint64_t> runs;
-uint64_t last_run = 0;
-
-uint64_t current_run(const rtp_context_t *ctx) {
-    std::lock_guard<std::mutex> lock(runs_mutex);
-    auto found = runs.find(ctx);
-    return found == runs.end() ? 0 : found->second;
-}
-
-void start_run(const rtp_context_t *ctx) {
-    std::lock_guard<std::mutex> lock(runs_mutex);
-    runs[ctx] = ++last_run;
-}
 
 double draw_factor() {
     return random_uniform() + 0.5;
@@ -181,6 +161,11 @@ rtperror RTPExecute(int32_t context, rtp_event_t *event) {
         return RTPReportError(RTP_UNKNOWN_CONTEXT, caller,
                               "context %d in arg != context %d in opaque", context, event->context);
     }
+    if (event->serial != ctx->serial) {
+        // The context it was made for is gone and its number taken by another one.
+        return RTPReportError(RTP_UNKNOWN_CONTEXT, caller,
+                              "context %d, event of a destroyed context", context);
+    }
     if (!ctx->session) {
         return RTPReportError(RTP_SOCKET_NOT_OPEN, caller, "context %d, connection not yet opened.",
                               context);
@@ -193,7 +178,8 @@ rtperror RTPExecute(int32_t context, rtp_event_t *event) {
         ScheduleRTPEvent(context, owned.release(), &retry);
         return RTPBusyError(ctx, caller);
     }
-    if (event->kind == RTP_EVENT_KIND_REPORT && event->run != current_run(ctx)) {
+    if (event->kind == RTP_EVENT_KIND_REPORT &&
+        event->run != ctx->rtcp_run.load(std::memory_order_relaxed)) {
         return RTP_OK;  // a report of an earlier opening: its chain ends here
     }
     auto *buf = reinterpret_cast<uint8_t *>(ctx->session->buffer.data());
@@ -227,7 +213,8 @@ void RTCPSchedule(rtp_context_t *ctx, int32_t kind, uint32_t ssrc, const char *r
     if (reason != nullptr) {
         event->reason = reason;
     }
-    event->run = current_run(ctx);
+    event->serial = ctx->serial;
+    event->run = ctx->rtcp_run.load(std::memory_order_relaxed);
     if (ctx->session && ctx->session->busy.load(std::memory_order_acquire) == 0 &&
         rtp_time_reached(rtp_now(), due)) {
         RTPExecute(ctx->number, event.release());
@@ -243,7 +230,7 @@ void RTCPStart(rtp_context_t *ctx) {
     ctx->octets_sent = 0;
     ctx->last_rtcp = rtp_now();
     ctx->random_factor = draw_factor();
-    start_run(ctx);
+    ctx->rtcp_run.fetch_add(1, std::memory_order_relaxed);
     if (ctx->bandwidth != 0.0f && ctx->rtcp_fraction != 0.0f) {
         RTCPSchedule(
             ctx, RTP_EVENT_KIND_REPORT, 0, nullptr,

@@ -46,7 +46,7 @@ rtperror build_header(rtp_context_t *ctx, int32_t increment, char marker, int16_
     if (ctx->initial && ctx->packets_sent == 0) {
         RTPChooseSSRC(ctx);
     }
-    RTPMemberActivity(ctx, ctx->own, true);
+    RTPMemberActivity(ctx, ctx->own, true, rtp_now());
     ctx->timestamp_advance += static_cast<uint32_t>(increment);
 
     int32_t csrcs = ctx->csrc_list_set ? ctx->csrc_count : 0;
@@ -117,16 +117,12 @@ rtperror RTPBuildRTPHeader(int32_t context, int32_t timestamp_increment, char ma
 rtperror RTPSendVector(int32_t context, int32_t timestamp_increment, char marker,
                        int16_t payload_type, const rtp_piece_t *pieces, int32_t count) {
     constexpr const char *caller = "RTPSendVector";
-    rtperror error = RTP_OK;
-    rtp_context_t *ctx = RTPContextWithSession(context, caller, &error);
+    rtp_session_call call(context, caller);
+    rtp_context_t *ctx = call.context();
     if (ctx == nullptr) {
-        return error;
+        return call.error();
     }
     rtp_session_t *session = ctx->session.get();
-    rtp_busy_guard busy(session->busy);
-    if (!busy.taken()) {
-        return RTPBusyError(ctx, caller);
-    }
     if (session->send_addresses.empty()) {
         return RTPReportError(RTP_BAD_ADDR, caller, "context %d, no send addresses", context);
     }
@@ -159,8 +155,8 @@ rtperror RTPSendVector(int32_t context, int32_t timestamp_increment, char marker
         payload_length += static_cast<uint32_t>(pieces[i].length);
     }
     int32_t length = RTP_PACKET_BUFFER_SIZE;
-    error = build_header(ctx, timestamp_increment, marker, payload_type, 0, payload_length,
-                         session->buffer.data(), &length);
+    rtperror error = build_header(ctx, timestamp_increment, marker, payload_type, 0, payload_length,
+                                  session->buffer.data(), &length);
     if (error != RTP_OK) {
         return error;
     }

@@ -18,15 +18,8 @@ using rtp_test::free_port_pair;
 using rtp_test::udp_socket;
 using ::testing::HasSubstr;
 
-class Connection : public ::testing::Test {
+class Connection : public rtp_test::context_test {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(RTPCreate(&context_), RTP_OK);
-        rtperror error = RTP_OK;
-        ctx_ = RTPContextFind(context_, "test", &error);
-    }
-    void TearDown() override { RTPDestroy(context_); }
-
     uint16_t peer_port(int fd) {
         sockaddr_in a{};
         socklen_t length = sizeof a;
@@ -39,9 +32,6 @@ class Connection : public ::testing::Test {
         getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
         return ntohs(a.sin_port);
     }
-
-    int32_t context_ = -1;
-    rtp_context_t *ctx_ = nullptr;
 };
 
 TEST_F(Connection, OddSendPortIsLoweredAndRtcpGoesToTheNextPort) {

@@ -26,12 +26,10 @@ struct event {
 std::vector<event> events;
 std::vector<std::string> addresses;
 
-class Members : public ::testing::Test {
+class Members : public rtp_test::context_test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(RTPCreate(&context_), RTP_OK);
-        rtperror error = RTP_OK;
-        ctx_ = RTPContextFind(context_, "test", &error);
+        context_test::SetUp();
         events.clear();
         addresses.clear();
         RTPSetMemberEventCallback(context_,
@@ -45,8 +43,6 @@ class Members : public ::testing::Test {
                                     (rtcp ? " rtcp" : " rtp"));
             });
     }
-    void TearDown() override { RTPDestroy(context_); }
-
     rtperror rtp_from(uint32_t ssrc, uint16_t port, uint16_t sequence = 1) {
         rtp_packet_fields s;
         s.ssrc = ssrc;
@@ -60,9 +56,6 @@ class Members : public ::testing::Test {
         rtp_member_t *m = RTPMemberBySSRC(ctx_, ssrc);
         return m == nullptr ? -1 : m->id;
     }
-
-    int32_t context_ = -1;
-    rtp_context_t *ctx_ = nullptr;
 };
 
 TEST_F(Members, OwnMemberIsConfirmedWithIdZero) {
@@ -153,7 +146,7 @@ TEST_F(Members, SenderStatusChangesRaiseTheirEvents) {
     EXPECT_EQ(ctx_->active.count, 0);
     EXPECT_EQ(m->stats, nullptr) << "statistics go with the activity";
     // A report block mentioning it (no sender flag) puts it back as active, not as sender.
-    RTPMemberActivity(ctx_, m, false);
+    RTPMemberActivity(ctx_, m, false, rtp_now());
     EXPECT_EQ(m->sender, RTP_SENDER_ACTIVE);
     EXPECT_EQ(ctx_->active.newest, m);
 }
@@ -280,7 +273,7 @@ TEST_F(Members, ListCursorsStepAsideForUnlinkedMembers) {
     rtp_member_t *b = RTPMemberBySSRC(ctx_, 0x42);
     ctx_->members.expiry_cursor = a;
     ctx_->active.sender_cursor = b;
-    RTPMemberHeard(ctx_, a);  // to the head: the cursor goes to its older neighbour
+    RTPMemberHeard(ctx_, a, rtp_now());  // to the head: the cursor goes to its older neighbour
     EXPECT_EQ(ctx_->members.expiry_cursor, ctx_->own);
     RTPMemberDelete(ctx_, b);
     EXPECT_EQ(ctx_->active.sender_cursor, a) << "a was the next older on the activity list";
@@ -309,7 +302,8 @@ TEST_F(Members, CollisionChainsKeepOneHolderInTheSsrcHash) {
     ASSERT_EQ(rtp_from(0x60, 5004), RTP_OK);
     rtp_member_t *holder = RTPMemberBySSRC(ctx_, 0x60);
     sockaddr_in elsewhere = loopback(6000);
-    rtp_member_t *second = RTPMemberCreate(ctx_, 0x60, &elsewhere, false, RTP_MEMBER_CONFIRMED);
+    rtp_member_t *second =
+        RTPMemberCreate(ctx_, 0x60, &elsewhere, false, RTP_MEMBER_CONFIRMED, rtp_now());
     RTPChainAppend(ctx_, holder, second);
     EXPECT_EQ(RTPMemberBySSRC(ctx_, 0x60), holder);
     EXPECT_TRUE(holder->collision && second->collision);

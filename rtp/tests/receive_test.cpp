@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,15 +23,8 @@ using rtp_test::rtp_packet_fields;
 using rtp_test::udp_socket;
 using ::testing::HasSubstr;
 
-class Receive : public ::testing::Test {
+class Receive : public rtp_test::context_test {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(RTPCreate(&context_), RTP_OK);
-        rtperror error = RTP_OK;
-        ctx_ = RTPContextFind(context_, "test", &error);
-    }
-    void TearDown() override { RTPDestroy(context_); }
-
     rtperror rtp(std::vector<char> packet, uint16_t port = 7000, bool own = false) {
         sockaddr_in from = loopback(port);
         return RTPPacketReceived(context_, packet.data(), static_cast<int32_t>(packet.size()),
@@ -49,6 +43,14 @@ class Receive : public ::testing::Test {
         s.payload_type = pt;
         return rtp(make_rtp(s));
     }
+    // Delivers the packet itself, which the engine turns to host form in place, and reads it.
+    void receive_in_place(std::vector<char> &p, rtp_packet_info_t *info) {
+        sockaddr_in from = loopback(7000);
+        ASSERT_EQ(RTPPacketReceived(context_, p.data(), static_cast<int32_t>(p.size()), &from,
+                                    sizeof from, 0, 0),
+                  RTP_OK);
+        ASSERT_EQ(RTPGetRTPPacketInfo(info, p.data(), static_cast<int32_t>(p.size())), RTP_OK);
+    }
     rtp_report_t report_for(uint32_t ssrc) {
         rtp_member_t *m = RTPMemberBySSRC(ctx_, ssrc);
         rtp_report_t r{};
@@ -58,9 +60,6 @@ class Receive : public ::testing::Test {
         }
         return r;
     }
-
-    int32_t context_ = -1;
-    rtp_context_t *ctx_ = nullptr;
 };
 
 TEST_F(Receive, SequenceWrapExtendsTheHighestSequenceNumber) {
@@ -197,12 +196,8 @@ TEST_F(Receive, PaddingIsLeftOutOfThePayload) {
     std::vector<char> p = make_rtp(s);
     ASSERT_EQ(rtp(p), RTP_OK);
     // rtp() got a copy; convert this one the same way and read it.
-    sockaddr_in from = loopback(7000);
-    ASSERT_EQ(RTPPacketReceived(context_, p.data(), static_cast<int32_t>(p.size()), &from,
-                                sizeof from, 0, 0),
-              RTP_OK);
     rtp_packet_info_t info{};
-    ASSERT_EQ(RTPGetRTPPacketInfo(&info, p.data(), static_cast<int32_t>(p.size())), RTP_OK);
+    ASSERT_NO_FATAL_FAILURE(receive_in_place(p, &info));
     EXPECT_EQ(info.payload_length, 156);
     EXPECT_EQ(info.payload, p.data() + 12);
     EXPECT_EQ(info.extension, nullptr);
@@ -217,12 +212,8 @@ TEST_F(Receive, HostFormOfTheRtpHeader) {
     s.ssrc = 0xCAFEF00D;
     s.csrcs = {0x01020304, 0x05060708};
     std::vector<char> p = make_rtp(s);
-    sockaddr_in from = loopback(7000);
-    ASSERT_EQ(RTPPacketReceived(context_, p.data(), static_cast<int32_t>(p.size()), &from,
-                                sizeof from, 0, 0),
-              RTP_OK);
     rtp_packet_info_t info{};
-    ASSERT_EQ(RTPGetRTPPacketInfo(&info, p.data(), static_cast<int32_t>(p.size())), RTP_OK);
+    ASSERT_NO_FATAL_FAILURE(receive_in_place(p, &info));
     EXPECT_EQ(info.header->version, 2);
     EXPECT_EQ(info.header->cc, 2);
     EXPECT_EQ(info.header->m, 1);
@@ -356,6 +347,41 @@ TEST_F(Receive, OwnPacketsComingBackAreLoopedBack) {
     int32_t again = -1;
     ASSERT_EQ(RTPMostRecentRTPPerson(context_, &again), RTP_OK);
     EXPECT_EQ(again, member) << "its next packet finds the same member";
+}
+
+TEST_F(Receive, PeerUsingSsrcZeroBeforeWeChoseOursIsNoCollision) {
+    static int collisions;
+    collisions = 0;
+    RTPSetCollisionCallback(context_, [](int32_t, int32_t, int32_t, int32_t) { collisions++; });
+    struct row {
+        const char *name;
+        std::function<rtperror()> receive;
+    };
+    const row rows[] = {
+        {"RTP", [&] { return sequence(0, 1); }},
+        {"RTP again", [&] { return sequence(0, 2); }},
+        {"RR", [&] { return rtcp(make_rr(0)); }},
+    };
+    for (const row &r : rows) {
+        ASSERT_EQ(r.receive(), RTP_OK) << r.name;
+        EXPECT_EQ(collisions, 0) << r.name << ": our SSRC is not chosen yet";
+        rtp_member_t *peer = RTPMemberBySSRC(ctx_, 0);
+        ASSERT_NE(peer, nullptr) << r.name;
+        EXPECT_NE(peer, ctx_->own) << r.name << ": the peer is a member of its own";
+    }
+    EXPECT_EQ(ctx_->own->ssrc_heard, 0u) << "nothing was counted on our own member";
+    EXPECT_EQ(ctx_->own->collision, 0);
+    EXPECT_EQ(ctx_->ssrc, 0u) << "no new SSRC was forced on us";
+    EXPECT_EQ(ctx_->members.count, 2);
+
+    // Choosing ours later passes over the peer's.
+    char header[12];
+    int32_t length = sizeof header;
+    ASSERT_EQ(RTPBuildRTPHeader(context_, 160, 0, 3, 0, 0, header, &length), RTP_OK);
+    EXPECT_NE(ctx_->ssrc, 0u);
+    EXPECT_EQ(RTPMemberBySSRC(ctx_, ctx_->ssrc), ctx_->own);
+    EXPECT_NE(RTPMemberBySSRC(ctx_, 0), ctx_->own);
+    EXPECT_EQ(collisions, 0);
 }
 
 TEST_F(Receive, ReentrantProcessingIsRefused) {
@@ -493,11 +519,19 @@ TEST_F(TwoContexts, ForeignSocketIsRefused) {
 
 TEST(Multicast, OwnPacketsEchoedByTheGroupAreLoopedBack) {
     int32_t c = -1;
-    ASSERT_EQ(RTPCreate(&c), RTP_OK);
-    uint16_t port = free_port_pair();
-    ASSERT_EQ(RTPSessionAddSendAddr(c, "239.255.77.77", port, 1), RTP_OK);
-    ASSERT_EQ(RTPSessionSetReceiveAddr(c, "239.255.77.77", port), RTP_OK);
-    ASSERT_EQ(RTPOpenConnection(c), RTP_OK);
+    rtperror opened = RTP_CANT_BIND_SOCKET;
+    // Another process may bind the probed pair before the context does: probe again.
+    for (int attempt = 0; attempt < 5 && opened == RTP_CANT_BIND_SOCKET; ++attempt) {
+        if (c >= 0) {
+            RTPDestroy(c);
+        }
+        ASSERT_EQ(RTPCreate(&c), RTP_OK);
+        uint16_t port = free_port_pair();
+        ASSERT_EQ(RTPSessionAddSendAddr(c, "239.255.77.77", port, 1), RTP_OK);
+        ASSERT_EQ(RTPSessionSetReceiveAddr(c, "239.255.77.77", port), RTP_OK);
+        opened = RTPOpenConnection(c);
+    }
+    ASSERT_EQ(opened, RTP_OK);
     int socket = -1;
     ASSERT_EQ(RTPSessionGetRTPSocket(c, &socket), RTP_OK);
     char frame[33] = {};

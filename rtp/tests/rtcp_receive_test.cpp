@@ -81,6 +81,15 @@ class RtcpReceive : public ::testing::Test {
             return e.member == member && e.code == code;
         }));
     }
+    // Opens the connection towards peer and sends one RTP packet: our own member is then a
+    // sender with a chosen SSRC.
+    void OpenAndSendTo(test::PeerSockets &peer) {
+        ASSERT_EQ(RTPSessionSetReceiveAddr(context, "127.0.0.1", 0), 0);
+        ASSERT_EQ(RTPSessionAddSendAddr(context, "127.0.0.1", peer.port(), 0), 0);
+        ASSERT_EQ(RTPOpenConnection(context), 0);
+        uint8_t frame[33] = {};
+        ASSERT_EQ(RTPSend(context, 160, 0, 3, frame, sizeof frame), 0);
+    }
     uint32_t OwnSSRC() {
         uint32_t ssrc = 0;
         RTPMemberInfoGetSSRC(context, 0, &ssrc);
@@ -133,12 +142,8 @@ TEST_F(RtcpReceive, SenderReportAndSdesFillTheMember) {
 
 TEST_F(RtcpReceive, ReportBlockAboutASenderGoesIntoItsReportTable) {
     // We send RTP, so our own member is a sender that others report on.
-    ASSERT_EQ(RTPSessionSetReceiveAddr(context, "127.0.0.1", 0), 0);
     test::PeerSockets peer;
-    ASSERT_EQ(RTPSessionAddSendAddr(context, "127.0.0.1", peer.port(), 0), 0);
-    ASSERT_EQ(RTPOpenConnection(context), 0);
-    uint8_t frame[33] = {};
-    ASSERT_EQ(RTPSend(context, 160, 0, 3, frame, sizeof frame), 0);
+    ASSERT_NO_FATAL_FAILURE(OpenAndSendTo(peer));
     Compound c;
     c.RR(0xA11CE, {{OwnSSRC(), 12, 7, 1000, 33, 0x1234, 0x10000}});
     ASSERT_EQ(Deliver(c, alice), 0);
@@ -262,12 +267,8 @@ TEST_F(RtcpReceive, ForeignPacketWithOurCnameIsRefused) {
 }
 
 TEST_F(RtcpReceive, CollisionWithOurOwnSsrcSaysByeAndChoosesAnother) {
-    ASSERT_EQ(RTPSessionSetReceiveAddr(context, "127.0.0.1", 0), 0);
     test::PeerSockets peer;
-    ASSERT_EQ(RTPSessionAddSendAddr(context, "127.0.0.1", peer.port(), 0), 0);
-    ASSERT_EQ(RTPOpenConnection(context), 0);
-    uint8_t frame[33] = {};
-    ASSERT_EQ(RTPSend(context, 160, 0, 3, frame, sizeof frame), 0);
+    ASSERT_NO_FATAL_FAILURE(OpenAndSendTo(peer));
     const uint32_t old = OwnSSRC();
     ASSERT_NE(old, 0u);
 

@@ -379,6 +379,35 @@ TEST_F(RtcpTiming, EventsOfADestroyedContextFailAndAreFreed) {
     EXPECT_EQ(RTPExecute(e.context, e.event), RTP_UNKNOWN_CONTEXT);
 }
 
+TEST_F(RtcpTiming, EventOfADestroyedContextDoesNotRunOnTheContextThatReusesItsNumber) {
+    Open();
+    SendRtp(1);
+    ASSERT_EQ(test::scheduled.size(), 1u);
+    test::ScheduledEvent stale = test::scheduled.begin()->second;
+    test::scheduled.erase(test::scheduled.begin());
+    ASSERT_EQ(RTPDestroy(context), 0);
+    ASSERT_TRUE(peer.Receive()) << "the BYE at destruction";
+    test::DrainScheduled();
+
+    // The lowest free slot is taken again: the new context gets the old number. It is set up
+    // to send to the same peer but not opened.
+    int32_t reused = -1;
+    ASSERT_EQ(RTPCreate(&reused), 0);
+    ASSERT_EQ(reused, stale.context);
+    context = reused;
+    ASSERT_EQ(RTPSessionAddSendAddr(context, "127.0.0.1", peer.port(), 0), 0);
+
+    test::fake_now = rtp_time_add(test::fake_now, 10.0);
+    EXPECT_EQ(RTPExecute(stale.context, stale.event), RTP_UNKNOWN_CONTEXT);
+    EXPECT_NE(std::string(RTPLastErrorText()).find("destroyed context"), std::string::npos)
+        << RTPLastErrorText();
+    EXPECT_TRUE(test::scheduled.empty()) << "no chain of reports started on the new context";
+    EXPECT_FALSE(peer.Receive(50)) << "nothing sent for the new context";
+    uint32_t ssrc = 1;
+    ASSERT_EQ(RTPMemberInfoGetSSRC(context, 0, &ssrc), 0);
+    EXPECT_EQ(ssrc, 0u) << "the new context chose no SSRC";
+}
+
 TEST_F(RtcpTiming, CompoundTooLargeForTheBufferIsCutNotOverrun) {
     Open();
     SendRtp(1);

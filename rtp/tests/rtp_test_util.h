@@ -11,6 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "rtp/context_internal.h"
 #include "rtp/rtp.h"
 
 namespace sipline::rtp_test {
@@ -136,5 +139,21 @@ inline uint16_t free_port_pair() {
         }
     }
 }
+
+// A context made for each test and destroyed after it, with its record for the tests that
+// look inside.
+class context_test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(RTPCreate(&context_), RTP_OK);
+        rtperror error = RTP_OK;
+        ctx_ = RTPContextFind(context_, "test", &error);
+        ASSERT_NE(ctx_, nullptr);
+    }
+    void TearDown() override { RTPDestroy(context_); }
+
+    int32_t context_ = -1;
+    rtp_context_t *ctx_ = nullptr;
+};
 
 }  // namespace sipline::rtp_test

@@ -18,15 +18,8 @@ using rtp_test::udp_socket;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-class Send : public ::testing::Test {
+class Send : public rtp_test::context_test {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(RTPCreate(&context_), RTP_OK);
-        rtperror error = RTP_OK;
-        ctx_ = RTPContextFind(context_, "test", &error);
-    }
-    void TearDown() override { RTPDestroy(context_); }
-
     std::vector<char> header(int32_t increment = 160, int16_t pt = 3, char marker = 0,
                              char padding = 0) {
         std::vector<char> buffer(256);
@@ -37,9 +30,6 @@ class Send : public ::testing::Test {
         buffer.resize(static_cast<size_t>(length));
         return buffer;
     }
-
-    int32_t context_ = -1;
-    rtp_context_t *ctx_ = nullptr;
 };
 
 TEST_F(Send, ConsecutiveHeadersCountSequenceAndTimestamp) {
