@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sip/parser.h"
+#include "sip/message/parser.h"
 #include "support/error.h"
 
 namespace {

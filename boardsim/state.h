@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "board/board.h"
 #include "boardsim/settings.h"
 #include "boardsim/wav.h"
-#include "gateway/board.h"
 #include "host/host.h"
 
 namespace sipline {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "sip/request.h"
-#include "sip/transport.h"
+#include "sip/uas/request.h"
+#include "sip/uas/transport.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sip/parser.h"
+#include "sip/message/parser.h"
 
 namespace sipline {
 

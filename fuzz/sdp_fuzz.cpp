@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "sip/gateway.h"
-#include "sip/sdp.h"
+#include "sip/uas/gateway.h"
+#include "sip/uas/sdp.h"
 
 namespace {
 

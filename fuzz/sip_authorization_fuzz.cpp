@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fuzz/parsed_message.h"
-#include "sip/http.h"
+#include "sip/message/http.h"
 #include "support/error.h"
 
 using namespace sipline;

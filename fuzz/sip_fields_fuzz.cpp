@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fuzz/parsed_message.h"
-#include "sip/fields.h"
+#include "sip/message/fields.h"
 #include "support/error.h"
 
 using namespace sipline;

@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "fuzz/parsed_message.h"
-#include "sip/fields.h"
-#include "sip/headers.h"
-#include "sip/http.h"
+#include "sip/message/fields.h"
+#include "sip/message/headers.h"
+#include "sip/message/http.h"
 #include "support/error.h"
 
 using namespace sipline;

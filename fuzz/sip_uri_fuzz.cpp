@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sip/uri.h"
+#include "sip/message/uri.h"
 #include "support/dstring.h"
 
 using namespace sipline;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "gateway/board.h"
+#include "board/board.h"
 #include "gateway/channels.h"
 #include "gateway/globals.h"
 #include "gateway/process_event.h"

@@ -12,7 +12,6 @@ namespace sipline {
 
 channel_t Channels[4] = {};
 HANDLE StreamEvents[4] = {};
-int32_t FWBuffersize = SILENCE_BYTES;
 uint8_t SilenceBlock[SILENCE_BYTES];
 const stream_format_t StreamFormat = {3, 7, 0x40, 8};
 dial_params_t DialParams = {};
@@ -56,6 +55,13 @@ void prepare_line_channel() {
     dx_set_channel_parameter(device, CHANNEL_PARAMETER_1, &one);
     dx_sethook(device, DX_ONHOOK, EV_SYNC);
     dx_after_onhook(device);
+}
+
+// The audio threads take the line's streams from the media bridge's variables.
+void publish_streams() {
+    PlayStream = Channels[LINE_CHANNEL].stream;
+    RecordStream = Channels[RECORD_CHANNEL].stream;
+    RecordStreamEvent = StreamEvents[RECORD_CHANNEL];
 }
 
 // What failed, with the board's own error code and text for the channel.
@@ -111,6 +117,7 @@ void OpenBoard() {
             return;
         }
     }
+    publish_streams();
     prepare_line_channel();
     std::memset(SilenceBlock, 0xFF, sizeof SilenceBlock);
     LocalPort = RTP_PORT;
@@ -136,6 +143,7 @@ void InitGlobals() {
         RetiredStreams[i] = ch.stream;
         make_stream(ch, stderr);
     }
+    publish_streams();
     prepare_line_channel();
     std::memset(SilenceBlock, 0xFF, sizeof SilenceBlock);
     LocalAddress = nullptr;

@@ -5,8 +5,9 @@
 
 #include <cstdint>
 
-#include "gateway/board.h"
+#include "board/board.h"
 #include "host/host.h"
+#include "media/bridge_state.h"
 
 namespace sipline {
 
@@ -30,8 +31,6 @@ inline constexpr int32_t STREAM_BLOCKS = 32;
 // except the stream handles, which the audio threads read while their call runs.
 extern channel_t Channels[4];
 extern HANDLE StreamEvents[4];
-// Bytes per stream block, read from the board at start-up.
-extern int32_t FWBuffersize;
 extern uint8_t SilenceBlock[SILENCE_BYTES];
 extern const stream_format_t StreamFormat;
 extern dial_params_t DialParams;

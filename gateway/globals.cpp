@@ -1,7 +1,7 @@
 #include "gateway/globals.h"
 
-#include "gateway/board.h"
-#include "gateway/call_states.h"
+#include "board/board.h"
+#include "sip/uas/gateway.h"
 
 namespace sipline {
 
@@ -9,13 +9,8 @@ std::atomic<int32_t> CallState{ST_WTRING};
 std::atomic<uint8_t> HangupSignalled{0};
 std::atomic<request_t *> CurrentRequest{nullptr};
 char *SdpOffer = nullptr;
-const char *LocalAddress = nullptr;
-uint16_t LocalPort = RTP_PORT;
 
-char DialString[32] = "";
-char RTPDestAddress[256] = "";
-std::atomic<uint16_t> RTPDestPort{0};
-std::atomic<uint8_t> RTPDestTTL{0};
+char DialString[DIAL_STRING_SIZE] = "";
 std::atomic<int32_t> LineDevice{-1};
 
 int PostLineEvent(int32_t type) {

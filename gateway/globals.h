@@ -7,6 +7,7 @@
 
 #include "host/host.h"
 #include "media/bridge_state.h"
+#include "sip/uas/gateway.h"
 
 namespace sipline {
 
@@ -21,19 +22,11 @@ extern std::atomic<uint8_t> HangupSignalled;
 extern std::atomic<request_t *> CurrentRequest;
 // Built at start-up, read-only afterwards.
 extern char *SdpOffer;
-// Main thread only.
-extern const char *LocalAddress;
-extern uint16_t LocalPort;
 
-inline constexpr uint16_t RTP_PORT = 10000;
-
-// The call's numbers and media destination, written by the SIP side's request threads (or by
-// the state machine for a call from the line) before the event that makes the main thread
-// read them.
-extern char DialString[32];
-extern char RTPDestAddress[256];
-extern std::atomic<uint16_t> RTPDestPort;
-extern std::atomic<uint8_t> RTPDestTTL;
+// The number to dial, written by the SIP side's request threads (or by the state machine for a
+// call from the line) before the event that makes the main thread read it. The media
+// destination is with the media bridge's variables.
+extern char DialString[DIAL_STRING_SIZE];
 
 // Channel 1's device handle, for the threads that post board events to it. Written by the
 // main thread whenever the channel is opened.

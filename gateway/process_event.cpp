@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gateway/board.h"
+#include "board/board.h"
 #include "gateway/globals.h"
 
 namespace sipline {

@@ -3,10 +3,10 @@
 #include <netinet/in.h>
 
 #include "gateway/globals.h"
-#include "sip/gateway.h"
-#include "sip/request.h"
-#include "sip/status.h"
-#include "sip/transport.h"
+#include "sip/uas/gateway.h"
+#include "sip/uas/request.h"
+#include "sip/uas/status.h"
+#include "sip/uas/transport.h"
 
 namespace sipline::sip_side {
 namespace {

@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "gateway/call_states.h"
 #include "gateway/channels.h"
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
+#include "sip/uas/gateway.h"
 
 namespace sipline {
 

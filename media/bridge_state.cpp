@@ -10,4 +10,15 @@ HANDLE RtpMutex = nullptr;
 HANDLE shdwnhandle = nullptr;
 HANDLE RescheduleEvent = nullptr;
 
+char RTPDestAddress[RTP_DEST_ADDRESS_SIZE] = "";
+std::atomic<uint16_t> RTPDestPort{0};
+std::atomic<uint8_t> RTPDestTTL{0};
+const char *LocalAddress = nullptr;
+uint16_t LocalPort = RTP_PORT;
+
+stream_t PlayStream = nullptr;
+stream_t RecordStream = nullptr;
+HANDLE RecordStreamEvent = nullptr;
+int32_t FWBuffersize = 768;
+
 }  // namespace sipline

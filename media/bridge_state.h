@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "board/board.h"
 #include "host/host.h"
+#include "sip/uas/gateway.h"
 
 namespace sipline {
 
@@ -24,5 +26,26 @@ extern std::atomic<int32_t> MediaStop;
 extern HANDLE RtpMutex;         // serialises use of the RTP context
 extern HANDLE shdwnhandle;      // pulsed at the end of a call
 extern HANDLE RescheduleEvent;  // pulsed when an earlier RTP deadline is scheduled
+
+// The call's media destination: written by the SIP side's request threads (from the INVITE's
+// SDP) or by the state machine (from the directory) before the event that makes the main thread
+// call setup_connection, which reads them.
+extern char RTPDestAddress[RTP_DEST_ADDRESS_SIZE];
+extern std::atomic<uint16_t> RTPDestPort;
+extern std::atomic<uint8_t> RTPDestTTL;
+// The local receive address (none: any) and port of the call. Main thread only.
+extern const char *LocalAddress;
+extern uint16_t LocalPort;
+
+inline constexpr uint16_t RTP_PORT = 10000;
+
+// The line's streams as the audio threads use them: channel 1's play stream (InTh fills it),
+// channel 3's record stream and the event the board signals for each recorded block (OutTh
+// drains it), and the bytes per block. Written by the main thread when it opens the channels,
+// before it resumes the audio threads of a call; the resumption orders the two.
+extern stream_t PlayStream;
+extern stream_t RecordStream;
+extern HANDLE RecordStreamEvent;
+extern int32_t FWBuffersize;
 
 }  // namespace sipline

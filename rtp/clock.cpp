@@ -14,7 +14,9 @@ namespace {
 std::atomic<timeval (*)()> test_clock{nullptr};
 }  // namespace
 
-void rtp_set_clock(timeval (*clock)()) { test_clock.store(clock); }
+void rtp_set_clock(timeval (*clock)()) {
+    test_clock.store(clock);
+}
 
 timeval rtp_now() {
     if (auto clock = test_clock.load()) {

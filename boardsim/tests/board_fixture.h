@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "board/board.h"
 #include "boardsim/boardsim.h"
-#include "gateway/board.h"
 #include "host/host.h"
 
 namespace sipline::testing {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gateway/board.h"
+#include "board/board.h"
 #include "gateway/host_identity.h"
 #include "gateway/sdp_offer.h"
 

@@ -1,0 +1,227 @@
+#include <netinet/in.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "board/board.h"
+#include "sip/uas/call_lock.h"
+#include "sip/uas/gateway.h"
+#include "sip/uas/invite.h"
+#include "sip/uas/request.h"
+#include "sip/uas/response.h"
+
+namespace sipline {
+
+namespace {
+
+struct free_text {
+    void operator()(char *text) const { free(text); }
+};
+using owned_text = std::unique_ptr<char, free_text>;
+
+bool equal(const char *a, const char *b) {
+    return a != nullptr && b != nullptr && strcmp(a, b) == 0;
+}
+
+bool is(const char *method, const char *name) {
+    return equal(method, name);
+}
+
+void post(int32_t type) {
+    const sip_gateway_t *gateway = SipGateway();
+    if (gateway->PostEvent != nullptr) {
+        gateway->PostEvent(gateway->context, type);
+    }
+}
+
+void set_call_state(int32_t state) {
+    const sip_gateway_t *gateway = SipGateway();
+    if (gateway->CallState != nullptr) {
+        gateway->CallState->store(state);
+    }
+}
+
+// Sends one answer without waiting and releases the record.
+void refuse(request_t *r, int32_t status) {
+    RequestSetStatus(r, status, nullptr);
+    ResponseCopyHeaders(r);
+    WaitForSingleObject(r->mutex, INFINITE);
+    ResponseSend(r, 0, 1);
+}
+
+// Sends one answer without waiting; the record stays with the caller.
+void answer(request_t *r, int32_t status) {
+    RequestSetStatus(r, status, nullptr);
+    ResponseCopyHeaders(r);
+    ResponseSend(r, 0, 0);
+}
+
+// An ACK that the dispatch gives to no one may still end the retransmission of an answer
+// refused after a failed check.
+void drop_ack(request_t *r) {
+    if (ResponseAcknowledge(r) != 0) {
+        printf("ACKed\n");
+    }
+    RequestFree(r);
+}
+
+void check_request(request_t *r, const char *method) {
+    const sip_gateway_t *gateway = SipGateway();
+    parser_t *message = &r->message;
+    if (method == nullptr) {
+        r->status = 400;
+    }
+    if (!equal(message->protocol, "SIP") || !equal(r->version, "2.0")) {
+        r->status = 505;
+    }
+    if (RFC822_Find(message->headers, "Require") != nullptr) {
+        r->status = 420;
+    }
+    if (!equal(message->uri.scheme, "sip")) {
+        r->status = 400;
+    }
+    r->cseq = SIP_CSeq(message);
+    const char *call_id = SIP_CallID(message);
+    r->call_id = call_id != nullptr ? strdup(call_id) : nullptr;
+    r->via = SIP_Via(message, 1, 1, gateway->HostName);
+    // Answers go to the sender's address (RFC 3261 section 18.2.2, "received"), at the port
+    // that the Via names.
+    if (r->via.address.sin_family == 0 || r->via.address.sin_addr.s_addr == 0) {
+        r->via.address = r->source;
+    } else if (r->via.address.sin_addr.s_addr != r->source.sin_addr.s_addr) {
+        r->via.address.sin_addr = r->source.sin_addr;
+    }
+    r->destination = r->via.address;
+    r->contact = SIP_Contact(message);
+    r->expires = SIP_Expires(message);
+}
+
+void dispatch_new_call(request_t *r, const char *method) {
+    printf("New call\n");
+    if (is(method, "ACK")) {
+        printf("ACK to unknown request received\n");
+        drop_ack(r);
+    } else if (is(method, "CANCEL")) {
+        refuse(r, 481);
+    } else if (is(method, "OPTIONS") || is(method, "REGISTER")) {
+        refuse(r, 501);
+    } else if (is(method, "INVITE")) {
+        InviteHandle(r);
+        // CurrentRequest holds what the call needs (and shares the condition object), and the
+        // 100 has been sent: nothing refers to this record any more.
+        RequestFree(r);
+    } else {
+        ResponseSetBody(r, nullptr, nullptr, 0);
+        refuse(r, 400);
+    }
+}
+
+void dispatch_same_call(request_t *r, request_t *current, const char *method) {
+    const sip_gateway_t *gateway = SipGateway();
+    printf("Same callID\n");
+    if (!equal(r->to.uri.user, current->to.uri.user) ||
+        !equal(r->from.uri.user, current->from.uri.user)) {
+        printf("Bad request\n");
+        if (is(method, "ACK")) {
+            RequestFree(r);  // an ACK is never answered (RFC 3261 section 17.2.1)
+        } else {
+            refuse(r, 400);
+        }
+        return;
+    }
+    if (is(method, "ACK") && current->acked.load() == 0) {
+        printf("ACKed\n");
+        current->acked.store(1);
+        cond_broadcast(&current->cond);
+        r->status = 0;
+        RequestFree(r);
+        return;
+    }
+    // A CANCEL carries the CSeq number of the INVITE it cancels (RFC 3261 section 9.1), so it
+    // is recognised before the test for retransmissions.
+    if (is(method, "CANCEL")) {
+        answer(r, 200);
+        if (current->cancelled == 0) {
+            current->cancelled = 1;
+            set_call_state(ST_CLEANUP);
+            printf("CANCEL\n");
+            post(EV_WAKEUP);
+        }
+        RequestFree(r);
+        return;
+    }
+    if (r->cseq.number <= current->cseq.number) {
+        printf("Retransmission of %s\n", method);
+        RequestFree(r);
+        return;
+    }
+    if (!is(method, "BYE")) {
+        printf("Bad request\n");
+        refuse(r, 400);
+        return;
+    }
+    printf("BYE\n");
+    answer(r, 200);
+    RequestFree(r);
+    if (gateway->HangupSignalled != nullptr && gateway->HangupSignalled->exchange(1) != 0) {
+        printf("Already finished\n");
+        return;
+    }
+    set_call_state(ST_CLEANUP);
+    printf("BYE received: setting the event\n");
+    post(EV_REMOTE_HANGUP);
+}
+
+void dispatch(request_t *r, const char *method) {
+    const sip_gateway_t *gateway = SipGateway();
+    std::unique_lock<std::mutex> lock = CallLock();
+    int32_t state = gateway->CallState != nullptr ? gateway->CallState->load() : ST_WTRING;
+    request_t *current =
+        gateway->CurrentRequest != nullptr ? gateway->CurrentRequest->load() : nullptr;
+    if (state == ST_WTRING || current == nullptr) {
+        dispatch_new_call(r, method);
+    } else if (!equal(r->call_id, current->call_id)) {
+        printf("Service unavailable to:%s\n", method);
+        if (is(method, "INVITE")) {
+            ResponseSetBody(r, nullptr, nullptr, 0);
+            refuse(r, 503);
+        } else if (is(method, "ACK")) {
+            drop_ack(r);
+        } else {
+            RequestFree(r);
+        }
+    } else {
+        dispatch_same_call(r, current, method);
+    }
+}
+
+}  // namespace
+
+void *RequestProcessThread(void *argument) {
+    auto *r = static_cast<request_t *>(argument);
+    if (r->status < 400) {
+        r->status = 100;
+    }
+    r->version = MessageGetVersion(&r->message);
+    owned_text method(MessageGetMethod(&r->message));
+    check_request(r, method.get());
+    if (r->status < 201) {
+        r->to = SIP_To(&r->message);
+        r->from = SIP_From(&r->message);
+        parser_header_t *type = RFC822_FindEither(r->message.headers, "Content-Type", "c");
+        r->content_type =
+            type != nullptr && type->elements != nullptr ? type->elements->value : nullptr;
+        dispatch(r, method.get());
+    } else if (is(method.get(), "ACK")) {
+        drop_ack(r);
+    } else {
+        ResponseCopyHeaders(r);
+        WaitForSingleObject(r->mutex, INFINITE);
+        ResponseSend(r, 1, 1);
+    }
+    return nullptr;
+}
+
+}  // namespace sipline

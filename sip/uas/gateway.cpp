@@ -1,0 +1,42 @@
+#include "sip/uas/gateway.h"
+
+#include "sip/uas/call_lock.h"
+
+namespace sipline {
+
+namespace {
+
+// Written once by SipGatewayRegister before ReceiveUDP starts the request threads, which
+// only read it; the thread start orders the two.
+sip_gateway_t registered;
+
+std::mutex &call_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+void SipGatewayRegister(const sip_gateway_t *gateway) {
+    if (gateway != nullptr) {
+        registered = *gateway;
+    }
+}
+
+const sip_gateway_t *SipGateway() {
+    return &registered;
+}
+
+std::unique_lock<std::mutex> CallLock() {
+    return std::unique_lock<std::mutex>(call_mutex());
+}
+
+request_t *CurrentRequestExchange(request_t *record) {
+    if (registered.CurrentRequest == nullptr) {
+        return nullptr;
+    }
+    std::unique_lock<std::mutex> lock = CallLock();
+    return registered.CurrentRequest->exchange(record);
+}
+
+}  // namespace sipline

@@ -1,0 +1,61 @@
+// The one door between the SIP side and the gateway application that owns the call: the call
+// variables the SIP side reads and writes, and the posting of board events that wakes the call
+// state machine. The gateway registers its variables once at start-up; tests register their own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace sipline {
+
+struct request_t;
+
+// Values of CallState (10 is not used). The SIP side sets ST_SIPINV and ST_CLEANUP and tests
+// for ST_WTRING; the gateway's state machine owns the rest.
+inline constexpr int32_t ST_WTRING = 1;       // idle; waiting for a ring on the line
+inline constexpr int32_t ST_RXOFFHK = 2;      // ring seen; waiting for the line to be off-hook
+inline constexpr int32_t ST_RXGETDTMFS = 3;   // prompt played; collecting the digits dialled
+inline constexpr int32_t ST_TXOFFHK = 4;      // SIP call accepted; waiting for off-hook
+inline constexpr int32_t ST_TXDIAL = 5;       // dialling the line for a SIP call
+inline constexpr int32_t ST_CONNECTING = 6;   // answering the SIP call, starting the media
+inline constexpr int32_t ST_CLEANUP = 7;      // call connected; its end is handled here
+inline constexpr int32_t ST_IODONE = 8;       // remote end; waiting for the stopped I/O
+inline constexpr int32_t ST_SIPINV = 9;       // an INVITE was accepted; go off-hook
+inline constexpr int32_t ST_SIPCLEANUP = 11;  // media set-up for a SIP call failed
+
+inline constexpr int DIAL_STRING_SIZE = 32;
+inline constexpr int RTP_DEST_ADDRESS_SIZE = 256;
+
+// Every pointer refers to storage that the gateway owns for the life of the process.
+// Ordering: the SIP side writes DialString, RTPDestAddress, RTPDestPort and RTPDestTTL on a
+// request thread and then posts an event; the gateway reads them on its main thread after the
+// event arrives, so the event queue orders them. CallState, CurrentRequest and HangupSignalled
+// are written by several threads and are atomics.
+struct sip_gateway_t {
+    std::atomic<int32_t> *CallState;
+    // Replace it only through CurrentRequestExchange, so that no request thread is reading a
+    // record while it is released.
+    std::atomic<request_t *> *CurrentRequest;
+    std::atomic<uint8_t> *HangupSignalled;
+    char *DialString;      // DIAL_STRING_SIZE bytes
+    char *RTPDestAddress;  // RTP_DEST_ADDRESS_SIZE bytes
+    std::atomic<uint16_t> *RTPDestPort;
+    std::atomic<uint8_t> *RTPDestTTL;
+    const char *HostName;
+    const char *HostShortName;
+    const char *HostAddress;
+    // Posts a board event of the given type, with no data, to the channel of the call.
+    void (*PostEvent)(void *context, int32_t type);
+    void *context;
+};
+
+// Called once before ReceiveUDP starts; the record is copied.
+void SipGatewayRegister(const sip_gateway_t *gateway);
+// The registered gateway (all fields null before registration).
+const sip_gateway_t *SipGateway();
+
+// Stores a new call record and returns the previous one, which the caller then releases.
+// Request threads read CurrentRequest under the same lock.
+request_t *CurrentRequestExchange(request_t *record);
+
+}  // namespace sipline

@@ -1,0 +1,98 @@
+#include "sip/uas/invite.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "board/board.h"
+#include "sip/uas/gateway.h"
+#include "sip/uas/response.h"
+#include "sip/uas/sdp.h"
+
+namespace sipline {
+
+namespace {
+
+// Room for the number as the To user part gives it.
+constexpr size_t kNumberSize = 24;
+
+void answer_without_body(request_t *r, int32_t status) {
+    RequestSetStatus(r, status, nullptr);
+    ResponseSetBody(r, nullptr, nullptr, 0);
+    ResponseCopyHeaders(r);
+    ResponseSend(r, 0, 0);
+}
+
+void post(const sip_gateway_t *gateway, int32_t type) {
+    if (gateway->PostEvent != nullptr) {
+        gateway->PostEvent(gateway->context, type);
+    }
+}
+
+void refuse_number(const sip_gateway_t *gateway, request_t *r, const char *why) {
+    printf("%s", why);
+    answer_without_body(r, 404);
+    if (gateway->CallState != nullptr) {
+        gateway->CallState->store(ST_CLEANUP);
+    }
+    post(gateway, EV_WAKEUP);
+}
+
+bool names_us(const sip_gateway_t *gateway, const char *host) {
+    auto same = [host](const char *name) { return name != nullptr && strcmp(host, name) == 0; };
+    return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName));
+}
+
+}  // namespace
+
+int InviteHandle(request_t *r) {
+    const sip_gateway_t *gateway = SipGateway();
+    printf("Method entered\n");
+    if (!names_us(gateway, r->to.uri.host)) {
+        printf("Request not for us\n");
+        answer_without_body(r, 400);
+        return 0;
+    }
+    if (gateway->CallState != nullptr) {
+        gateway->CallState->store(ST_SIPINV);
+    }
+    const char *user = r->to.uri.user != nullptr ? r->to.uri.user : "";
+    if (strlen(user) >= kNumberSize) {
+        refuse_number(gateway, r, "Dialstr too long\n");
+        return 0;
+    }
+    char number[kNumberSize];
+    snprintf(number, sizeof number, "%s", strncmp(user, "kx", 2) == 0 ? "26" : user);
+    if (atoi(number) < 1) {
+        refuse_number(gateway, r, "Dialstr is not a number\n");
+        return 0;
+    }
+    if (gateway->DialString != nullptr) {
+        snprintf(gateway->DialString, DIAL_STRING_SIZE, "%s", number);
+    }
+    printf("application/sdp OK\n");
+    parseSDP(r->body);
+
+    // The caller holds CallLock, so the record cannot be exchanged under us.
+    request_t *current =
+        gateway->CurrentRequest != nullptr ? gateway->CurrentRequest->load() : nullptr;
+    if (current == nullptr && gateway->CurrentRequest != nullptr) {
+        current = RequestCreate(TRANSPORT_UDP, -1, nullptr);
+        gateway->CurrentRequest->store(current);
+    }
+    if (current != nullptr) {
+        current->cancelled = 0;
+        RequestCopy(current, r);
+    }
+
+    printf("Sending 100 response\n");
+    RequestSetStatus(r, 100, nullptr);
+    ResponseSetBody(r, nullptr, nullptr, 0);
+    ResponseCopyHeaders(r);
+    printf("Sending bytes to socket %d via %s\n", r->socket, "UDP");
+    ResponseSend(r, 0, 0);
+    post(gateway, EV_WAKEUP);
+    return 0;
+}
+
+}  // namespace sipline

@@ -1,0 +1,204 @@
+#include "sip/uas/outgoing.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "sip/uas/access_log.h"
+#include "sip/uas/gateway.h"
+#include "sip/uas/response.h"
+#include "sip/uas/retransmit.h"
+#include "support/dstring.h"
+#include "support/error.h"
+
+namespace sipline {
+
+namespace {
+
+// The open-request list: linked through request_t::next, guarded by this lock, which is
+// always taken before a record's own mutex.
+std::mutex &open_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+request_t *open_requests;
+
+const char *text_or_empty(const char *text) {
+    return text != nullptr ? text : "";
+}
+
+void add_first_value(header_list_t *headers, const char *name, parser_header_t *header) {
+    if (header != nullptr && header->elements != nullptr) {
+        headers_add(headers, name, header->elements->value);
+    }
+}
+
+char *copy_bytes(const char *text, int32_t length) {
+    if (text == nullptr) {
+        return nullptr;
+    }
+    auto *copy = static_cast<char *>(malloc(static_cast<size_t>(length) + 1));
+    if (copy != nullptr) {
+        memcpy(copy, text, static_cast<size_t>(length));
+        copy[length] = '\0';
+    }
+    return copy;
+}
+
+}  // namespace
+
+void RequestDialogHeaders(request_t *r) {
+    const sip_gateway_t *gateway = SipGateway();
+    parser_header_t *received = r->message.headers;
+    headers_free(&r->headers);
+    headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d", text_or_empty(gateway->HostAddress),
+                   5060);
+    parser_header_t *route = RFC822_Find(received, "Record-Route");
+    for (parser_element_t *e = route != nullptr ? route->elements : nullptr; e != nullptr;
+         e = e->next) {
+        headers_add(&r->headers, "Record-Route", e->element);
+    }
+    // The dialog seen from the other end: its To is our From (RFC 3261 section 12.2.1.1).
+    add_first_value(&r->headers, "From", RFC822_FindEither(received, "To", "t"));
+    add_first_value(&r->headers, "To", RFC822_FindEither(received, "From", "f"));
+    add_first_value(&r->headers, "Timestamp", RFC822_Find(received, "Timestamp"));
+    headers_add(&r->headers, "Call-ID", r->call_id);
+    headers_printf(&r->headers, 0, "CSeq", "%lu %s", static_cast<unsigned long>(r->cseq.number),
+                   r->cseq.method);
+    headers_add_time(&r->headers, "Date", "%a, %d %b %Y %T GMT", 0, 0);
+    ResponseSetBody(r, nullptr, nullptr, 0);
+}
+
+int RequestSend(request_t *r, int wait, int release) {
+    dstring_t text;
+    dstring_init(&text);
+    dstring_printf(&text, "%s sip:", r->cseq.method);
+    dstring_append(&text, text_or_empty(r->to.uri.user), -1);
+    dstring_append(&text, "@", 1);
+    dstring_append(&text, text_or_empty(r->to.uri.host), -1);
+    dstring_append(&text, " SIP/2.0\r\n", -1);
+    headers_print(&text, &r->headers);
+    dstring_append(&text, "\r\n", 2);
+    if (r->body != nullptr && r->body_length > 0) {
+        dstring_append(&text, r->body, r->body_length);
+    }
+    Debug("RequestSend", "r=%p, r->socket = %d\n%s\n", static_cast<void *>(r), r->socket,
+          dstring_value(&text));
+    printf("RequestSend :r=%p, r->socket = %d\n%s\n", static_cast<void *>(r), r->socket,
+           dstring_value(&text));
+    bool reliable = strcmp(r->cseq.method, "INVITE") == 0 && r->status >= 200 && wait != 0;
+    transmission_t sent =
+        TransmitRetrying(r, dstring_value(&text), dstring_length(&text), reliable);
+    // No final wait: the request is not registered, so no answer could end it, and the
+    // gateway would stay deaf to new calls for its length.
+    if (r->status >= 200 && wait != 0) {
+        LogRequest(r);
+    }
+    dstring_free(&text);
+    if (release != 0) {
+        headers_free(&r->headers);
+        ReleaseMutex(r->mutex);
+        RequestFree(r);
+    }
+    return sent.result;
+}
+
+int RequestRegister(request_t *r) {
+    if (r->call_id == nullptr) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(open_mutex());
+    r->next = open_requests;
+    open_requests = r;
+    return 1;
+}
+
+void RequestUnregister(request_t *r) {
+    std::lock_guard<std::mutex> lock(open_mutex());
+    for (request_t **link = &open_requests; *link != nullptr; link = &(*link)->next) {
+        if (*link == r) {
+            *link = r->next;
+            r->next = nullptr;
+            return;
+        }
+    }
+}
+
+request_t *RequestFindMatch(request_t *response) {
+    if (response->call_id == nullptr) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(open_mutex());
+    for (request_t *r = open_requests; r != nullptr; r = r->next) {
+        if (r != response && r->call_id != nullptr && strcmp(r->call_id, response->call_id) == 0 &&
+            r->cseq.number == response->cseq.number) {
+            if (r->mutex == nullptr) {
+                r->mutex = CreateMutex(false);
+            }
+            WaitForSingleObject(r->mutex, INFINITE);
+            return r;
+        }
+    }
+    return nullptr;
+}
+
+void MessageEnqueue(sip_response_t **queue, const parser_t *message, const char *content_type,
+                    int32_t body_length, const char *body, sip_branch_t *branch) {
+    auto *entry = new (std::nothrow) sip_response_t{};
+    if (entry == nullptr) {
+        Error("MessageEnqueue", "Couldn't allocate new memory space");
+        return;
+    }
+    MessageDuplicate(&entry->message, message);
+    entry->content_type = content_type != nullptr ? strdup(content_type) : nullptr;
+    entry->body_length = body_length;
+    entry->body = copy_bytes(body, body_length);
+    entry->branch = branch;
+    sip_response_t **tail = queue;
+    while (*tail != nullptr) {
+        tail = &(*tail)->next;
+    }
+    *tail = entry;
+}
+
+void *ResponseProcessThread(void *argument) {
+    auto *r = static_cast<request_t *>(argument);
+    char *protocol = MessageGetProtocol(&r->message);
+    if (protocol != nullptr && strcmp(protocol, "SIP") == 0 &&
+        RFC822_FindEither(r->message.headers, "Call-ID", "i") != nullptr) {
+        r->cseq = SIP_CSeq(&r->message);
+        const char *call_id = SIP_CallID(&r->message);
+        r->call_id = call_id != nullptr ? strdup(call_id) : nullptr;
+        r->via = SIP_Via(&r->message, 1, 1, "MARVA");
+        r->to = SIP_To(&r->message);
+        r->from = SIP_From(&r->message);
+        parser_header_t *type = RFC822_FindEither(r->message.headers, "Content-Type", "c");
+        r->content_type =
+            type != nullptr && type->elements != nullptr ? type->elements->value : nullptr;
+        if (r->via.address.sin_family != 0) {
+            request_t *found = RequestFindMatch(r);
+            Debug("ResponseProcessThread", "Response rp=%p r=%p\n", static_cast<void *>(found),
+                  static_cast<void *>(r));
+            if (found != nullptr) {
+                int32_t branch = r->via.branch;
+                if (branch >= 0 && branch < found->branch_count && r->via.ours != 0) {
+                    sip_branch_t *b = &found->branches[branch];
+                    MessageEnqueue(&b->responses, &r->message, r->content_type, r->body_length,
+                                   r->body, b);
+                    Debug("ResponseProcessThread",
+                          "Request %p, branch %d: Signalling response_received, status = %d\n",
+                          static_cast<void *>(found), branch, r->message.status);
+                    cond_broadcast(&b->cond);
+                }
+                ReleaseMutex(found->mutex);
+            }
+        }
+    }
+    RequestFree(r);
+    free(protocol);
+    return nullptr;
+}
+
+}  // namespace sipline

@@ -1,0 +1,99 @@
+// The request record: one SIP message received or sent, its dialog identifiers, the answer being
+// built in it, and the mutex and condition that let one thread wait for another (a sender
+// waiting for its ACK).
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "host/host.h"
+#include "sip/message/fields.h"
+#include "sip/message/headers.h"
+#include "sip/message/http.h"
+#include "sip/message/parser.h"
+#include "support/system.h"
+
+namespace sipline {
+
+// The only transport the system creates; log texts name it "UDP".
+inline constexpr int32_t TRANSPORT_UDP = 2;
+
+struct sip_branch_t;
+
+// A received response queued on the request it answers.
+struct sip_response_t {
+    parser_t message;
+    char *content_type;  // owned
+    int32_t body_length;
+    char *body;  // owned
+    sip_branch_t *branch;
+    sip_response_t *next;
+};
+
+struct sip_branch_t {
+    char *text;  // owned
+    sip_response_t *responses;
+    cond_t cond;  // signalled when a response has been queued
+};
+
+struct request_t {
+    double created;
+    int32_t transport;
+    int socket;
+    sockaddr_in source;
+    sockaddr_in destination;
+    parser_t message;
+    char *version;
+    sip_cseq_t cseq;
+    char *call_id;
+    sip_address_t to;
+    sip_address_t from;
+    sip_via_t via;
+    int32_t expires;
+    sip_contact_t *contact;
+    const char *content_type;  // borrowed from message
+    int32_t body_length;
+    char *body;
+    // Written by the thread that handles this record's ACK, read by the sender that waits for
+    // it; the sender re-tests it after every wake-up of cond.
+    std::atomic<int32_t> acked;
+    int32_t status;
+    char *reason;
+    header_list_t headers;
+    char *response_type;
+    int32_t response_length;
+    char *response_body;
+    // Shared with the records that RequestCopy fills from this one; each holds a reference.
+    cond_t cond;
+    HANDLE mutex;
+    // Null in every record the system makes; the access log's "%u" reads its userid.
+    http_authorization_t *authorization;
+    sip_response_t *responses;
+    sip_branch_t *branches;
+    int32_t branch_count;
+    request_t *next;  // open-request list, under its lock
+    // Set on the call record when the call's CANCEL was taken, so that a retransmitted CANCEL
+    // is answered again and changes nothing more. Under CallLock.
+    int32_t cancelled;
+};
+
+request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address);
+void RequestFree(request_t *r);
+// Records created and not yet freed, for diagnostics and tests.
+int32_t RequestLiveCount();
+void RequestSetStatus(request_t *r, int32_t status, const char *reason);
+void RequestCopy(request_t *target, request_t *source);
+
+// Runs the record on a thread of its own, by message type; frees records of no type.
+void RequestProcess(request_t *r);
+void *RequestProcessThread(void *argument);
+
+// How RequestProcess starts its threads: thread_create unless a test replaces it (null
+// restores it).
+using request_thread_starter_t = int (*)(thread_t *thread, void *attributes,
+                                         void *(*routine)(void *), void *argument);
+void RequestSetThreadStarter(request_thread_starter_t starter);
+
+}  // namespace sipline

@@ -1,0 +1,26 @@
+// SIP over UDP: the listener on port 5060 and the one unbound socket everything is sent from.
+#pragma once
+
+#include <cstdint>
+
+#include "sip/uas/request.h"
+
+namespace sipline {
+
+inline constexpr int SIP_PORT = 5060;
+inline constexpr int UDP_BUFFER_SIZE = 8192;
+
+// The listener thread: receives, splits each datagram into messages and hands every message
+// to RequestProcess. Returns 0 when the listening socket fails or is shut down.
+void *ReceiveUDP(void *argument);
+// Ends ReceiveUDP from another thread (the gateway itself never does).
+void ReceiveUDPStop();
+
+// Sends the text as one datagram from the record's socket to its Via address. 0 or -1.
+int ResponseSendSocket(request_t *r, const char *text, int32_t length);
+
+// The messages of one datagram, in order: one new record each, handed to RequestProcess.
+// The text is modified (the parser writes into it); length excludes the NUL after it.
+void DatagramProcess(char *text, int32_t length, int socket, const sockaddr_in *sender);
+
+}  // namespace sipline
