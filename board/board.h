@@ -59,6 +59,9 @@ inline constexpr uint16_t TERM_ON_HANGUP = 4;      // the far party hangs up (lo
 inline constexpr uint16_t TERM_ON_MAX_DIGITS = 6;  // length digits were received
 inline constexpr uint16_t TERM_ON_DIGIT = 7;       // a digit of the mask in length was received
 
+// The flags of the TERM_ON_HANGUP entries the gateway puts in its lists.
+inline constexpr uint16_t HANGUP_TERM_FLAGS = 0x0B;
+
 // Digit bits for TERM_ON_DIGIT, in the order "D1234567890*#ABC": "#" is 0x1000.
 inline constexpr uint16_t DIGIT_MASK_POUND = 0x1000;
 
@@ -76,6 +79,9 @@ struct stream_format_t {
     uint32_t sample_rate;      // 0x40
     uint16_t bits_per_sample;  // 8
 };
+
+// The one format the gateway plays and records in, and the one the simulated board accepts.
+inline constexpr stream_format_t MULAW_8K_FORMAT = {3, 7, 0x40, 8};
 
 struct dial_params_t {
     int32_t digit_ms;  // length of one dialled digit, tone and pause

@@ -63,8 +63,10 @@ Channel *usable_channel(Board &b, int32_t device, bool idle) {
 }
 
 bool format_supported(const stream_format_t *f) {
-    return f != nullptr && f->file_format == 3 && f->data_format == 7 && f->sample_rate == 0x40 &&
-           f->bits_per_sample == 8;
+    const stream_format_t &mulaw = MULAW_8K_FORMAT;
+    return f != nullptr && f->file_format == mulaw.file_format &&
+           f->data_format == mulaw.data_format && f->sample_rate == mulaw.sample_rate &&
+           f->bits_per_sample == mulaw.bits_per_sample;
 }
 
 int start_stream_io(int32_t device, const void *files, const termination_t *list,

@@ -1,6 +1,7 @@
 #include "gateway/call_cycle.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "board/board.h"
 #include "gateway/channels.h"
@@ -44,7 +45,9 @@ void RunCallCycles() {
 
         if (QuitRequested == 0) {
             std::printf("Initing globals\n");
-            InitGlobals();
+            if (InitGlobals() != 0) {
+                std::exit(1);
+            }
             std::printf("Globals inited\n");
             sip_side::NewCurrentRequest();
         }

@@ -13,7 +13,7 @@ namespace sipline {
 channel_t Channels[4] = {};
 HANDLE StreamEvents[4] = {};
 uint8_t SilenceBlock[SILENCE_BYTES];
-const stream_format_t StreamFormat = {3, 7, 0x40, 8};
+const stream_format_t StreamFormat = MULAW_8K_FORMAT;
 dial_params_t DialParams = {};
 
 namespace {
@@ -32,19 +32,6 @@ void set_entry(termination_t *entry, uint16_t type, uint16_t condition, uint16_t
     entry->length = length;
     entry->flags = flags;
     entry->data = 0;
-}
-
-void fill_digit_list(channel_t &ch) {
-    dx_clear_termination_list(ch.digit_list, 1);
-    set_entry(&ch.digit_list[0], TERM_LAST, TERM_ON_DIGIT, DIGIT_MASK_POUND, 1);
-}
-
-void make_stream(channel_t &ch, FILE *report_to) {
-    ch.stream = tuvo_create_buffer(STREAM_BLOCKS, FWBuffersize);
-    if (ch.stream == nullptr) {
-        std::fprintf(report_to, "Failed to allocate TUVO Buffer\n");
-        std::exit(1);
-    }
 }
 
 void prepare_line_channel() {
@@ -70,23 +57,91 @@ void report_board_error(const channel_t &ch, const char *what) {
                  srl_device_name(ch.device), what, srl_last_error_text(ch.device));
 }
 
-void open_channel(channel_t &ch) {
+// The first preparation of a channel, at start-up, and the one before every later call differ
+// where noted; the lists each leaves are the ones the board has always been given.
+enum class preparation_t { at_start_up, between_calls };
+
+constexpr int PREPARE_FAILED = -1;   // printed; the process ends with status 1
+constexpr int PREPARE_NO_EVENT = 1;  // printed; preparation stops, the process goes on
+
+int prepare_channel(int32_t i, preparation_t when) {
+    const bool first = when == preparation_t::at_start_up;
+    channel_t &ch = Channels[i];
+    if (first) {
+        // Channel numbers are single digits: the name always fits.
+        std::snprintf(ch.name, sizeof ch.name, "%sC%d", BOARD_NAME, i % 10);
+    } else {
+        ResetEvent(StreamEvents[i]);
+    }
     ch.device = dx_open_device(ch.name, 0);
     if (ch.device == -1) {
         std::fprintf(stderr, "Error opening %s\n", ch.name);
-        std::exit(1);
+        return PREPARE_FAILED;
     }
+    // At start-up only the first I/O entry is cleared and it links on to the second, so the
+    // first call's play and record also end after 200 digits; later lists end at the first
+    // entry, on hang-up alone.
+    dx_clear_termination_list(ch.io_list, first ? 1 : 2);
+    set_entry(&ch.io_list[0], first ? TERM_NEXT_ENTRY : TERM_LAST, TERM_ON_HANGUP, 0,
+              HANGUP_TERM_FLAGS);
+    set_entry(&ch.io_list[1], TERM_LAST, TERM_ON_MAX_DIGITS, 200, 0);
+    dx_clear_termination_list(ch.digit_list, 1);
+    set_entry(&ch.digit_list[0], TERM_LAST, TERM_ON_DIGIT, DIGIT_MASK_POUND, 1);
+    // Start-up leaves the prompt list as cleared; it is filled only between calls.
+    if (!first) {
+        dx_clear_termination_list(ch.prompt_list, 1);
+        set_entry(&ch.prompt_list[0], TERM_LAST, TERM_ON_HANGUP, 0, HANGUP_TERM_FLAGS);
+    }
+    ch.io_done = 0;
+    if (!first) {
+        tuvo_free_buffer(RetiredStreams[i]);
+        RetiredStreams[i] = ch.stream;
+    }
+    ch.stream = tuvo_create_buffer(STREAM_BLOCKS, FWBuffersize);
+    if (ch.stream == nullptr) {
+        // Start-up reports this failure on standard output, a later preparation on standard
+        // error, as the two always have.
+        std::fprintf(first ? stdout : stderr, "Failed to allocate TUVO Buffer\n");
+        return PREPARE_FAILED;
+    }
+    // The stream events live as long as the process: opened once, reset before each call.
+    if (first) {
+        char event_name[32];
+        std::snprintf(event_name, sizeof event_name, "%sTUVOEvent", ch.name);
+        StreamEvents[i] = OpenEvent(event_name);
+        if (StreamEvents[i] == nullptr) {
+            std::printf("Error opening event: %d\n", errno);
+            return PREPARE_NO_EVENT;
+        }
+    }
+    return 0;
+}
+
+// Both channels, 1 then 3, then what the line and the audio threads need. A failure stops at
+// once: the remaining channel and the line are left as they are.
+int prepare_channels(preparation_t when) {
+    for (int32_t i = LINE_CHANNEL; i <= RECORD_CHANNEL; i += 2) {
+        int result = prepare_channel(i, when);
+        if (result != 0) {
+            return result;
+        }
+    }
+    publish_streams();
+    prepare_line_channel();
+    std::memset(SilenceBlock, 0xFF, sizeof SilenceBlock);
+    LocalPort = RTP_PORT;
+    return 0;
 }
 
 }  // namespace
 
-void OpenBoard() {
+int OpenBoard() {
     int32_t board = dx_open_device(BOARD_NAME, 0);
     if (board == -1) {
         std::fprintf(stderr, "Error opening %s\n", BOARD_NAME);
         std::fprintf(stderr, "Error opening board: %s\n", BOARD_NAME);
         std::fprintf(stderr, "bdname default = %s\n", BOARD_NAME);
-        std::exit(1);
+        return -1;
     }
     int32_t size = 0;
     if (dx_get_board_parameter(board, BOARD_FIRMWARE_BUFFER, &size) == 0) {
@@ -98,59 +153,28 @@ void OpenBoard() {
     }
     dx_close_device(board);
 
-    for (int32_t i = LINE_CHANNEL; i <= RECORD_CHANNEL; i += 2) {
-        channel_t &ch = Channels[i];
-        // Channel numbers are single digits: the name always fits.
-        std::snprintf(ch.name, sizeof ch.name, "%sC%d", BOARD_NAME, i % 10);
-        open_channel(ch);
-        dx_clear_termination_list(ch.io_list, 1);
-        set_entry(&ch.io_list[0], TERM_NEXT_ENTRY, TERM_ON_HANGUP, 0, 0x0B);
-        set_entry(&ch.io_list[1], TERM_LAST, TERM_ON_MAX_DIGITS, 200, 0);
-        fill_digit_list(ch);
-        ch.io_done = 0;
-        make_stream(ch, stdout);
-        char event_name[32];
-        std::snprintf(event_name, sizeof event_name, "%sTUVOEvent", ch.name);
-        StreamEvents[i] = OpenEvent(event_name);
-        if (StreamEvents[i] == nullptr) {
-            std::printf("Error opening event: %d\n", errno);
-            return;
-        }
+    int result = prepare_channels(preparation_t::at_start_up);
+    if (result == PREPARE_FAILED) {
+        return -1;
     }
-    publish_streams();
-    prepare_line_channel();
-    std::memset(SilenceBlock, 0xFF, sizeof SilenceBlock);
-    LocalPort = RTP_PORT;
-    std::printf("Board initialized\n");
+    if (result == 0) {
+        std::printf("Board initialized\n");
+    }
+    return 0;
 }
 
-void InitGlobals() {
+int InitGlobals() {
     CallLoopRunning = 1;
     HangupSignalled = 0;
     MediaStop = 0;
-    for (int32_t i = LINE_CHANNEL; i <= RECORD_CHANNEL; i += 2) {
-        channel_t &ch = Channels[i];
-        ResetEvent(StreamEvents[i]);
-        open_channel(ch);
-        dx_clear_termination_list(ch.io_list, 2);
-        set_entry(&ch.io_list[0], TERM_LAST, TERM_ON_HANGUP, 0, 0x0B);
-        set_entry(&ch.io_list[1], TERM_LAST, TERM_ON_MAX_DIGITS, 200, 0);
-        fill_digit_list(ch);
-        dx_clear_termination_list(ch.prompt_list, 1);
-        set_entry(&ch.prompt_list[0], TERM_LAST, TERM_ON_HANGUP, 0, 0x0B);
-        ch.io_done = 0;
-        tuvo_free_buffer(RetiredStreams[i]);
-        RetiredStreams[i] = ch.stream;
-        make_stream(ch, stderr);
+    if (prepare_channels(preparation_t::between_calls) != 0) {
+        return -1;
     }
-    publish_streams();
-    prepare_line_channel();
-    std::memset(SilenceBlock, 0xFF, sizeof SilenceBlock);
     LocalAddress = nullptr;
-    LocalPort = RTP_PORT;
     sip_side::DropCurrentRequest();
     ResetEvent(shdwnhandle);
     ResetEvent(RescheduleEvent);
+    return 0;
 }
 
 int StartPlaying(int32_t channel) {

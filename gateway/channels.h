@@ -35,8 +35,13 @@ extern uint8_t SilenceBlock[SILENCE_BYTES];
 extern const stream_format_t StreamFormat;
 extern dial_params_t DialParams;
 
-void OpenBoard();
-void InitGlobals();
+// Start-up's preparation of the board and both channels. 0, or -1 when start-up must end with
+// status 1 (the failure is printed). A stream event that cannot be opened is printed and ends
+// the preparation early, and start-up goes on (0).
+int OpenBoard();
+// Reopens and refills both channels between calls. 0, or -1 when the process must end with
+// status 1 (the failure is printed).
+int InitGlobals();
 int StartPlaying(int32_t channel);
 int StartRecording(int32_t channel);
 

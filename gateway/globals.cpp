@@ -17,9 +17,9 @@ int PostLineEvent(int32_t type) {
     return srl_post_event(LineDevice, type, 0, nullptr, 0);
 }
 
-char HostName[255] = "";
-char HostShortName[64] = "";
-char HostAddress[25] = "";
+char HostName[HOST_NAME_SIZE] = "";
+char HostShortName[HOST_SHORT_NAME_SIZE] = "";
+char HostAddress[HOST_ADDRESS_SIZE] = "";
 
 HANDLE ScheduleThread = nullptr;
 HANDLE ReceiveThread = nullptr;

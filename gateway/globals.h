@@ -36,9 +36,12 @@ extern std::atomic<int32_t> LineDevice;
 int PostLineEvent(int32_t type);
 
 // Filled at start-up before the SIP side starts; read-only afterwards.
-extern char HostName[255];
-extern char HostShortName[64];
-extern char HostAddress[25];
+inline constexpr int HOST_NAME_SIZE = 255;
+inline constexpr int HOST_SHORT_NAME_SIZE = 64;
+inline constexpr int HOST_ADDRESS_SIZE = 25;  // up to 24 characters and the NUL
+extern char HostName[HOST_NAME_SIZE];
+extern char HostShortName[HOST_SHORT_NAME_SIZE];
+extern char HostAddress[HOST_ADDRESS_SIZE];
 
 // The long-lived threads and the audio pair of the current cycle, side by side so that one
 // wait can name both. Main thread only, except that the exit handler reads ScheduleThread once

@@ -1,8 +1,31 @@
 #include "gateway/sdp_offer.h"
 
+#include <string_view>
+
+#include "media/bridge_state.h"
 #include "support/dstring.h"
 
 namespace sipline {
+
+namespace {
+
+// The offer names the port the media bridge receives on.
+constexpr std::string_view kMediaLine = "m=audio 10000 RTP/AVP 0 3\r\n";
+
+constexpr int port_of(std::string_view media_line) {
+    int port = 0;
+    for (char c : media_line.substr(media_line.find(' ') + 1)) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        port = port * 10 + (c - '0');
+    }
+    return port;
+}
+
+static_assert(port_of(kMediaLine) == RTP_PORT, "the SDP offer's m= line must name RTP_PORT");
+
+}  // namespace
 
 char *BuildSdpOffer(const char *address) {
     dstring_t offer;
@@ -10,8 +33,8 @@ char *BuildSdpOffer(const char *address) {
     // The tab and space runs before the line ends are part of the offer peers have seen.
     dstring_printf(&offer,
                    "v=0\r\no=MARVA 123123453 123453 IN IP4 %s\t\t    \r\ns=Telephone call\t\t\t\r\n"
-                   "c=IN IP4 %s\t\t\t\r\nm=audio 10000 RTP/AVP 0 3\r\n",
-                   address, address);
+                   "c=IN IP4 %s\t\t\t\r\n%.*s",
+                   address, address, static_cast<int>(kMediaLine.size()), kMediaLine.data());
     return dstring_value(&offer);
 }
 

@@ -9,6 +9,7 @@
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
+#include "sip/message/fields.h"
 #include "sip/uas/gateway.h"
 
 namespace sipline {
@@ -18,7 +19,7 @@ std::atomic<bool> StartUpDone{false};
 namespace {
 
 // ReceiveUDP's parameter: it keeps the address for its whole life.
-int32_t SipPort = 5060;
+int32_t SipPort = SIP_PORT;
 
 constexpr uint32_t THREAD_END_MS = 1000;
 
@@ -48,7 +49,9 @@ void StartUp() {
         std::fprintf(stderr, "Can't start Winsock\n");
         std::exit(1);
     }
-    OpenBoard();
+    if (OpenBoard() != 0) {
+        std::exit(1);
+    }
     InitHostIdentity();
     RtpMutex = CreateMutex(false);
     if (RtpMutex == nullptr) {

@@ -55,10 +55,11 @@ inline std::string status_of(std::string_view key) {
     return line.substr(at, line.find(' ', at) - at);
 }
 
-inline const termination_t HANGUP_LIST[1] = {{TERM_LAST, TERM_ON_HANGUP, 0, 0x0B, 0, 0, nullptr}};
+inline const termination_t HANGUP_LIST[1] = {
+    {TERM_LAST, TERM_ON_HANGUP, 0, HANGUP_TERM_FLAGS, 0, 0, nullptr}};
 inline const termination_t POUND_LIST[1] = {
     {TERM_LAST, TERM_ON_DIGIT, DIGIT_MASK_POUND, 1, 0, 0, nullptr}};
-inline const stream_format_t MULAW_8K = {3, 7, 0x40, 8};
+inline const stream_format_t MULAW_8K = MULAW_8K_FORMAT;
 
 class BoardTest : public ::testing::Test {
   protected:

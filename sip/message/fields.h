@@ -9,6 +9,10 @@
 
 namespace sipline {
 
+// The SIP port: where the gateway listens, and the port of a Via that names none (RFC 3261
+// section 18.1.1).
+inline constexpr int SIP_PORT = 5060;
+
 inline constexpr int32_t VIA_TCP = 1;
 inline constexpr int32_t VIA_UDP = 2;
 inline constexpr int VIA_HOST_MAX = 255;

@@ -11,13 +11,11 @@ namespace sipline {
 
 namespace {
 
-constexpr uint16_t kDefaultPort = 5060;
-
 sip_via_t defaults() {
     sip_via_t via{};
     via.transport = VIA_UDP;
     via.address.sin_family = AF_UNSPEC;
-    via.address.sin_port = htons(kDefaultPort);
+    via.address.sin_port = htons(SIP_PORT);
     via.address.sin_addr.s_addr = 0;
     via.host = nullptr;
     via.ours = 0;

@@ -7,6 +7,7 @@
 
 #include "board/board.h"
 #include "sip/uas/call_lock.h"
+#include "sip/uas/dispatch.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/invite.h"
 #include "sip/uas/request.h"
@@ -45,17 +46,12 @@ void set_call_state(int32_t state) {
 
 // Sends one answer without waiting and releases the record.
 void refuse(request_t *r, int32_t status) {
-    RequestSetStatus(r, status, nullptr);
-    ResponseCopyHeaders(r);
-    WaitForSingleObject(r->mutex, INFINITE);
-    ResponseSend(r, 0, 1);
+    ResponseAnswer(r, status, nullptr, nullptr, 0, 0, 1);
 }
 
 // Sends one answer without waiting; the record stays with the caller.
 void answer(request_t *r, int32_t status) {
-    RequestSetStatus(r, status, nullptr);
-    ResponseCopyHeaders(r);
-    ResponseSend(r, 0, 0);
+    ResponseAnswer(r, status, nullptr, nullptr, 0, 0, 0);
 }
 
 // An ACK that the dispatch gives to no one may still end the retransmission of an answer
@@ -113,7 +109,6 @@ void dispatch_new_call(request_t *r, const char *method) {
         // 100 has been sent: nothing refers to this record any more.
         RequestFree(r);
     } else {
-        ResponseSetBody(r, nullptr, nullptr, 0);
         refuse(r, 400);
     }
 }
@@ -185,7 +180,6 @@ void dispatch(request_t *r, const char *method) {
     } else if (!equal(r->call_id, current->call_id)) {
         printf("Service unavailable to:%s\n", method);
         if (is(method, "INVITE")) {
-            ResponseSetBody(r, nullptr, nullptr, 0);
             refuse(r, 503);
         } else if (is(method, "ACK")) {
             drop_ack(r);
@@ -217,9 +211,8 @@ void *RequestProcessThread(void *argument) {
     } else if (is(method.get(), "ACK")) {
         drop_ack(r);
     } else {
-        ResponseCopyHeaders(r);
-        WaitForSingleObject(r->mutex, INFINITE);
-        ResponseSend(r, 1, 1);
+        // The check's status; an INVITE's answer is retransmitted until its ACK.
+        ResponseAnswer(r, r->status, nullptr, nullptr, 0, 1, 1);
     }
     return nullptr;
 }

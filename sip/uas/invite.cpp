@@ -16,11 +16,9 @@ namespace {
 // Room for the number as the To user part gives it.
 constexpr size_t kNumberSize = 24;
 
-void answer_without_body(request_t *r, int32_t status) {
-    RequestSetStatus(r, status, nullptr);
-    ResponseSetBody(r, nullptr, nullptr, 0);
-    ResponseCopyHeaders(r);
-    ResponseSend(r, 0, 0);
+// Sends one answer without waiting; the record stays with the caller.
+void answer(request_t *r, int32_t status) {
+    ResponseAnswer(r, status, nullptr, nullptr, 0, 0, 0);
 }
 
 void post(const sip_gateway_t *gateway, int32_t type) {
@@ -31,7 +29,7 @@ void post(const sip_gateway_t *gateway, int32_t type) {
 
 void refuse_number(const sip_gateway_t *gateway, request_t *r, const char *why) {
     printf("%s", why);
-    answer_without_body(r, 404);
+    answer(r, 404);
     if (gateway->CallState != nullptr) {
         gateway->CallState->store(ST_CLEANUP);
     }
@@ -43,14 +41,42 @@ bool names_us(const sip_gateway_t *gateway, const char *host) {
     return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName));
 }
 
+char *copy_text(const char *text) {
+    return text == nullptr ? nullptr : strdup(text);
+}
+
 }  // namespace
+
+void RequestCopy(request_t *target, request_t *source) {
+    RequestSetStatus(target, source->status, source->reason);
+    MessageFree(&target->message);
+    MessageDuplicate(&target->message, &source->message);
+    target->via.address = source->via.address;
+    target->destination = source->destination;
+    target->source = source->source;
+    target->socket = source->socket;
+    target->cseq = source->cseq;
+    free(target->call_id);
+    target->call_id = copy_text(source->call_id);
+    URI_Free(&target->to.uri);
+    target->to.uri = URI_Duplicate(&source->to.uri);
+    URI_Free(&target->from.uri);
+    target->from.uri = URI_Duplicate(&source->from.uri);
+    // Both records now hold the one condition object: an ACK signalled through either wakes
+    // the sender waiting on the other, and releasing one keeps it alive for the other.
+    cond_release(&target->cond);
+    cond_share(&target->cond, &source->cond);
+    headers_add_message(&target->headers, source->message.headers);
+    headers_copy_except(&target->headers, &source->headers, "XXX");
+    ResponseSetBody(target, source->response_body, source->response_type, source->response_length);
+}
 
 int InviteHandle(request_t *r) {
     const sip_gateway_t *gateway = SipGateway();
     printf("Method entered\n");
     if (!names_us(gateway, r->to.uri.host)) {
         printf("Request not for us\n");
-        answer_without_body(r, 400);
+        answer(r, 400);
         return 0;
     }
     if (gateway->CallState != nullptr) {
@@ -86,11 +112,8 @@ int InviteHandle(request_t *r) {
     }
 
     printf("Sending 100 response\n");
-    RequestSetStatus(r, 100, nullptr);
-    ResponseSetBody(r, nullptr, nullptr, 0);
-    ResponseCopyHeaders(r);
     printf("Sending bytes to socket %d via %s\n", r->socket, "UDP");
-    ResponseSend(r, 0, 0);
+    answer(r, 100);
     post(gateway, EV_WAKEUP);
     return 0;
 }

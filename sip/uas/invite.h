@@ -6,6 +6,10 @@
 
 namespace sipline {
 
+// Fills the call's record from the INVITE that starts it: the message, addresses, dialog
+// identifiers, the answer built so far, and a share of its condition object.
+void RequestCopy(request_t *target, request_t *source);
+
 // Answers on the record without waiting and without releasing it. Returns 0.
 int InviteHandle(request_t *r);
 

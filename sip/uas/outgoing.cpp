@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "sip/uas/access_log.h"
@@ -16,14 +15,6 @@
 namespace sipline {
 
 namespace {
-
-// The open-request list: linked through request_t::next, guarded by this lock, which is
-// always taken before a record's own mutex.
-std::mutex &open_mutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-request_t *open_requests;
 
 const char *text_or_empty(const char *text) {
     return text != nullptr ? text : "";
@@ -54,7 +45,7 @@ void RequestDialogHeaders(request_t *r) {
     parser_header_t *received = r->message.headers;
     headers_free(&r->headers);
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d", text_or_empty(gateway->HostAddress),
-                   5060);
+                   SIP_PORT);
     parser_header_t *route = RFC822_Find(received, "Record-Route");
     for (parser_element_t *e = route != nullptr ? route->elements : nullptr; e != nullptr;
          e = e->next) {
@@ -103,45 +94,6 @@ int RequestSend(request_t *r, int wait, int release) {
         RequestFree(r);
     }
     return sent.result;
-}
-
-int RequestRegister(request_t *r) {
-    if (r->call_id == nullptr) {
-        return 0;
-    }
-    std::lock_guard<std::mutex> lock(open_mutex());
-    r->next = open_requests;
-    open_requests = r;
-    return 1;
-}
-
-void RequestUnregister(request_t *r) {
-    std::lock_guard<std::mutex> lock(open_mutex());
-    for (request_t **link = &open_requests; *link != nullptr; link = &(*link)->next) {
-        if (*link == r) {
-            *link = r->next;
-            r->next = nullptr;
-            return;
-        }
-    }
-}
-
-request_t *RequestFindMatch(request_t *response) {
-    if (response->call_id == nullptr) {
-        return nullptr;
-    }
-    std::lock_guard<std::mutex> lock(open_mutex());
-    for (request_t *r = open_requests; r != nullptr; r = r->next) {
-        if (r != response && r->call_id != nullptr && strcmp(r->call_id, response->call_id) == 0 &&
-            r->cseq.number == response->cseq.number) {
-            if (r->mutex == nullptr) {
-                r->mutex = CreateMutex(false);
-            }
-            WaitForSingleObject(r->mutex, INFINITE);
-            return r;
-        }
-    }
-    return nullptr;
 }
 
 void MessageEnqueue(sip_response_t **queue, const parser_t *message, const char *content_type,

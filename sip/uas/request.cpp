@@ -3,17 +3,20 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-
-#include "sip/uas/outgoing.h"
-#include "sip/uas/response.h"
-#include "support/error.h"
+#include <mutex>
 
 namespace sipline {
 
 namespace {
 
-// Written only by tests, before any message is received.
-std::atomic<request_thread_starter_t> thread_starter{nullptr};
+// The open-request list: linked through request_t::next, guarded by this lock, which is
+// always taken before a record's own mutex.
+std::mutex &open_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+request_t *open_requests;
+
 // Raised by RequestCreate and lowered by RequestFree on any thread; read for diagnostics.
 std::atomic<int32_t> live_records{0};
 
@@ -30,15 +33,6 @@ void responses_free(sip_response_t *response) {
         delete response;
         response = next;
     }
-}
-
-int start_thread(void *(*routine)(void *), request_t *r) {
-    request_thread_starter_t starter = thread_starter.load();
-    if (starter == nullptr) {
-        starter = thread_create;
-    }
-    thread_t thread{};
-    return starter(&thread, nullptr, routine, r);
 }
 
 }  // namespace
@@ -106,49 +100,43 @@ void RequestSetStatus(request_t *r, int32_t status, const char *reason) {
     r->reason = copy_text(reason);
 }
 
-void RequestCopy(request_t *target, request_t *source) {
-    RequestSetStatus(target, source->status, source->reason);
-    MessageFree(&target->message);
-    MessageDuplicate(&target->message, &source->message);
-    target->via.address = source->via.address;
-    target->destination = source->destination;
-    target->source = source->source;
-    target->socket = source->socket;
-    target->cseq = source->cseq;
-    free(target->call_id);
-    target->call_id = copy_text(source->call_id);
-    URI_Free(&target->to.uri);
-    target->to.uri = URI_Duplicate(&source->to.uri);
-    URI_Free(&target->from.uri);
-    target->from.uri = URI_Duplicate(&source->from.uri);
-    // Both records now hold the one condition object: an ACK signalled through either wakes
-    // the sender waiting on the other, and releasing one keeps it alive for the other.
-    cond_release(&target->cond);
-    cond_share(&target->cond, &source->cond);
-    headers_add_message(&target->headers, source->message.headers);
-    headers_copy_except(&target->headers, &source->headers, "XXX");
-    ResponseSetBody(target, source->response_body, source->response_type, source->response_length);
+int RequestRegister(request_t *r) {
+    if (r->call_id == nullptr) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(open_mutex());
+    r->next = open_requests;
+    open_requests = r;
+    return 1;
 }
 
-void RequestSetThreadStarter(request_thread_starter_t starter) {
-    thread_starter.store(starter);
+void RequestUnregister(request_t *r) {
+    std::lock_guard<std::mutex> lock(open_mutex());
+    for (request_t **link = &open_requests; *link != nullptr; link = &(*link)->next) {
+        if (*link == r) {
+            *link = r->next;
+            r->next = nullptr;
+            return;
+        }
+    }
 }
 
-void RequestProcess(request_t *r) {
-    void *(*routine)(void *) = nullptr;
-    if (r->message.type == MESSAGE_REQUEST) {
-        routine = RequestProcessThread;
-    } else if (r->message.type == MESSAGE_RESPONSE) {
-        routine = ResponseProcessThread;
-    } else {
-        RequestFree(r);
-        return;
+request_t *RequestFindMatch(request_t *response) {
+    if (response->call_id == nullptr) {
+        return nullptr;
     }
-    int result = start_thread(routine, r);
-    if (result != 0) {
-        Error("RequestProcess", "couldn't start thread: %d", result);
-        RequestFree(r);
+    std::lock_guard<std::mutex> lock(open_mutex());
+    for (request_t *r = open_requests; r != nullptr; r = r->next) {
+        if (r != response && r->call_id != nullptr && strcmp(r->call_id, response->call_id) == 0 &&
+            r->cseq.number == response->cseq.number) {
+            if (r->mutex == nullptr) {
+                r->mutex = CreateMutex(false);
+            }
+            WaitForSingleObject(r->mutex, INFINITE);
+            return r;
+        }
     }
+    return nullptr;
 }
 
 }  // namespace sipline

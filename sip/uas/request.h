@@ -84,16 +84,13 @@ void RequestFree(request_t *r);
 // Records created and not yet freed, for diagnostics and tests.
 int32_t RequestLiveCount();
 void RequestSetStatus(request_t *r, int32_t status, const char *reason);
-void RequestCopy(request_t *target, request_t *source);
 
-// Runs the record on a thread of its own, by message type; frees records of no type.
-void RequestProcess(request_t *r);
-void *RequestProcessThread(void *argument);
-
-// How RequestProcess starts its threads: thread_create unless a test replaces it (null
-// restores it).
-using request_thread_starter_t = int (*)(thread_t *thread, void *attributes,
-                                         void *(*routine)(void *), void *argument);
-void RequestSetThreadStarter(request_thread_starter_t starter);
+// The open-request list: the records of requests sent that wait for their responses.
+// 1 when the record was put at the head of the list, 0 without a Call-ID.
+int RequestRegister(request_t *r);
+// The registered record with the response's Call-ID and CSeq number, its mutex taken; or null.
+request_t *RequestFindMatch(request_t *response);
+// Unlinks the record from the list if it is there; RequestFree does it too.
+void RequestUnregister(request_t *r);
 
 }  // namespace sipline

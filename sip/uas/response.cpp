@@ -147,6 +147,18 @@ int ResponseSend(request_t *r, int wait, int release) {
     return sent.result;
 }
 
+int ResponseAnswer(request_t *r, int32_t status, const char *body, const char *type, int32_t length,
+                   int wait, int release) {
+    RequestSetStatus(r, status, nullptr);
+    // Copying the headers empties the body, so the body comes after.
+    ResponseCopyHeaders(r);
+    ResponseSetBody(r, body, type, length);
+    if (release != 0) {
+        WaitForSingleObject(r->mutex, INFINITE);
+    }
+    return ResponseSend(r, wait, release);
+}
+
 int ResponseAcknowledge(const request_t *ack) {
     if (ack->call_id == nullptr) {
         return 0;

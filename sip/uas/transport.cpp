@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "sip/uas/dispatch.h"
+#include "sip/uas/outgoing.h"
 #include "support/error.h"
 
 namespace sipline {
@@ -22,6 +24,8 @@ namespace {
 // another thread.
 std::atomic<int> listening{-1};
 std::atomic<bool> stopping{false};
+// Written only by tests, before any message is received.
+std::atomic<request_thread_starter_t> thread_starter{nullptr};
 
 const char *transport_name(int32_t) {
     return "UDP";
@@ -43,7 +47,37 @@ struct socket_guard {
     }
 };
 
+int start_thread(void *(*routine)(void *), request_t *r) {
+    request_thread_starter_t starter = thread_starter.load();
+    if (starter == nullptr) {
+        starter = thread_create;
+    }
+    thread_t thread{};
+    return starter(&thread, nullptr, routine, r);
+}
+
 }  // namespace
+
+void RequestSetThreadStarter(request_thread_starter_t starter) {
+    thread_starter.store(starter);
+}
+
+void RequestProcess(request_t *r) {
+    void *(*routine)(void *) = nullptr;
+    if (r->message.type == MESSAGE_REQUEST) {
+        routine = RequestProcessThread;
+    } else if (r->message.type == MESSAGE_RESPONSE) {
+        routine = ResponseProcessThread;
+    } else {
+        RequestFree(r);
+        return;
+    }
+    int result = start_thread(routine, r);
+    if (result != 0) {
+        Error("RequestProcess", "couldn't start thread: %d", result);
+        RequestFree(r);
+    }
+}
 
 void DatagramProcess(char *text, int32_t length, int socket, const sockaddr_in *sender) {
     int32_t offset = 0;

@@ -7,7 +7,6 @@
 
 namespace sipline {
 
-inline constexpr int SIP_PORT = 5060;
 inline constexpr int UDP_BUFFER_SIZE = 8192;
 
 // The listener thread: receives, splits each datagram into messages and hands every message
@@ -22,5 +21,14 @@ int ResponseSendSocket(request_t *r, const char *text, int32_t length);
 // The messages of one datagram, in order: one new record each, handed to RequestProcess.
 // The text is modified (the parser writes into it); length excludes the NUL after it.
 void DatagramProcess(char *text, int32_t length, int socket, const sockaddr_in *sender);
+
+// Runs the record on a thread of its own, by message type; frees records of no type.
+void RequestProcess(request_t *r);
+
+// How RequestProcess starts its threads: thread_create unless a test replaces it (null
+// restores it).
+using request_thread_starter_t = int (*)(thread_t *thread, void *attributes,
+                                         void *(*routine)(void *), void *argument);
+void RequestSetThreadStarter(request_thread_starter_t starter);
 
 }  // namespace sipline

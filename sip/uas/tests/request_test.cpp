@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sip/uas/invite.h"
 #include "sip/uas/outgoing.h"
 #include "sip/uas/response.h"
 #include "sip/uas/status.h"

@@ -1,0 +1,33 @@
+#!/bin/bash
+# Fails when a file (tests included) includes a folder that stands later in the layer order than
+# its own; bench/ and fuzz/ may include anything. Usage: check_includes.sh [source folder]
+set -u
+root=${1:-${SIPLINE_SOURCE:-$(dirname "$0")/..}}
+order=(host support board sip/message sip/uas rtp boardsim media gateway)
+
+rank() {
+    local path=$1 i best=-1
+    for i in "${!order[@]}"; do
+        [[ $path == "${order[$i]}"/* ]] && best=$i
+    done
+    echo "$best"
+}
+
+bad=0
+cd "$root" || exit 2
+for dir in "${order[@]}"; do
+    [[ -d $dir ]] || continue
+    while IFS= read -r file; do
+        own=$(rank "$file")
+        while IFS= read -r line; do
+            target=${line#*\"}
+            target=${target%%\"*}
+            their=$(rank "$target")
+            if ((their > own)); then
+                echo "$file includes $target: ${order[$their]} stands after ${order[$own]}"
+                bad=1
+            fi
+        done < <(grep -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file")
+    done < <(find "$dir" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.cc' -o -name '*.hpp' \))
+done
+exit "$bad"
