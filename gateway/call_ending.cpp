@@ -65,10 +65,8 @@ bool SipCallAccepted() {
 void AnswerInviteFinally(int32_t status) {
     request_t *r = CurrentRequest.load();
     std::printf("Sending %d response\n", status);
-    RequestSetStatus(r, status, nullptr);
-    ResponseCopyHeaders(r);
     WaitForSingleObject(r->mutex, INFINITE);
-    ResponseSend(r, 1, 0);
+    ResponseAnswer(r, status, nullptr, nullptr, 0, 1, 0);
     ReleaseMutex(r->mutex);
 }
 

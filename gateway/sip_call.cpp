@@ -67,20 +67,14 @@ int ConnectSipCall() {
     }
     std::printf("Sending 200 response\n");
     request_t *r = CurrentRequest.load();
-    ResponseCopyHeaders(r);
-    RequestSetStatus(r, 200, "OK");
-    ResponseSetBody(r, SdpOffer, "application/sdp", -1);
     CallProgress.answered = true;
     WaitForSingleObject(r->mutex, INFINITE);
-    ResponseSend(r, 1, 0);
+    ResponseAnswer(r, 200, SdpOffer, "application/sdp", -1, 1, 0);
     ReleaseMutex(r->mutex);
 
     if (setup_connection() == -1) {
         std::printf("Error setting up the connection\n");
-        RequestSetStatus(r, 404, nullptr);
-        ResponseSetBody(r, nullptr, nullptr, 0);
-        ResponseCopyHeaders(r);
-        ResponseSend(r, 0, 0);
+        ResponseAnswer(r, 404, nullptr, nullptr, 0, 0, 0);
         CallState = ST_SIPCLEANUP;
         std::printf("Setting event: setup_connection failed\n");
         srl_post_event(Channels[LINE_CHANNEL].device, EV_WAKEUP, 0, nullptr, 0);
