@@ -173,6 +173,10 @@ class ProcessEventTest : public testing::GatewayTest {
         std::fflush(stdout);
         out_ = ::testing::internal::GetCapturedStdout();
         err_ = ::testing::internal::GetCapturedStderr();
+        if (HasFailure()) {
+            // The failure messages went to the captured output, with what the gateway said.
+            std::fprintf(stderr, "%s\n--- stderr\n%s", out_.c_str(), err_.c_str());
+        }
         CallLoopRunning = 1;
         MediaStop = 0;
         GatewayTest::TearDown();
@@ -411,6 +415,30 @@ TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChanges
     EXPECT_EQ(lines[0], "SIP/2.0 100 Trying");
     EXPECT_EQ(lines[1], "SIP/2.0 200 OK");
     EXPECT_EQ(lines.back(), "SIP/2.0 200 OK");
+}
+
+TEST_F(ProcessEventTest, TheLineHangingUpBeforeTheAckEndsTheCallWithABye) {
+    SipPeer peer;
+    peer.acknowledge = false;
+    peer.invite();
+    ASSERT_TRUE(run_until(ST_TXDIAL));
+    std::thread line([&peer] {
+        if (peer.wait_for("SIP/2.0 200")) {
+            boardsim_command("hangup");
+            peer.send("ACK", 1);
+        }
+    });
+    ASSERT_TRUE(run_until(ST_CLEANUP));
+    line.join();
+    for (int i = 0; i < 30 && CallLoopRunning == 1; ++i) {
+        testing::event_seen e = next_event(100);
+        if (e.type >= 0) {
+            ProcessEvent(e.device, e.type, &e.code);
+        }
+    }
+    EXPECT_EQ(CallLoopRunning, 0) << "play and record on a dead line end at once";
+    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_TRUE(peer.wait_for("BYE sip:5551234@gw SIP/2.0"));
 }
 
 }  // namespace
