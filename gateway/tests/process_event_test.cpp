@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -78,6 +79,12 @@ class SipPeer {
         for (const std::string &m : got_) {
             lines.push_back(m.substr(0, m.find("\r\n")));
         }
+        return lines;
+    }
+    // The same, a final answer sent again before its ACK arrived counted once.
+    std::vector<std::string> distinct_lines() {
+        std::vector<std::string> lines = first_lines();
+        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
         return lines;
     }
     // Waits up to 3 s for a message whose first line begins with `start`.
@@ -376,7 +383,7 @@ TEST_F(ProcessEventTest, ACancelBeforeThe200IsAnswered487AndNoByeFollows) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 200 OK",
                                      "SIP/2.0 487 Request Terminated"};
-    EXPECT_EQ(peer.first_lines(), want);
+    EXPECT_EQ(peer.distinct_lines(), want);
 }
 
 TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
@@ -389,7 +396,7 @@ TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
     EXPECT_EQ(CallLoopRunning, 0);
     EXPECT_EQ(CallState, ST_WTRING);
     std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 480 Temporarily unavailable"};
-    EXPECT_EQ(peer.first_lines(), want);
+    EXPECT_EQ(peer.distinct_lines(), want);
 }
 
 TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChangesNothing) {
