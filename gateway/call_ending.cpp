@@ -12,6 +12,10 @@ namespace sipline {
 
 call_progress_t CallProgress{};
 
+bool AdvanceCallState(int32_t from, int32_t to) {
+    return CallState.compare_exchange_strong(from, to);
+}
+
 int Unhandled() {
     std::fprintf(stderr, "Unhandled\n");
     return 0;

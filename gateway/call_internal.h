@@ -23,6 +23,9 @@ struct call_progress_t {
 };
 extern call_progress_t CallProgress;
 
+// Moves CallState from `from` to `to` unless another thread has changed it meanwhile (the SIP
+// side's CANCEL or BYE sets ST_CLEANUP at any time and posts the event that ends the call).
+bool AdvanceCallState(int32_t from, int32_t to);
 // Writes "Unhandled\n" to standard error; returns 0.
 int Unhandled();
 // Writes `format` to standard error with the device's last error code and text.

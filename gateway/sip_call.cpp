@@ -26,7 +26,7 @@ int SipInviteAccepted(const call_event_t &e) {
         return line_unavailable("Line not taken off-hook\n");
     }
     std::printf("Set off-hook\n");
-    CallState = ST_TXOFFHK;
+    AdvanceCallState(ST_SIPINV, ST_TXOFFHK);
     return 0;
 }
 
@@ -43,7 +43,7 @@ int SipLineOffHook(const call_event_t &e) {
         std::printf("TX_OFFHK out\n");
         return line_unavailable("Line not dialled\n");
     }
-    CallState = ST_TXDIAL;
+    AdvanceCallState(ST_TXOFFHK, ST_TXDIAL);
     std::printf("TX_OFFHK out\n");
     return 0;
 }
@@ -61,8 +61,7 @@ int Dialled(const call_event_t &e) {
 int ConnectSipCall() {
     // A CANCEL or BYE taken since this event was queued has moved the call on; its own event
     // follows and ends it.
-    int32_t dialling = ST_TXDIAL;
-    if (!CallState.compare_exchange_strong(dialling, ST_CONNECTING)) {
+    if (!AdvanceCallState(ST_TXDIAL, ST_CONNECTING)) {
         return 0;
     }
     std::printf("Sending 200 response\n");
