@@ -1,0 +1,228 @@
+#include <sys/select.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "media/audio_thread.h"
+#include "media/call_link.h"
+#include "media/gsm_codec.h"
+#include "media/mulaw.h"
+#include "media/play_feed.h"
+#include "media/report_limit.h"
+#include "media/session.h"
+#include "media/threads.h"
+#include "rtp/rtp.h"
+#include "support/resolve.h"
+
+namespace sipline {
+namespace {
+
+constexpr int32_t RECEIVE_BUFFER = 65536;
+// The readiness wait is cut after about a block's time, so that an end of the call by SIP BYE
+// or on the line (MediaStop, CallLoopRunning) is seen before the next call is set up.
+constexpr uint32_t WAKE_LOWEST_MS = 5;
+constexpr uint32_t WAKE_HIGHEST_MS = 100;
+
+class receiver {
+  public:
+    receiver(uint64_t serial, int32_t context, int rtp, int rtcp)
+        : serial_(serial),
+          context_(context),
+          rtp_(rtp),
+          rtcp_(rtcp),
+          buffer_(RECEIVE_BUFFER),
+          feed_(PlayStream, FWBuffersize, [serial] { return call_still_runs(serial); }) {
+        if (resolve_host(RTPDestAddress, &peer_) != 0) {
+            peer_.s_addr = INADDR_ANY;
+        }
+    }
+
+    void run();
+
+  private:
+    void receive_rtp();
+    void receive_rtcp();
+    void play(const rtp_packet_info_t &info);
+
+    uint64_t serial_;
+    int32_t context_;
+    int rtp_;
+    int rtcp_;
+    std::vector<char> buffer_;
+    gsm_codec decoder_;
+    play_feed feed_;
+    in_addr peer_{};
+    bool audio_heard_ = false;
+    uint32_t audio_ssrc_ = 0;
+    once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_;
+};
+
+void receiver::run() {
+    const uint32_t wake_ms = block_ms(FWBuffersize, WAKE_LOWEST_MS, WAKE_HIGHEST_MS);
+    while (call_still_runs(serial_)) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(rtp_, &readable);
+        FD_SET(rtcp_, &readable);
+        ::timeval limit{0, static_cast<suseconds_t>(wake_ms * 1000)};
+        int ready =
+            ::select((rtp_ > rtcp_ ? rtp_ : rtcp_) + 1, &readable, nullptr, nullptr, &limit);
+        if (ready < 0) {
+            if (errno != EINTR && select_error_.due()) {
+                std::fprintf(stderr, "select error\n");
+            }
+            continue;
+        }
+        // Woken by the limit: the loop condition decides. Once the call has ended the sockets
+        // may be closed and their numbers taken by the next call: do not touch them.
+        if (ready == 0 || !call_still_runs(serial_)) {
+            continue;
+        }
+        if (FD_ISSET(rtp_, &readable)) {
+            receive_rtp();
+        }
+        if (FD_ISSET(rtcp_, &readable) && call_still_runs(serial_)) {
+            receive_rtcp();
+        }
+    }
+}
+
+void receiver::receive_rtp() {
+    rtp_packet_info_t info{};
+    {
+        rtp_mutex_hold hold;
+        if (!hold.held()) {
+            // The datagram stays in the socket for the next round.
+            if (busy_.due()) {
+                std::fprintf(stderr, "InTh: RTP context busy for %u ms\n", RTP_MUTEX_WAIT_MS);
+            }
+            return;
+        }
+        if (MediaSessionSerial() != serial_) {
+            return;
+        }
+        int32_t length = RECEIVE_BUFFER;
+        rtperror e = RTPReceive(context_, rtp_, buffer_.data(), &length);
+        if (e != RTP_OK && e != RTP_PACKET_LOOPBACK) {
+            // Anyone can send anything to the port (a STUN request, a stray packet): report it
+            // and go on with the call.
+            if (rtp_error_.due()) {
+                std::fprintf(stderr, "RTPReceive RTP : %d %s %d %d\n", e, RTPStrError(e), rtp_,
+                             context_);
+            }
+            return;
+        }
+        if (RTPGetRTPPacketInfo(&info, buffer_.data(), length) != RTP_OK) {
+            return;
+        }
+    }
+    play(info);
+}
+
+void receiver::play(const rtp_packet_info_t &info) {
+    const auto *payload = reinterpret_cast<const uint8_t *>(info.payload);
+    const int32_t length = info.payload_length;
+    if (info.header->pt == RTP_PAYLOAD_PCMU) {
+        audio_heard_ = true;
+        audio_ssrc_ = info.header->ssrc;
+        feed_.write(payload, static_cast<size_t>(length), 'w');
+    } else if (info.header->pt == RTP_PAYLOAD_GSM) {
+        audio_heard_ = true;
+        audio_ssrc_ = info.header->ssrc;
+        int16_t samples[GSM_FRAME_SAMPLES];
+        uint8_t line[GSM_FRAME_SAMPLES];
+        for (int32_t at = 0; at + GSM_FRAME_BYTES <= length; at += GSM_FRAME_BYTES) {
+            if (!decoder_.decode(payload + at, samples)) {
+                continue;
+            }
+            for (int32_t i = 0; i < GSM_FRAME_SAMPLES; ++i) {
+                line[i] = mulaw_compress(samples[i]);
+            }
+            if (!feed_.write(line, sizeof line, 'x')) {
+                return;
+            }
+        }
+    }
+}
+
+void receiver::receive_rtcp() {
+    rtp_mutex_hold hold;
+    if (!hold.held()) {
+        if (busy_.due()) {
+            std::fprintf(stderr, "InTh: RTP context busy for %u ms\n", RTP_MUTEX_WAIT_MS);
+        }
+        return;
+    }
+    if (MediaSessionSerial() != serial_) {
+        return;
+    }
+    int32_t length = RECEIVE_BUFFER;
+    rtperror e = RTPReceive(context_, rtcp_, buffer_.data(), &length);
+    if (e == RTP_PACKET_LOOPBACK) {
+        return;  // our own report, heard back from a multicast group
+    }
+    if (e != RTP_OK) {
+        if (rtcp_error_.due()) {
+            std::fprintf(stderr, "RTPReceive RTCP : %d %s %d %d\n", e, RTPStrError(e), rtcp_,
+                         context_);
+        }
+        return;
+    }
+    rtcp_packet_info_t info{};
+    if (RTPGetRTCPPacketInfo(&info, buffer_.data()) != RTP_OK || info.packet->pt != RTCP_BYE) {
+        return;
+    }
+    sockaddr_in from{};
+    RTPMostRecentAddr(context_, &from);
+    const int32_t bytes = (info.packet->length + 1) * 4;
+    if (!ByeFromPeer(buffer_.data(), bytes, audio_heard_, audio_ssrc_, from, peer_)) {
+        if (stranger_.due()) {
+            std::printf("RTCP_BYE ignored: not from the call's peer\n");
+        }
+        return;
+    }
+    std::printf("RTCP_BYE received\n");
+    MediaRemoteHangup();
+}
+
+}  // namespace
+
+uint32_t InTh(void *) {
+    if (MediaStop != 0) {
+        return 0;
+    }
+    std::printf("InTh started\n");
+    const uint64_t serial = MediaSessionSerial();
+    int32_t context = 0;
+    int rtp = -1;
+    int rtcp = -1;
+    {
+        rtp_mutex_hold hold;
+        if (!MediaSessionOpen()) {
+            std::printf("InTh exiting\n");
+            return 0;
+        }
+        context = RtpContext;
+        rtperror e = RTPSessionGetRTPSocket(context, &rtp);
+        if (e == RTP_OK) {
+            std::printf("RTP Socket: %d\n", rtp);
+            e = RTPSessionGetRTCPSocket(context, &rtcp);
+        }
+        if (e == RTP_OK) {
+            std::printf("RTCP Socket: %d\n", rtcp);
+        } else {
+            std::fprintf(stderr, "%s\n", RTPStrError(e));
+            std::exit(1);
+        }
+    }
+    {
+        receiver r(serial, context, rtp, rtcp);
+        r.run();
+    }
+    std::printf("InTh exiting\n");
+    return 0;
+}
+
+}  // namespace sipline
