@@ -68,7 +68,9 @@ uint8_t mulaw_compress(int16_t sample) {
             step = 15;
         }
     }
-    return static_cast<uint8_t>(~(sign | (segment << 4) | step));
+    const auto code = static_cast<uint8_t>(~(sign | (segment << 4) | step));
+    // Code 0 expands to 0, not to the loudest negative step: the loudest goes one step down.
+    return code == 0 ? 0x01 : code;
 }
 
 }  // namespace sipline
