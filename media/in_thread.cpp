@@ -1,5 +1,7 @@
 #include <sys/select.h>
 
+#include <chrono>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,13 @@ constexpr int32_t RECEIVE_BUFFER = 65536;
 // or on the line (MediaStop, CallLoopRunning) is seen before the next call is set up.
 constexpr uint32_t WAKE_LOWEST_MS = 5;
 constexpr uint32_t WAKE_HIGHEST_MS = 100;
+// More audio than one packet of any sane sender carries (RFC 3551 packets are 20 to 60 ms):
+// a bigger payload would hold the play stream's every block for one datagram of garbage.
+constexpr int32_t PAYLOAD_MS_MOST = 200;
+constexpr int32_t PCMU_BYTES_MOST = 8 * PAYLOAD_MS_MOST;
+constexpr int32_t GSM_BYTES_MOST = GSM_FRAME_BYTES * PAYLOAD_MS_MOST / 20;
+// While the call's audio source is heard, packets of other sources are not played over it.
+constexpr auto SOURCE_HOLD = std::chrono::seconds(1);
 
 class receiver {
   public:
@@ -45,6 +54,9 @@ class receiver {
     void receive_rtp();
     void receive_rtcp();
     void play(const rtp_packet_info_t &info);
+    // Whether the packet's audio is played: it is of a sane size and comes from the call's
+    // audio source (or the source it had fell silent). Notes the source when it is.
+    bool take_source(const rtp_packet_info_t &info, int32_t most);
 
     uint64_t serial_;
     int32_t context_;
@@ -56,7 +68,8 @@ class receiver {
     in_addr peer_{};
     bool audio_heard_ = false;
     uint32_t audio_ssrc_ = 0;
-    once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_;
+    std::chrono::steady_clock::time_point audio_at_{};
+    once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_;
 };
 
 void receiver::run() {
@@ -121,16 +134,34 @@ void receiver::receive_rtp() {
     play(info);
 }
 
+bool receiver::take_source(const rtp_packet_info_t &info, int32_t most) {
+    const uint32_t ssrc = info.header->ssrc;
+    const auto now = std::chrono::steady_clock::now();
+    const bool other = audio_heard_ && ssrc != audio_ssrc_ && now - audio_at_ < SOURCE_HOLD;
+    if (other || info.payload_length > most) {
+        if (dropped_.due()) {
+            std::fprintf(stderr, "InTh: payload type %d of %d bytes from SSRC %08x dropped\n",
+                         static_cast<int>(info.header->pt), info.payload_length, ssrc);
+        }
+        return false;
+    }
+    audio_heard_ = true;
+    audio_ssrc_ = ssrc;
+    audio_at_ = now;
+    return true;
+}
+
 void receiver::play(const rtp_packet_info_t &info) {
     const auto *payload = reinterpret_cast<const uint8_t *>(info.payload);
     const int32_t length = info.payload_length;
     if (info.header->pt == RTP_PAYLOAD_PCMU) {
-        audio_heard_ = true;
-        audio_ssrc_ = info.header->ssrc;
-        feed_.write(payload, static_cast<size_t>(length), 'w');
+        if (take_source(info, PCMU_BYTES_MOST)) {
+            feed_.write(payload, static_cast<size_t>(length), 'w');
+        }
     } else if (info.header->pt == RTP_PAYLOAD_GSM) {
-        audio_heard_ = true;
-        audio_ssrc_ = info.header->ssrc;
+        if (!take_source(info, GSM_BYTES_MOST)) {
+            return;
+        }
         int16_t samples[GSM_FRAME_SAMPLES];
         uint8_t line[GSM_FRAME_SAMPLES];
         for (int32_t at = 0; at + GSM_FRAME_BYTES <= length; at += GSM_FRAME_BYTES) {

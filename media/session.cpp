@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
 
 #include "media/bridge_state.h"
+#include "media/report_limit.h"
 #include "media/schedule_internal.h"
 #include "media/session_internal.h"
 #include "rtp/rtp.h"
@@ -113,6 +115,13 @@ void MediaCname(char *text, int32_t size) {
 }
 
 void SendErrorHandler(int32_t context, const char *address, int32_t port, int32_t ttl) {
+    // Called for every datagram that fails (a peer gone away fails each one): once a second.
+    static std::mutex limit_mutex;
+    static once_a_second limit;
+    std::unique_lock guard(limit_mutex);
+    if (!limit.due()) {
+        return;
+    }
     std::printf("Send error: %d, %s, %d, %d\n", context, address, port, ttl);
 }
 
