@@ -12,6 +12,7 @@
 #include "media/gsm_codec.h"
 #include "media/mulaw.h"
 #include "media/play_feed.h"
+#include "media/probe.h"
 #include "media/report_limit.h"
 #include "media/session.h"
 #include "media/threads.h"
@@ -94,7 +95,18 @@ void receiver::run() {
             continue;
         }
         if (FD_ISSET(rtp_, &readable)) {
-            receive_rtp();
+            const media_probe_t *probe = MediaProbe.load(std::memory_order_relaxed);
+            if (probe == nullptr) {
+                receive_rtp();
+            } else {
+                const auto ready_at = std::chrono::steady_clock::now();
+                const int64_t before = feed_.blocks_committed();
+                receive_rtp();
+                probe->in_path(
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - ready_at)
+                        .count(),
+                    static_cast<int32_t>(feed_.blocks_committed() - before));
+            }
         }
         if (FD_ISSET(rtcp_, &readable) && call_still_runs(serial_)) {
             receive_rtcp();
@@ -252,6 +264,7 @@ uint32_t InTh(void *) {
         receiver r(serial, context, rtp, rtcp);
         r.run();
     }
+    media_probe_thread_end("InTh");
     std::printf("InTh exiting\n");
     return 0;
 }

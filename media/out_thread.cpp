@@ -1,10 +1,12 @@
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
 #include "media/audio_thread.h"
 #include "media/gsm_codec.h"
+#include "media/probe.h"
 #include "media/record_framer.h"
 #include "media/report_limit.h"
 #include "media/session.h"
@@ -30,6 +32,7 @@ class sender {
 
     // False when the call ended while the block was being sent.
     bool send_block(const uint8_t *block, int32_t count);
+    int32_t last_packets() const { return static_cast<int32_t>(packets_.size()); }
     void clear_marker() { marker_ = 0; }
 
   private:
@@ -102,7 +105,15 @@ uint32_t OutTh(void *) {
                 std::printf("y");
                 continue;
             }
+            const media_probe_t *probe = MediaProbe.load(std::memory_order_relaxed);
+            const auto taken_at = std::chrono::steady_clock::now();
             bool running = out.send_block(data, block);
+            if (probe != nullptr) {
+                probe->out_path(
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - taken_at)
+                        .count(),
+                    out.last_packets());
+            }
             tuvo_release_block(RecordStream, RELEASE_COUNT);
             if (!running) {
                 break;
@@ -116,6 +127,7 @@ uint32_t OutTh(void *) {
             std::this_thread::sleep_for(std::chrono::milliseconds(wake_ms));
         }
     }
+    media_probe_thread_end("OutTh");
     std::printf("OutTh exiting\n");
     return 0;
 }

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "media/bridge_state.h"
+#include "media/probe.h"
 #include "media/schedule_internal.h"
 #include "media/threads.h"
 #include "support/system.h"
@@ -48,6 +49,7 @@ uint32_t RTPScheduleProc(void *) {
             std::printf("RTPScheduleProc: reason = %d\n", static_cast<int>(reason));
         }
     }
+    media_probe_thread_end("RTPScheduleProc");
     return 0;
 }
 

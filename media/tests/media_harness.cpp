@@ -6,6 +6,7 @@
 // 127.0.0.1:PEER_PORT. At the end it prints what the line heard and the process's CPU time.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,8 @@
 #include "board/board.h"
 #include "boardsim/boardsim.h"
 #include "media/bridge_state.h"
+#include "media/gsm_codec.h"
+#include "media/probe.h"
 #include "media/session.h"
 #include "media/tests/tone.h"
 #include "media/threads.h"
@@ -30,6 +33,63 @@ struct harness_gateway : call_variables {
 
 const termination_t HANGUP[1] = {{TERM_LAST, TERM_ON_HANGUP, 0, 0x0B, 0, 0, nullptr}};
 const stream_format_t MULAW = {3, 7, 0x40, 8};
+
+// Each list is written by one audio thread only and read after both have ended.
+struct path_samples {
+    std::vector<double> seconds;
+    int64_t calls = 0;
+    int64_t units = 0;
+};
+path_samples in_samples, out_samples;
+
+void note(path_samples &p, double seconds, int32_t units) {
+    ++p.calls;
+    p.units += units;
+    if (units > 0) {
+        p.seconds.push_back(seconds);
+    }
+}
+
+std::atomic<double> bridge_cpu{0};
+const media_probe_t BENCH_PROBE = {
+    [](double seconds, int32_t blocks) { note(in_samples, seconds, blocks); },
+    [](double seconds, int32_t packets) { note(out_samples, seconds, packets); },
+    [](const char *thread, double seconds) {
+        std::printf("thread %s cpu %.4f s\n", thread, seconds);
+        bridge_cpu = bridge_cpu + seconds;
+    },
+};
+
+void print_path(const char *name, const char *calls, const char *units, path_samples &p) {
+    std::sort(p.seconds.begin(), p.seconds.end());
+    auto at = [&p](double q) {
+        return p.seconds.empty()
+                   ? 0.0
+                   : p.seconds[static_cast<size_t>(q * static_cast<double>(p.seconds.size() - 1))] *
+                         1e6;
+    };
+    std::printf("%s: %lld %s, %lld %s, p50 %.1f us, p99 %.1f us, max %.1f us\n", name,
+                static_cast<long long>(p.calls), calls, static_cast<long long>(p.units), units,
+                at(0.5), at(0.99), at(1.0));
+}
+
+double cpu_seconds();
+
+// libgsm's own cost for a call of this length: one encode and one decode per 20 ms.
+double gsm_floor(double seconds) {
+    gsm_codec encoder;
+    gsm_codec decoder;
+    std::vector<int16_t> tone = make_tone(700, 8000, 160);
+    uint8_t frame[GSM_FRAME_BYTES];
+    int16_t back[GSM_FRAME_SAMPLES];
+    const int frames = static_cast<int>(seconds * 50);
+    const double start = cpu_seconds();
+    for (int i = 0; i < frames; ++i) {
+        encoder.encode(tone.data(), frame);
+        decoder.decode(frame, back);
+    }
+    return cpu_seconds() - start;
+}
 
 double cpu_seconds() {
     rusage u{};
@@ -87,6 +147,10 @@ int run(uint16_t peer_port, double seconds) {
     if (setup_connection() != 0) {
         return 1;
     }
+    const bool bench = std::getenv("MEDIA_HARNESS_BENCH") != nullptr;
+    if (bench) {
+        MediaProbe = &BENCH_PROBE;
+    }
     const double cpu_start = cpu_seconds();
     const auto start = std::chrono::steady_clock::now();
     HANDLE in = CreateThread(InTh, nullptr, 0);
@@ -130,10 +194,19 @@ int run(uint16_t peer_port, double seconds) {
     }
     std::printf("remote hangups %d\n", call.remote_hangups.load());
     std::printf("cpu %.4f s over %.2f s\n", cpu, wall);
+    if (bench) {
+        print_path("in", "RTP datagrams", "blocks committed", in_samples);
+        print_path("out", "blocks recorded", "packets sent", out_samples);
+        std::printf("gsm floor %.4f s\n", gsm_floor(wall));
+    }
     QuitRequested = 1;
-    SetEvent(RescheduleEvent);
-    WaitForSingleObject(schedule, 1000);
+    for (int i = 0; i < 200 && WaitForSingleObject(schedule, 10) != WAIT_OBJECT_0; ++i) {
+        SetEvent(RescheduleEvent);
+    }
     RequestFree(call.CurrentRequest.exchange(nullptr));
+    if (bench) {
+        std::printf("bridge cpu %.4f s over %.2f s\n", bridge_cpu.load(), wall);
+    }
     std::fflush(stdout);
     return 0;
 }
