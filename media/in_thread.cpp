@@ -1,4 +1,4 @@
-#include <sys/select.h>
+#include <poll.h>
 
 #include <chrono>
 
@@ -76,13 +76,8 @@ class receiver {
 void receiver::run() {
     const uint32_t wake_ms = block_ms(FWBuffersize, WAKE_LOWEST_MS, WAKE_HIGHEST_MS);
     while (call_still_runs(serial_)) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(rtp_, &readable);
-        FD_SET(rtcp_, &readable);
-        ::timeval limit{0, static_cast<suseconds_t>(wake_ms * 1000)};
-        int ready =
-            ::select((rtp_ > rtcp_ ? rtp_ : rtcp_) + 1, &readable, nullptr, nullptr, &limit);
+        pollfd sockets[2] = {{rtp_, POLLIN, 0}, {rtcp_, POLLIN, 0}};
+        int ready = ::poll(sockets, 2, static_cast<int>(wake_ms));
         if (ready < 0) {
             if (errno != EINTR && select_error_.due()) {
                 std::fprintf(stderr, "select error\n");
@@ -94,7 +89,7 @@ void receiver::run() {
         if (ready == 0 || !call_still_runs(serial_)) {
             continue;
         }
-        if (FD_ISSET(rtp_, &readable)) {
+        if ((sockets[0].revents & (POLLIN | POLLERR)) != 0) {
             const media_probe_t *probe = MediaProbe.load(std::memory_order_relaxed);
             if (probe == nullptr) {
                 receive_rtp();
@@ -108,7 +103,7 @@ void receiver::run() {
                     static_cast<int32_t>(feed_.blocks_committed() - before));
             }
         }
-        if (FD_ISSET(rtcp_, &readable) && call_still_runs(serial_)) {
+        if ((sockets[1].revents & (POLLIN | POLLERR)) != 0 && call_still_runs(serial_)) {
             receive_rtcp();
         }
     }
