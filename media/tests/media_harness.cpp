@@ -203,6 +203,10 @@ int run(uint16_t peer_port, double seconds) {
     for (int i = 0; i < 200 && WaitForSingleObject(schedule, 10) != WAIT_OBJECT_0; ++i) {
         SetEvent(RescheduleEvent);
     }
+    for (HANDLE h :
+         {in, out, schedule, RecordStreamEvent, RtpMutex, shdwnhandle, RescheduleEvent}) {
+        CloseHandle(h);
+    }
     RequestFree(call.CurrentRequest.exchange(nullptr));
     if (bench) {
         std::printf("bridge cpu %.4f s over %.2f s\n", bridge_cpu.load(), wall);
