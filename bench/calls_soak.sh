@@ -2,7 +2,7 @@
 # Soak of the whole gateway: sipline with the simulated board in private network, host-name and
 # mount namespaces, and N short SIP calls in a row (default 200), ended in turn by the caller's
 # BYE, by the line's hang-up and by a CANCEL before the 200. Reports the gateway's resident
-# memory, thread count and open descriptors after the first call and after the last; any call
+# memory, thread count and open descriptors after the first call, every 50th and the last; any call
 # that fails is counted and named.
 # Usage: bench/calls_soak.sh [build folder] [calls]
 set -uo pipefail
@@ -77,7 +77,7 @@ for call in $(seq "$calls"); do
         failed=$((failed + 1))
         echo "call $call failed"
     fi
-    if [ "$call" -eq 1 ] || [ "$call" -eq "$calls" ]; then
+    if [ "$call" -eq 1 ] || [ $((call % 50)) -eq 0 ] || [ "$call" -eq "$calls" ]; then
         sleep 0.5
         figures "$call"
     fi
