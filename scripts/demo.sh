@@ -46,7 +46,7 @@ lines=$(wc -l < "$work/out")
 # What the gateway printed since the last look, without the headers and bodies of messages.
 news() {
     tail -n +"$((lines + 1))" "$work/out" | grep -Ev '^([A-Z][A-Za-z-]*: |[vosctm]=|$)' |
-        grep -Ev '^(Received packet|Sending [0-9]+ bytes|ProcessEvent entered)' || true
+        grep -Ev '^(Received packet|Sending [0-9]+ bytes|ProcessEvent entered|Inserting new or earlier|Rescheduling)' || true
     lines=$(wc -l < "$work/out")
 }
 
@@ -93,6 +93,6 @@ What is built: start-up in its fixed order, the simulated voice board with its l
 control socket, the SIP user-agent server on port 5060, and the call state machine: SIP calls
 onto the line (off-hook, dial, 200 with the offer until the ACK, media, BYE or CANCEL or the
 line's hang-up), calls from the line (enter.vox, digits to "#", the three-number directory,
-notfound.vox or the entry's media). The media bridge (InTh, OutTh, the RTCP schedule) is still
-a placeholder here: no audio moves yet.
+notfound.vox or the entry's media), and the media bridge (InTh, OutTh, the RTCP schedule). Here
+no one listens at the caller's media port 4000, hence the "Send error" lines.
 EOT
