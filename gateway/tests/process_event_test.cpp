@@ -87,6 +87,13 @@ class SipPeer {
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
         return lines;
     }
+    // Waits up to 3 s until `count` messages have arrived.
+    bool wait_for_count(size_t count) {
+        for (int i = 0; i < 300 && first_lines().size() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return first_lines().size() >= count;
+    }
     // Waits up to 3 s for a message whose first line begins with `start`.
     bool wait_for(const std::string &start) {
         for (int i = 0; i < 300; ++i) {
@@ -143,6 +150,10 @@ class ProcessEventTest : public testing::GatewayTest {
   protected:
     void SetUp() override {
         GatewayTest::SetUp();
+        // Made once, as start-up does: the media threads and the state machine share it.
+        if (RtpMutex == nullptr) {
+            RtpMutex = CreateMutex(false);
+        }
         ASSERT_EQ(chdir(dir_.c_str()), 0);
         write_file("enter.vox", std::vector<uint8_t>(800, 0xFF));
         write_file("notfound.vox", std::vector<uint8_t>(800, 0xFF));
@@ -405,8 +416,12 @@ TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChanges
     ASSERT_TRUE(run_until(ST_CLEANUP));
     EXPECT_EQ(status_of("line"), "connected");
     EXPECT_EQ(status_of("dialled"), "5551234");
+    // Both BYEs are answered while the call lasts; only then does the machine take its events.
+    size_t before = peer.first_lines().size();
     peer.send("BYE", 2);
+    ASSERT_TRUE(peer.wait_for_count(before + 1));
     peer.send("BYE", 3);
+    ASSERT_TRUE(peer.wait_for_count(before + 2));
     ASSERT_TRUE(run_until(ST_IODONE));
     ASSERT_TRUE(run_until(ST_WTRING));
     EXPECT_EQ(CallLoopRunning, 0);
