@@ -21,6 +21,7 @@
 #include "gateway/tests/gateway_fixture.h"
 #include "media/session.h"
 #include "media/threads.h"
+#include "sip/uas/request.h"
 #include "sip/uas/status.h"
 #include "sip/uas/transport.h"
 
@@ -395,6 +396,7 @@ TEST_F(ProcessEventTest, ACancelBeforeThe200IsAnswered487AndNoByeFollows) {
     std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 200 OK",
                                      "SIP/2.0 487 Request Terminated"};
     EXPECT_EQ(peer.distinct_lines(), want);
+    EXPECT_EQ(RequestLiveCount(), 0) << "every record of the call was released";
 }
 
 TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
@@ -408,6 +410,7 @@ TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
     EXPECT_EQ(CallState, ST_WTRING);
     std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 480 Temporarily unavailable"};
     EXPECT_EQ(peer.distinct_lines(), want);
+    EXPECT_EQ(RequestLiveCount(), 0) << "every record of the call was released";
 }
 
 TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChangesNothing) {
@@ -432,6 +435,7 @@ TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChanges
         remote_hangups += e.type == EV_REMOTE_HANGUP ? 1 : 0;
     }
     EXPECT_EQ(remote_hangups, 0) << "the second BYE posted nothing";
+    EXPECT_EQ(RequestLiveCount(), 0) << "every record of the call was released";
     std::vector<std::string> lines = peer.first_lines();
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], "SIP/2.0 100 Trying");
@@ -461,6 +465,8 @@ TEST_F(ProcessEventTest, TheLineHangingUpBeforeTheAckEndsTheCallWithABye) {
     EXPECT_EQ(CallLoopRunning, 0) << "play and record on a dead line end at once";
     EXPECT_EQ(CallState, ST_WTRING);
     EXPECT_TRUE(peer.wait_for("BYE sip:5551234@gw SIP/2.0"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(RequestLiveCount(), 0) << "every record of the call was released";
 }
 
 }  // namespace
