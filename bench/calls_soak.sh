@@ -41,12 +41,13 @@ sipp_call() {
         -nostdin -timeout 40 -timeout_error > /dev/null 2>&1
 }
 figures() {
-    local rss threads fds
+    local rss anon threads fds
     rss=$(awk '/^VmRSS/ {print $2}' "/proc/$gateway/status")
+    anon=$(awk '/^RssAnon/ {print $2}' "/proc/$gateway/status")
     threads=$(awk '/^Threads/ {print $2}' "/proc/$gateway/status")
     fds=$(ls "/proc/$gateway/fd" | wc -l)
-    printf '%-14s RSS %6d kB   threads %3d   descriptors %3d\n' "after call $1:" "$rss" \
-        "$threads" "$fds"
+    printf '%-16s RSS %6d kB (anonymous %5d kB)   threads %3d   descriptors %3d\n' \
+        "after call $1:" "$rss" "$anon" "$threads" "$fds"
 }
 
 : > "$work/out"
