@@ -148,6 +148,8 @@ void line_hears_digit(Board &b, char digit);
 bool pending_digit_ends(const Channel &ch);
 void start_getdig(Board &b, Channel &ch);
 void far_party_hangs_up(Board &b);
+// Ends the channel's I/O with TM_HANGUP if its termination list names the hang-up.
+void end_io_if_hung_up(Board &b, Channel &ch);
 void connect_line(Board &b);
 void heard_by_far_party(Board &b, const uint8_t *bytes, size_t count);
 uint16_t digit_bit(char digit);

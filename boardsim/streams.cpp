@@ -45,6 +45,11 @@ int attach(int32_t device, stream_buffer *buffer, Io io) {
     ch->due = boardsim::Clock::now() + (io == Io::record ? period : period * 0);
     b.clock_wake.notify_all();
     boardsim::succeed(b, device);
+    // Loop current is a level, not an edge: an I/O that ends on hang-up, started off-hook after
+    // the far party has gone, ends at once as a board's would.
+    if (b.off_hook && b.line == boardsim::Line::idle) {
+        boardsim::end_io_if_hung_up(b, *ch);
+    }
     return 0;
 }
 
