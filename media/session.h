@@ -23,4 +23,7 @@ int setup_connection();
 // RtpMutex held. Does nothing when no session is open.
 int CloseMediaSession(const char *reason);
 
+// The engine's send-failure callback: prints "Send error: %d, %s, %d, %d" and returns.
+void SendErrorHandler(int32_t context, const char *address, int32_t port, int32_t ttl);
+
 }  // namespace sipline

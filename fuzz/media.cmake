@@ -1,0 +1,1 @@
+sipline_fuzzer(media_receive_fuzz media_receive_fuzz.cpp sipline_media)

@@ -1,0 +1,267 @@
+#include <poll.h>
+
+#include <chrono>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "media/audio_thread.h"
+#include "media/call_link.h"
+#include "media/gsm_codec.h"
+#include "media/mulaw.h"
+#include "media/play_feed.h"
+#include "media/probe.h"
+#include "media/report_limit.h"
+#include "media/session.h"
+#include "media/threads.h"
+#include "rtp/rtp.h"
+#include "support/resolve.h"
+
+namespace sipline {
+namespace {
+
+constexpr int32_t RECEIVE_BUFFER = 65536;
+// The readiness wait is cut after about a block's time, so that an end of the call by SIP BYE
+// or on the line (MediaStop, CallLoopRunning) is seen before the next call is set up.
+constexpr uint32_t WAKE_LOWEST_MS = 5;
+constexpr uint32_t WAKE_HIGHEST_MS = 100;
+// More audio than one packet of any sane sender carries (RFC 3551 packets are 20 to 60 ms):
+// a bigger payload would hold the play stream's every block for one datagram of garbage.
+constexpr int32_t PAYLOAD_MS_MOST = 200;
+constexpr int32_t PCMU_BYTES_MOST = 8 * PAYLOAD_MS_MOST;
+constexpr int32_t GSM_BYTES_MOST = GSM_FRAME_BYTES * PAYLOAD_MS_MOST / 20;
+// While the call's audio source is heard, packets of other sources are not played over it.
+constexpr auto SOURCE_HOLD = std::chrono::seconds(1);
+
+class receiver {
+  public:
+    receiver(uint64_t serial, int32_t context, int rtp, int rtcp)
+        : serial_(serial),
+          context_(context),
+          rtp_(rtp),
+          rtcp_(rtcp),
+          buffer_(RECEIVE_BUFFER),
+          feed_(PlayStream, FWBuffersize, [serial] { return call_still_runs(serial); }) {
+        if (resolve_host(RTPDestAddress, &peer_) != 0) {
+            peer_.s_addr = INADDR_ANY;
+        }
+    }
+
+    void run();
+
+  private:
+    void receive_rtp();
+    void receive_rtcp();
+    void play(const rtp_packet_info_t &info);
+    // Whether the packet's audio is played: it is of a sane size and comes from the call's
+    // audio source (or the source it had fell silent). Notes the source when it is.
+    bool take_source(const rtp_packet_info_t &info, int32_t most);
+
+    uint64_t serial_;
+    int32_t context_;
+    int rtp_;
+    int rtcp_;
+    std::vector<char> buffer_;
+    gsm_codec decoder_;
+    play_feed feed_;
+    in_addr peer_{};
+    bool audio_heard_ = false;
+    uint32_t audio_ssrc_ = 0;
+    std::chrono::steady_clock::time_point audio_at_{};
+    once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_;
+};
+
+void receiver::run() {
+    const uint32_t wake_ms = block_ms(FWBuffersize, WAKE_LOWEST_MS, WAKE_HIGHEST_MS);
+    while (call_still_runs(serial_)) {
+        pollfd sockets[2] = {{rtp_, POLLIN, 0}, {rtcp_, POLLIN, 0}};
+        int ready = ::poll(sockets, 2, static_cast<int>(wake_ms));
+        if (ready < 0) {
+            if (errno != EINTR && select_error_.due()) {
+                std::fprintf(stderr, "select error\n");
+            }
+            continue;
+        }
+        // Woken by the limit: the loop condition decides. Once the call has ended the sockets
+        // may be closed and their numbers taken by the next call: do not touch them.
+        if (ready == 0 || !call_still_runs(serial_)) {
+            continue;
+        }
+        if ((sockets[0].revents & (POLLIN | POLLERR)) != 0) {
+            const media_probe_t *probe = MediaProbe.load(std::memory_order_relaxed);
+            if (probe == nullptr) {
+                receive_rtp();
+            } else {
+                const auto ready_at = std::chrono::steady_clock::now();
+                const int64_t before = feed_.blocks_committed();
+                receive_rtp();
+                probe->in_path(
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - ready_at)
+                        .count(),
+                    static_cast<int32_t>(feed_.blocks_committed() - before));
+            }
+        }
+        if ((sockets[1].revents & (POLLIN | POLLERR)) != 0 && call_still_runs(serial_)) {
+            receive_rtcp();
+        }
+    }
+}
+
+void receiver::receive_rtp() {
+    rtp_packet_info_t info{};
+    {
+        rtp_mutex_hold hold;
+        if (!hold.held()) {
+            // The datagram stays in the socket for the next round.
+            if (busy_.due()) {
+                std::fprintf(stderr, "InTh: RTP context busy for %u ms\n", RTP_MUTEX_WAIT_MS);
+            }
+            return;
+        }
+        if (MediaSessionSerial() != serial_) {
+            return;
+        }
+        int32_t length = RECEIVE_BUFFER;
+        rtperror e = RTPReceive(context_, rtp_, buffer_.data(), &length);
+        if (e != RTP_OK && e != RTP_PACKET_LOOPBACK) {
+            // Anyone can send anything to the port (a STUN request, a stray packet): report it
+            // and go on with the call.
+            if (rtp_error_.due()) {
+                std::fprintf(stderr, "RTPReceive RTP : %d %s %d %d\n", e, RTPStrError(e), rtp_,
+                             context_);
+            }
+            return;
+        }
+        if (RTPGetRTPPacketInfo(&info, buffer_.data(), length) != RTP_OK) {
+            return;
+        }
+    }
+    play(info);
+}
+
+bool receiver::take_source(const rtp_packet_info_t &info, int32_t most) {
+    const uint32_t ssrc = info.header->ssrc;
+    const auto now = std::chrono::steady_clock::now();
+    const bool other = audio_heard_ && ssrc != audio_ssrc_ && now - audio_at_ < SOURCE_HOLD;
+    if (other || info.payload_length > most) {
+        if (dropped_.due()) {
+            std::fprintf(stderr, "InTh: payload type %d of %d bytes from SSRC %08x dropped\n",
+                         static_cast<int>(info.header->pt), info.payload_length, ssrc);
+        }
+        return false;
+    }
+    audio_heard_ = true;
+    audio_ssrc_ = ssrc;
+    audio_at_ = now;
+    return true;
+}
+
+void receiver::play(const rtp_packet_info_t &info) {
+    const auto *payload = reinterpret_cast<const uint8_t *>(info.payload);
+    const int32_t length = info.payload_length;
+    if (info.header->pt == RTP_PAYLOAD_PCMU) {
+        if (take_source(info, PCMU_BYTES_MOST)) {
+            feed_.write(payload, static_cast<size_t>(length), 'w');
+        }
+    } else if (info.header->pt == RTP_PAYLOAD_GSM) {
+        if (!take_source(info, GSM_BYTES_MOST)) {
+            return;
+        }
+        int16_t samples[GSM_FRAME_SAMPLES];
+        uint8_t line[GSM_FRAME_SAMPLES];
+        for (int32_t at = 0; at + GSM_FRAME_BYTES <= length; at += GSM_FRAME_BYTES) {
+            if (!decoder_.decode(payload + at, samples)) {
+                continue;
+            }
+            for (int32_t i = 0; i < GSM_FRAME_SAMPLES; ++i) {
+                line[i] = mulaw_compress(samples[i]);
+            }
+            if (!feed_.write(line, sizeof line, 'x')) {
+                return;
+            }
+        }
+    }
+}
+
+void receiver::receive_rtcp() {
+    rtp_mutex_hold hold;
+    if (!hold.held()) {
+        if (busy_.due()) {
+            std::fprintf(stderr, "InTh: RTP context busy for %u ms\n", RTP_MUTEX_WAIT_MS);
+        }
+        return;
+    }
+    if (MediaSessionSerial() != serial_) {
+        return;
+    }
+    int32_t length = RECEIVE_BUFFER;
+    rtperror e = RTPReceive(context_, rtcp_, buffer_.data(), &length);
+    if (e == RTP_PACKET_LOOPBACK) {
+        return;  // our own report, heard back from a multicast group
+    }
+    if (e != RTP_OK) {
+        if (rtcp_error_.due()) {
+            std::fprintf(stderr, "RTPReceive RTCP : %d %s %d %d\n", e, RTPStrError(e), rtcp_,
+                         context_);
+        }
+        return;
+    }
+    rtcp_packet_info_t info{};
+    if (RTPGetRTCPPacketInfo(&info, buffer_.data()) != RTP_OK || info.packet->pt != RTCP_BYE) {
+        return;
+    }
+    sockaddr_in from{};
+    RTPMostRecentAddr(context_, &from);
+    const int32_t bytes = (info.packet->length + 1) * 4;
+    if (!ByeFromPeer(buffer_.data(), bytes, audio_heard_, audio_ssrc_, from, peer_)) {
+        if (stranger_.due()) {
+            std::printf("RTCP_BYE ignored: not from the call's peer\n");
+        }
+        return;
+    }
+    std::printf("RTCP_BYE received\n");
+    MediaRemoteHangup();
+}
+
+}  // namespace
+
+uint32_t InTh(void *) {
+    if (MediaStop != 0) {
+        return 0;
+    }
+    std::printf("InTh started\n");
+    const uint64_t serial = MediaSessionSerial();
+    int32_t context = 0;
+    int rtp = -1;
+    int rtcp = -1;
+    {
+        rtp_mutex_hold hold;
+        if (!MediaSessionOpen()) {
+            std::printf("InTh exiting\n");
+            return 0;
+        }
+        context = RtpContext;
+        rtperror e = RTPSessionGetRTPSocket(context, &rtp);
+        if (e == RTP_OK) {
+            std::printf("RTP Socket: %d\n", rtp);
+            e = RTPSessionGetRTCPSocket(context, &rtcp);
+        }
+        if (e == RTP_OK) {
+            std::printf("RTCP Socket: %d\n", rtcp);
+        } else {
+            std::fprintf(stderr, "%s\n", RTPStrError(e));
+            std::exit(1);
+        }
+    }
+    {
+        receiver r(serial, context, rtp, rtcp);
+        r.run();
+    }
+    media_probe_thread_end("InTh");
+    std::printf("InTh exiting\n");
+    return 0;
+}
+
+}  // namespace sipline
