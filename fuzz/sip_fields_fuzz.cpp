@@ -1,5 +1,6 @@
-// SIP_Via, SIP_Address and SIP_Contact over any header value.
+// SIP_Via, SIP_Address, SIP_AddressTag and SIP_Contact over any header value.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "fuzz/parsed_message.h"
@@ -19,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     sip_address_t address = SIP_Address(value.c_str());
     SIP_AddressFree(&address);
+    free(SIP_AddressTag(value.c_str()));
 
     std::string text = "INVITE sip:a@b SIP/2.0\r\nVia: " + value + "\r\nContact: " + value +
                        "\r\nm: " + value + "\r\n\r\n";

@@ -30,10 +30,11 @@ static_assert(port_of(kMediaLine) == RTP_PORT, "the SDP offer's m= line must nam
 char *BuildSdpOffer(const char *address) {
     dstring_t offer;
     dstring_init(&offer);
-    // The tab and space runs before the line ends are part of the offer peers have seen.
+    // RFC 4566 section 5: a "t=" line is required and a line ends right after its value;
+    // softphones refuse an offer without the one or with white space before the end.
     dstring_printf(&offer,
-                   "v=0\r\no=MARVA 123123453 123453 IN IP4 %s\t\t    \r\ns=Telephone call\t\t\t\r\n"
-                   "c=IN IP4 %s\t\t\t\r\n%.*s",
+                   "v=0\r\no=MARVA 123123453 123453 IN IP4 %s\r\ns=Telephone call\r\n"
+                   "c=IN IP4 %s\r\nt=0 0\r\n%.*s",
                    address, address, static_cast<int>(kMediaLine.size()), kMediaLine.data());
     return dstring_value(&offer);
 }

@@ -10,14 +10,15 @@
 namespace sipline {
 namespace {
 
-TEST(SdpOffer, IsTheTemplateByteForByte) {
+TEST(SdpOffer, IsTheCleanFormByteForByte) {
     char *offer = BuildSdpOffer("192.0.2.7");
     ASSERT_NE(offer, nullptr);
     EXPECT_EQ(std::string(offer),
               "v=0\r\n"
-              "o=MARVA 123123453 123453 IN IP4 192.0.2.7\t\t    \r\n"
-              "s=Telephone call\t\t\t\r\n"
-              "c=IN IP4 192.0.2.7\t\t\t\r\n"
+              "o=MARVA 123123453 123453 IN IP4 192.0.2.7\r\n"
+              "s=Telephone call\r\n"
+              "c=IN IP4 192.0.2.7\r\n"
+              "t=0 0\r\n"
               "m=audio 10000 RTP/AVP 0 3\r\n");
     std::free(offer);
 }

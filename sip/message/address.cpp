@@ -67,6 +67,71 @@ sip_address_t SIP_To(const parser_t *message) {
     return address_of(message, "To", "T");
 }
 
+char *SIP_AddressTag(const char *text) {
+    if (text == nullptr) {
+        return nullptr;
+    }
+    std::string_view input(text);
+    // The address's own parameters follow its closing angle bracket; without brackets every
+    // parameter after the URI is the address's (RFC 3261 section 20.10). A quoted display name
+    // may hold any character.
+    size_t pos = 0;
+    if (!input.empty() && input.front() == '"') {
+        for (pos = 1; pos < input.size() && input[pos] != '"'; ++pos) {
+            if (input[pos] == '\\') {
+                ++pos;
+            }
+        }
+    }
+    size_t angle = input.find('<', pos);
+    if (angle != std::string_view::npos) {
+        pos = input.find('>', angle);
+        if (pos == std::string_view::npos) {
+            return nullptr;
+        }
+    }
+    while ((pos = input.find(';', pos)) != std::string_view::npos) {
+        ++pos;
+        while (pos < input.size() && is_space(input[pos])) {
+            ++pos;
+        }
+        size_t end = pos;
+        while (end < input.size() && input[end] != ';' && input[end] != '=' &&
+               !is_space(input[end])) {
+            ++end;
+        }
+        if (!text_equal_nocase(input.substr(pos, end - pos), "tag")) {
+            continue;
+        }
+        while (end < input.size() && is_space(input[end])) {
+            ++end;
+        }
+        if (end >= input.size() || input[end] != '=') {
+            return nullptr;
+        }
+        ++end;
+        while (end < input.size() && is_space(input[end])) {
+            ++end;
+        }
+        size_t stop = end;
+        while (stop < input.size() && input[stop] != ';' && !is_space(input[stop])) {
+            ++stop;
+        }
+        return stop > end ? text_copy(input.substr(end, stop - end)) : nullptr;
+    }
+    return nullptr;
+}
+
+char *SIP_ToTag(const parser_t *message) {
+    if (message == nullptr) {
+        return nullptr;
+    }
+    parser_header_t *header = RFC822_FindEither(message->headers, "To", "T");
+    return header != nullptr && header->elements != nullptr
+               ? SIP_AddressTag(header->elements->element)
+               : nullptr;
+}
+
 void SIP_AddressFree(sip_address_t *address) {
     if (address == nullptr) {
         return;

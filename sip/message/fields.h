@@ -58,6 +58,10 @@ sip_address_t SIP_From(const parser_t *message);
 sip_address_t SIP_To(const parser_t *message);
 sip_address_t SIP_Address(const char *text);
 void SIP_AddressFree(sip_address_t *address);
+// A copy of the address's "tag" parameter (release with free()), or null when it has none.
+char *SIP_AddressTag(const char *text);
+// The tag of the message's To header, as SIP_AddressTag reads it.
+char *SIP_ToTag(const parser_t *message);
 // A new array, or null without a Contact header.
 sip_contact_t *SIP_Contact(const parser_t *message);
 void SIP_ContactFree(sip_contact_t *contacts);

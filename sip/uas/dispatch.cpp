@@ -7,6 +7,7 @@
 
 #include "board/board.h"
 #include "sip/uas/call_lock.h"
+#include "sip/uas/dialog.h"
 #include "sip/uas/dispatch.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/invite.h"
@@ -92,6 +93,7 @@ void check_request(request_t *r, const char *method) {
     r->destination = r->via.address;
     r->contact = SIP_Contact(message);
     r->expires = SIP_Expires(message);
+    DialogTakeTag(r);
 }
 
 void dispatch_new_call(request_t *r, const char *method) {
@@ -123,6 +125,18 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
             RequestFree(r);  // an ACK is never answered (RFC 3261 section 17.2.1)
         } else {
             refuse(r, 400);
+        }
+        return;
+    }
+    // A request that names the dialog by a To tag is the call's only with the call's tag (RFC
+    // 3261 section 12.2.2); a CANCEL is the call's when it names the INVITE's transaction
+    // (section 9.2), and DialogTakeTag gives it the INVITE's tag exactly then.
+    if ((r->to_tag_received != 0 || is(method, "CANCEL")) && !equal(r->to_tag, current->to_tag)) {
+        printf("Not this dialog\n");
+        if (is(method, "ACK")) {
+            RequestFree(r);
+        } else {
+            refuse(r, 481);
         }
         return;
     }

@@ -1,5 +1,9 @@
 #include "sip/uas/invite.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,9 +40,35 @@ void refuse_number(const sip_gateway_t *gateway, request_t *r, const char *why) 
     post(gateway, EV_WAKEUP);
 }
 
+// A dotted address names this host when the host holds it: the address its name resolves to,
+// or the address of any of its interfaces, which is what a caller on another network reaches.
+bool is_own_address(const sip_gateway_t *gateway, const char *host) {
+    in_addr wanted{};
+    if (inet_pton(AF_INET, host, &wanted) != 1) {
+        return false;
+    }
+    in_addr own{};
+    if (gateway->HostAddress != nullptr && inet_pton(AF_INET, gateway->HostAddress, &own) == 1 &&
+        own.s_addr == wanted.s_addr) {
+        return true;
+    }
+    ifaddrs *interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0) {
+        return false;
+    }
+    bool found = false;
+    for (ifaddrs *i = interfaces; i != nullptr && !found; i = i->ifa_next) {
+        found = i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
+                reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == wanted.s_addr;
+    }
+    freeifaddrs(interfaces);
+    return found;
+}
+
 bool names_us(const sip_gateway_t *gateway, const char *host) {
     auto same = [host](const char *name) { return name != nullptr && strcmp(host, name) == 0; };
-    return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName));
+    return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName) ||
+                               is_own_address(gateway, host));
 }
 
 char *copy_text(const char *text) {
@@ -58,6 +88,9 @@ void RequestCopy(request_t *target, request_t *source) {
     target->cseq = source->cseq;
     free(target->call_id);
     target->call_id = copy_text(source->call_id);
+    free(target->to_tag);
+    target->to_tag = copy_text(source->to_tag);
+    target->to_tag_received = source->to_tag_received;
     URI_Free(&target->to.uri);
     target->to.uri = URI_Duplicate(&source->to.uri);
     URI_Free(&target->from.uri);

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "sip/uas/access_log.h"
+#include "sip/uas/dialog.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
 #include "sip/uas/retransmit.h"
@@ -26,6 +28,21 @@ void add_first_value(header_list_t *headers, const char *name, parser_header_t *
     }
 }
 
+// The gateway's side of the dialog is named by the tag its answers gave To (RFC 3261 section
+// 12.2.1.1).
+void add_own_tag(header_list_t *headers, request_t *r) {
+    header_t *from = nullptr;
+    headers_get(headers, "From", 1, &from);
+    if (from == nullptr || r->to_tag_received != 0) {
+        return;
+    }
+    if (r->to_tag == nullptr) {
+        DialogTakeTag(r);
+    }
+    std::string value = std::string(from->value) + ";tag=" + r->to_tag;
+    headers_set(headers, "From", value.c_str());
+}
+
 char *copy_bytes(const char *text, int32_t length) {
     if (text == nullptr) {
         return nullptr;
@@ -44,8 +61,10 @@ void RequestDialogHeaders(request_t *r) {
     const sip_gateway_t *gateway = SipGateway();
     parser_header_t *received = r->message.headers;
     headers_free(&r->headers);
-    headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d", text_or_empty(gateway->HostAddress),
-                   SIP_PORT);
+    char *branch = DialogNewBranch();
+    headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
+                   text_or_empty(gateway->HostAddress), SIP_PORT, branch);
+    free(branch);
     parser_header_t *route = RFC822_Find(received, "Record-Route");
     for (parser_element_t *e = route != nullptr ? route->elements : nullptr; e != nullptr;
          e = e->next) {
@@ -53,6 +72,7 @@ void RequestDialogHeaders(request_t *r) {
     }
     // The dialog seen from the other end: its To is our From (RFC 3261 section 12.2.1.1).
     add_first_value(&r->headers, "From", RFC822_FindEither(received, "To", "t"));
+    add_own_tag(&r->headers, r);
     add_first_value(&r->headers, "To", RFC822_FindEither(received, "From", "f"));
     add_first_value(&r->headers, "Timestamp", RFC822_Find(received, "Timestamp"));
     headers_add(&r->headers, "Call-ID", r->call_id);

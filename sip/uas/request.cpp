@@ -66,6 +66,7 @@ void RequestFree(request_t *r) {
     SIP_ViaFree(&r->via);
     SIP_ContactFree(r->contact);
     free(r->call_id);
+    free(r->to_tag);
     free(r->body);
     free(r->reason);
     headers_free(&r->headers);

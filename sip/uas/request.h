@@ -74,6 +74,11 @@ struct request_t {
     sip_branch_t *branches;
     int32_t branch_count;
     request_t *next;  // open-request list, under its lock
+    // The dialog's tag on the gateway's side (owned): the To tag of its answers and the From tag
+    // of its requests. to_tag_received is 1 when the received To carried it, 0 when the gateway
+    // drew it for the transaction (sip/uas/dialog.h).
+    char *to_tag;
+    int32_t to_tag_received;
     // Set on the call record when the call's CANCEL was taken, so that a retransmitted CANCEL
     // is answered again and changes nothing more. Under CallLock.
     int32_t cancelled;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sip/uas/access_log.h"
+#include "sip/uas/dialog.h"
 #include "sip/uas/retransmit.h"
 #include "sip/uas/status.h"
 #include "support/dstring.h"
@@ -103,6 +104,7 @@ int ResponseSend(request_t *r, int wait, int release) {
         Error("Response", "invalid status %d", r->status);
         return -1;
     }
+    DialogAnswerHeaders(r);
     const char *reason = r->reason != nullptr ? r->reason : StatusText[r->status];
     const char *version = r->version != nullptr ? r->version : "2.0";
     dstring_t text;

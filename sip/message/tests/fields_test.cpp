@@ -195,6 +195,51 @@ TEST(SipFromTo, ReadFullAndCompactNames) {
     EXPECT_EQ(absent.display, nullptr);
 }
 
+struct TagRow {
+    const char *input;
+    const char *tag;  // null when the address has none
+};
+
+const TagRow kTags[] = {
+    {"<sip:1234@gw>;tag=a6c85cf", "a6c85cf"},
+    {"\"Bob\" <sip:bob@biloxi.com>;TAG=1928301774;x=y", "1928301774"},
+    {"<sip:bob@biloxi.com> ; tag = 77 ", "77"},
+    {"sip:1234@gw;tag=abc", "abc"},
+    {"<sip:1234@gw;tag=inside>", nullptr},
+    {"\"A;tag=no <\" <sip:a@b>", nullptr},
+    {"\"A;tag=no <\" <sip:a@b>;tag=yes", "yes"},
+    {"<sip:a@b>;tagx=1;tag=2", "2"},
+    {"<sip:a@b>;tag", nullptr},
+    {"<sip:a@b>;tag=", nullptr},
+    {"<sip:a@b;tag=1", nullptr},
+    {"", nullptr},
+};
+
+class SipAddressTag : public ::testing::TestWithParam<TagRow> {};
+
+TEST_P(SipAddressTag, ReadsTheAddressParameterNotTheUris) {
+    const TagRow &row = GetParam();
+    char *tag = SIP_AddressTag(row.input);
+    EXPECT_EQ(text(tag), text(row.tag)) << "address " << row.input;
+    free(tag);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SipAddressTag, ::testing::ValuesIn(kTags));
+
+TEST(SipAddressTag, ToHeaderFullOrCompactName) {
+    ParsedMessage full(request("To: <sip:1234@gw>;tag=9f\r\n"));
+    char *tag = SIP_ToTag(full.get());
+    EXPECT_STREQ(tag, "9f");
+    free(tag);
+    ParsedMessage compact(request("t: <sip:1234@gw>;tag=8e\r\n"));
+    tag = SIP_ToTag(compact.get());
+    EXPECT_STREQ(tag, "8e");
+    free(tag);
+    ParsedMessage none(request("To: <sip:1234@gw>\r\n"));
+    EXPECT_EQ(SIP_ToTag(none.get()), nullptr);
+    EXPECT_EQ(SIP_AddressTag(nullptr), nullptr);
+}
+
 TEST(SipContact, OneEntryPerElement) {
     ParsedMessage parsed(
         request("Contact: \"Doe, <J>\" <sip:j@h>;q=0.7;action=Proxy, sip:k@h;expires=60, "

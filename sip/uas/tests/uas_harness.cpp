@@ -5,6 +5,8 @@
 //   3000       never answer, wait for a CANCEL;
 //   any other  answer 200 with SDP and stay connected until the caller's BYE.
 // Arguments: pairs of access-log destination and format ("-" for the default format).
+// UAS_HARNESS_ADDRESS, when set, is the host's dotted address (Contact, the BYE's Via) in place
+// of 127.0.0.1, for callers on another network.
 // SIGUSR1 prints "RECORDS n" (live request records); SIGUSR2 interrupts the listener's receive
 // (only the listener thread takes it); SIGTERM ends the program.
 #include <pthread.h>
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -147,6 +150,9 @@ int main(int argc, char **argv) {
     }
     StatusTextInit();
     sip_gateway_t gateway = call.record();
+    if (const char *address = getenv("UAS_HARNESS_ADDRESS")) {
+        gateway.HostAddress = address;
+    }
     gateway.PostEvent = post_event;
     SipGatewayRegister(&gateway);
     call.CurrentRequest.store(RequestCreate(TRANSPORT_UDP, -1, nullptr));

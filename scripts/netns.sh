@@ -1,0 +1,64 @@
+# Sourced by scripts that run the gateway and its callers in private network namespaces.
+#
+# netns_enter "$0" "$@"   re-executes the calling script (once) in new network, host-name and
+#                         mount namespaces, so that ports 5060 and 10000, the host's name and
+#                         /etc/hosts are the script's own; loopback comes up.
+# netns_caller_start ADDR_GW ADDR_CALLER
+#                         makes a second network namespace for the callers, joined to this one
+#                         by a veth pair (ADDR_GW here, ADDR_CALLER there, /24, each side's
+#                         default route through the other), as two machines on one link.
+# in_caller CMD...        runs CMD in the callers' namespace.
+# netns_use_host NAME ADDR FILE
+#                         names this host NAME and makes the name resolve to ADDR (FILE, which
+#                         the caller removes, becomes /etc/hosts).
+# netns_cleanup           ends the callers' namespace (call it from the script's EXIT trap).
+
+netns_enter() {
+    local script=$1
+    shift
+    if [ -z "${SIPLINE_NETNS_INSIDE:-}" ]; then
+        exec unshare --net --uts --mount env SIPLINE_NETNS_INSIDE=1 bash "$script" "$@"
+    fi
+    ip link set lo up
+    mount --make-rprivate /
+}
+
+netns_caller_pid=
+
+netns_caller_start() {
+    local gw=$1 caller=$2
+    unshare --net sleep infinity &
+    netns_caller_pid=$!
+    # The new namespace exists once the child has unshared; its net link differs from ours.
+    for _ in $(seq 50); do
+        [ "$(readlink /proc/$netns_caller_pid/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break
+        sleep 0.05
+    done
+    ip link add sipgw0 type veth peer name sipcall0 netns "$netns_caller_pid"
+    ip addr add "$gw/24" dev sipgw0
+    ip link set sipgw0 up
+    ip route add default via "$caller" dev sipgw0 2>/dev/null || true
+    in_caller ip link set lo up
+    in_caller ip addr add "$caller/24" dev sipcall0
+    in_caller ip link set sipcall0 up
+    in_caller ip route add default via "$gw" dev sipcall0
+}
+
+in_caller() {
+    nsenter --target "$netns_caller_pid" --net -- "$@"
+}
+
+netns_use_host() {
+    local name=$1 address=$2 hosts=$3
+    printf '127.0.0.1 localhost\n%s %s\n' "$address" "$name" >"$hosts"
+    hostname "$name"
+    mount --bind "$hosts" /etc/hosts
+}
+
+netns_cleanup() {
+    if [ -n "$netns_caller_pid" ]; then
+        kill "$netns_caller_pid" 2>/dev/null
+        wait "$netns_caller_pid" 2>/dev/null
+        netns_caller_pid=
+    fi
+}
