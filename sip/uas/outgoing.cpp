@@ -11,6 +11,7 @@
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
 #include "sip/uas/retransmit.h"
+#include "sip/uas/route_set.h"
 #include "support/dstring.h"
 #include "support/error.h"
 
@@ -65,11 +66,7 @@ void RequestDialogHeaders(request_t *r) {
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
                    text_or_empty(gateway->HostAddress), SIP_PORT, branch);
     free(branch);
-    parser_header_t *route = RFC822_Find(received, "Record-Route");
-    for (parser_element_t *e = route != nullptr ? route->elements : nullptr; e != nullptr;
-         e = e->next) {
-        headers_add(&r->headers, "Record-Route", e->element);
-    }
+    RouteSetHeaders(r, &r->headers);
     // The dialog seen from the other end: its To is our From (RFC 3261 section 12.2.1.1).
     add_first_value(&r->headers, "From", RFC822_FindEither(received, "To", "t"));
     add_own_tag(&r->headers, r);
@@ -85,11 +82,9 @@ void RequestDialogHeaders(request_t *r) {
 int RequestSend(request_t *r, int wait, int release) {
     dstring_t text;
     dstring_init(&text);
-    dstring_printf(&text, "%s sip:", r->cseq.method);
-    dstring_append(&text, text_or_empty(r->to.uri.user), -1);
-    dstring_append(&text, "@", 1);
-    dstring_append(&text, text_or_empty(r->to.uri.host), -1);
-    dstring_append(&text, " SIP/2.0\r\n", -1);
+    char *target = RouteSetRequestUri(r);
+    dstring_printf(&text, "%s %s SIP/2.0\r\n", r->cseq.method, target);
+    free(target);
     headers_print(&text, &r->headers);
     dstring_append(&text, "\r\n", 2);
     if (r->body != nullptr && r->body_length > 0) {

@@ -179,6 +179,35 @@ TEST_F(DialogTest, TheCallsAnswersAndByeShareTheDialogsTag) {
     EXPECT_NE(branches[0], branches[1]) << "two BYEs share a branch";
 }
 
+TEST_F(DialogTest, TheGatewaysByeFollowsTheRecordRouteSetToTheCallersContact) {
+    caller_socket proxy;
+    std::string invite = request("INVITE", 1, "z9hG4bKrr");
+    std::string routes = "Record-Route: <sip:127.0.0.1:" + std::to_string(proxy.port()) +
+                         ";lr>\r\nRecord-Route: <sip:192.0.2.9;lr>\r\nContact: "
+                         "\"Caller\" <sip:caller@192.0.2.7:5077;transport=udp>\r\n";
+    invite.insert(invite.find("Content-Length"), routes);
+    std::vector<std::string> trying = deliver(invite);
+    ASSERT_EQ(trying.size(), 1u) << "the 100 went to the Via, not to the route";
+    request_t *current = gateway_.CurrentRequest.load();
+    ResponseAnswer(current, 200, "v=0\r\n", "application/sdp", -1, 0, 0);
+    ASSERT_EQ(caller_.receive().size(), 1u);
+    gateway_.CallState.store(ST_CLEANUP);
+
+    snprintf(current->cseq.method, sizeof current->cseq.method, "%s", "BYE");
+    RequestDialogHeaders(current);
+    RequestSend(current, 0, 0);
+    EXPECT_TRUE(caller_.receive().empty()) << "the BYE went past the proxy";
+    std::vector<std::string> bye = proxy.receive();
+    ASSERT_EQ(bye.size(), 1u) << "the BYE did not reach the first route";
+    EXPECT_EQ(status_line(bye[0]), "BYE sip:caller@192.0.2.7:5077;transport=udp SIP/2.0");
+    EXPECT_TRUE(std::regex_search(
+        bye[0], std::regex("\r\nRoute: <sip:127\\.0\\.0\\.1:" + std::to_string(proxy.port()) +
+                           ";lr>\r\nRoute: <sip:192\\.0\\.2\\.9;lr>\r\n")))
+        << "the route set is not in the Record-Route order:\n"
+        << bye[0];
+    EXPECT_EQ(header(bye[0], "Record-Route"), "(none)") << bye[0];
+}
+
 TEST_F(DialogTest, InDialogRequestsAreTheCallsOnlyWithItsTag) {
     std::string tag = tag_of(header(connect(), "To"));
     request_t *current = gateway_.CurrentRequest.load();

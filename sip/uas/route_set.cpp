@@ -1,0 +1,90 @@
+#include "sip/uas/route_set.h"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "sip/message/fields.h"
+#include "sip/message/parser.h"
+#include "sip/message/uri.h"
+#include "sip/uas/request.h"
+#include "support/error.h"
+#include "support/resolve.h"
+
+namespace sipline {
+
+namespace {
+
+// A name-addr's URI without its angle brackets; a bare URI is returned as it is.
+std::string_view inside_brackets(std::string_view entry) {
+    size_t open = entry.find('<');
+    if (open == std::string_view::npos) {
+        return entry;
+    }
+    size_t close = entry.find('>', open);
+    return entry.substr(open + 1,
+                        (close == std::string_view::npos ? entry.size() : close) - open - 1);
+}
+
+bool is_loose_router(const uri_t &uri) {
+    for (uri_nv_t *p = uri.parameters; p != nullptr && p->name != nullptr; p++) {
+        if (strcasecmp(p->name, "lr") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// RFC 3261 section 8.1.2: with a loose router first, the request goes to that router.
+int aim_at(request_t *r, const std::string &route) {
+    uri_t uri = URI_Parse(route.c_str());
+    int result = 0;
+    if (uri.host != nullptr && is_loose_router(uri)) {
+        in_addr address{};
+        if (resolve_host(uri.host, &address) == 0) {
+            r->via.address.sin_family = AF_INET;
+            r->via.address.sin_addr = address;
+            r->via.address.sin_port =
+                htons(static_cast<uint16_t>(uri.port > 0 ? uri.port : SIP_PORT));
+        } else {
+            Error("RouteSetHeaders", "the first route's host %s does not resolve", uri.host);
+            result = -1;
+        }
+    }
+    URI_Free(&uri);
+    return result;
+}
+
+}  // namespace
+
+int RouteSetHeaders(request_t *r, header_list_t *headers) {
+    parser_header_t *record_route = RFC822_Find(r->message.headers, "Record-Route");
+    std::string first;
+    for (parser_element_t *e = record_route != nullptr ? record_route->elements : nullptr;
+         e != nullptr; e = e->next) {
+        headers_add(headers, "Route", e->element);
+        if (first.empty()) {
+            first = inside_brackets(e->element);
+        }
+    }
+    return first.empty() ? 0 : aim_at(r, first);
+}
+
+char *RouteSetRequestUri(const request_t *r) {
+    // The whole element: the split value stops at the first ';', which may stand inside "<>".
+    parser_header_t *contact = RFC822_FindEither(r->message.headers, "Contact", "m");
+    if (contact != nullptr && contact->elements != nullptr) {
+        std::string target(inside_brackets(contact->elements->element));
+        if (!target.empty() && target != "*") {
+            return strdup(target.c_str());
+        }
+    }
+    std::string uri = std::string("sip:") + (r->to.uri.user != nullptr ? r->to.uri.user : "") +
+                      "@" + (r->to.uri.host != nullptr ? r->to.uri.host : "");
+    return strdup(uri.c_str());
+}
+
+}  // namespace sipline
