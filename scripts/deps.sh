@@ -8,7 +8,7 @@ packages=(
   libgsm1-dev libmd-dev libosip2-dev libortp-dev
   sip-tester tshark iproute2 util-linux
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  sox libsox-fmt-base espeak-ng socat procps
+  sox libsox-fmt-base espeak-ng socat procps kamailio
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -62,3 +62,57 @@ netns_cleanup() {
         netns_caller_pid=
     fi
 }
+
+# netns_bridge_start ADDR  makes the bridge hunt0 in this namespace, ADDR/24 on it.
+# netns_node_start I ADDR NAME HOSTS
+#                         makes node I: new network, host-name and mount namespaces joined to
+#                         hunt0 by a veth pair, ADDR/24 there with its default route through
+#                         the bridge's address; the node calls itself NAME and NAME resolves to
+#                         ADDR there (HOSTS, which the caller removes, becomes its /etc/hosts).
+# in_node I CMD...        runs CMD in node I.
+# netns_nodes_cleanup     ends every node (call it from the script's EXIT trap).
+
+declare -A netns_node_pid=()
+netns_bridge_address=
+
+netns_bridge_start() {
+    netns_bridge_address=$1
+    ip link add hunt0 type bridge
+    ip addr add "$1/24" dev hunt0
+    ip link set hunt0 up
+}
+
+netns_node_start() {
+    local i=$1 address=$2 name=$3 hosts=$4 pid
+    unshare --net --uts --mount --propagation private sleep infinity &
+    pid=$!
+    netns_node_pid[$i]=$pid
+    for _ in $(seq 50); do
+        [ "$(readlink /proc/$pid/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break
+        sleep 0.05
+    done
+    ip link add "hunt$i" type veth peer name eth0 netns "$pid"
+    ip link set "hunt$i" master hunt0 up
+    printf '127.0.0.1 localhost\n%s %s\n' "$address" "$name" >"$hosts"
+    in_node "$i" ip link set lo up
+    in_node "$i" ip addr add "$address/24" dev eth0
+    in_node "$i" ip link set eth0 up
+    in_node "$i" ip route add default via "$netns_bridge_address" dev eth0
+    in_node "$i" hostname "$name"
+    in_node "$i" mount --bind "$hosts" /etc/hosts
+}
+
+in_node() {
+    local i=$1
+    shift
+    nsenter --target "${netns_node_pid[$i]}" --net --uts --mount -- "$@"
+}
+
+netns_nodes_cleanup() {
+    local i
+    for i in "${!netns_node_pid[@]}"; do
+        kill "${netns_node_pid[$i]}" 2>/dev/null
+        wait "${netns_node_pid[$i]}" 2>/dev/null
+    done
+    netns_node_pid=()
+}
