@@ -24,7 +24,9 @@ hunt_gateway_address() {
 hunt_gateway_start() {
     local i=$1 dir=$hunt_work/gw$1
     : >"$dir/out"
-    in_node "$i" bash -c 'cd "$1" && exec "$2"' _ "$dir" "$hunt_build/bin/sipline" \
+    # nsenter itself, not the in_node function: $! must be the gateway's own process.
+    nsenter --target "${netns_node_pid[$i]}" --net --uts --mount -- \
+        bash -c 'cd "$1" && exec "$2"' _ "$dir" "$hunt_build/bin/sipline" \
         >>"$dir/out" 2>>"$dir/err" &
     hunt_gateway_pid[$i]=$!
     for _ in $(seq 100); do
