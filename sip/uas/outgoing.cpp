@@ -18,6 +18,8 @@ namespace sipline {
 
 namespace {
 
+constexpr int kMaxForwards = 70;
+
 const char *text_or_empty(const char *text) {
     return text != nullptr ? text : "";
 }
@@ -65,6 +67,8 @@ void RequestDialogHeaders(request_t *r) {
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
                    text_or_empty(gateway->HostAddress), SIP_PORT, branch);
     free(branch);
+    // RFC 3261 section 8.1.1.6: every request carries it; softphones refuse a BYE without it.
+    headers_printf(&r->headers, 1, "Max-Forwards", "%d", kMaxForwards);
     parser_header_t *route = RFC822_Find(received, "Record-Route");
     for (parser_element_t *e = route != nullptr ? route->elements : nullptr; e != nullptr;
          e = e->next) {

@@ -172,7 +172,8 @@ TEST_F(DialogTest, TheCallsAnswersAndByeShareTheDialogsTag) {
         ASSERT_TRUE(std::regex_search(
             bye[0], m,
             std::regex(
-                "\r\nVia: SIP/2\\.0/UDP 127\\.0\\.0\\.1:5060;branch=(z9hG4bK[0-9a-f]{16})\r\n")))
+                "\r\nVia: SIP/2\\.0/UDP "
+                "127\\.0\\.0\\.1:5060;branch=(z9hG4bK[0-9a-f]{16})\r\nMax-Forwards: 70\r\n")))
             << bye[0];
         branches.push_back(m[1]);
     }
