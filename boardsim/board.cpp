@@ -232,15 +232,18 @@ void start_getdig(Board &b, Channel &ch) {
     collect_digits(b, ch);
 }
 
+void end_io_if_hung_up(Board &b, Channel &ch) {
+    if (ch.open && ch.io != Io::none && has_condition(ch, TERM_ON_HANGUP, nullptr)) {
+        end_io(b, ch, TM_HANGUP);
+    }
+}
+
 void far_party_hangs_up(Board &b) {
     b.line = Line::idle;
     b.hangup_at.reset();
     b.dial_done_at.reset();
     for (int32_t n = 1; n <= CHANNELS; ++n) {
-        Channel &ch = b.channels[n];
-        if (ch.open && ch.io != Io::none && has_condition(ch, TERM_ON_HANGUP, nullptr)) {
-            end_io(b, ch, TM_HANGUP);
-        }
+        end_io_if_hung_up(b, b.channels[n]);
     }
 }
 

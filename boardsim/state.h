@@ -128,7 +128,13 @@ struct Board {
     std::vector<std::string> prompts;
 
     std::vector<std::unique_ptr<stream_buffer>> buffers;
+    // Freed buffers, oldest first. A freed handle stays valid memory, so a late caller finds an
+    // empty buffer; its shell is used again only after FREED_SHELLS_KEPT later frees, so that
+    // the shells of a long run of calls stay a handful instead of two more for every call.
+    std::deque<stream_buffer *> freed;
 };
+
+inline constexpr size_t FREED_SHELLS_KEPT = 8;
 
 // The one board of the process; never destroyed, so that a thread still inside a board call at
 // exit finds it intact.
@@ -148,6 +154,8 @@ void line_hears_digit(Board &b, char digit);
 bool pending_digit_ends(const Channel &ch);
 void start_getdig(Board &b, Channel &ch);
 void far_party_hangs_up(Board &b);
+// Ends the channel's I/O with TM_HANGUP if its termination list names the hang-up.
+void end_io_if_hung_up(Board &b, Channel &ch);
 void connect_line(Board &b);
 void heard_by_far_party(Board &b, const uint8_t *bytes, size_t count);
 uint16_t digit_bit(char digit);

@@ -29,8 +29,10 @@ void RunCallCycles() {
         LocalPort = RTP_PORT;
 
         while (CallLoopRunning == 1) {
-            if (srl_wait_event(-1) == 0) {
+            if (srl_wait_event(EventTimeLimitMs()) == 0) {
                 ProcessEvent(srl_event_device(), srl_event_type(), srl_event_data());
+            } else {
+                ProcessTimeLimit();
             }
         }
 

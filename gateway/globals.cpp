@@ -8,7 +8,7 @@ namespace sipline {
 std::atomic<int32_t> CallState{ST_WTRING};
 std::atomic<uint8_t> HangupSignalled{0};
 std::atomic<request_t *> CurrentRequest{nullptr};
-char *SdpOffer = nullptr;
+const char *SdpOffer = nullptr;
 
 char DialString[DIAL_STRING_SIZE] = "";
 std::atomic<int32_t> LineDevice{-1};

@@ -20,8 +20,9 @@ extern std::atomic<uint8_t> HangupSignalled;
 // The INVITE of the call in progress. Replaced by the main thread between calls; read by the
 // SIP side's request threads.
 extern std::atomic<request_t *> CurrentRequest;
-// Built at start-up, read-only afterwards.
-extern char *SdpOffer;
+// The body of the gateway's 200: the offer built at start-up, or a directory entry's test
+// body while a call from the line that found it lasts. Main thread only after start-up.
+extern const char *SdpOffer;
 
 // The number to dial, written by the SIP side's request threads (or by the state machine for a
 // call from the line) before the event that makes the main thread read it. The media

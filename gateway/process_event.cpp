@@ -4,21 +4,66 @@
 #include <cstring>
 
 #include "board/board.h"
+#include "gateway/call_internal.h"
 #include "gateway/globals.h"
 
 namespace sipline {
+namespace {
 
-// Until the call state machine is built, every event is shown and nothing changes.
+struct state_row {
+    int32_t state;
+    const char *label;  // null: the state prints none
+    int (*handle)(const call_event_t &e);
+};
+
+int not_handled(const call_event_t &) {
+    return Unhandled();
+}
+
+// ST_CONNECTING has no row of its own: the machine passes through it inside ST_TXDIAL's
+// handling, and an event that finds it there (after a failed play or record start) changes
+// nothing.
+constexpr state_row kStates[] = {
+    {ST_WTRING, "ST_WTRING\n", LineRings},
+    {ST_RXOFFHK, "ST_RXOFFHK\n", LineOffHook},
+    {ST_RXGETDTMFS, "ST_RXGETDTMFS\n", LineDigits},
+    {ST_TXOFFHK, "TX_OFFHK in\n", SipLineOffHook},
+    {ST_TXDIAL, "ST_TXDIAL\n", Dialled},
+    {ST_CONNECTING, nullptr, not_handled},
+    {ST_CLEANUP, "ST_CLEANUP\n", CallEnds},
+    {ST_IODONE, "ST_IODONE\n", StoppedIoReported},
+    {ST_SIPINV, "SIPINV\n", SipInviteAccepted},
+    {ST_SIPCLEANUP, "ST_SIPCLEANUP\n", SipSetupFailed},
+};
+
+channel_t *channel_of(int32_t device) {
+    for (int32_t i = LINE_CHANNEL; i <= RECORD_CHANNEL; i += 2) {
+        if (Channels[i].device == device) {
+            return &Channels[i];
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 int ProcessEvent(int32_t device, int32_t type, void *data) {
-    uint16_t code = 0;
+    call_event_t e{device, type, 0, channel_of(device)};
     if (data != nullptr) {
-        std::memcpy(&code, data, sizeof code);
+        std::memcpy(&e.code, data, sizeof e.code);
     }
     std::printf("ProcessEvent entered: State:%d, evttype: %d, %s\n", device, type,
                 srl_last_error_text(device));
-    std::printf("ProcessEvent (call state machine not built yet): %s code %u on %s in state %d\n",
-                board_event_name(type), code, srl_device_name(device), CallState.load());
-    return 0;
+    int32_t state = CallState.load();
+    for (const state_row &row : kStates) {
+        if (row.state == state) {
+            if (row.label != nullptr) {
+                std::printf("%s", row.label);
+            }
+            return row.handle(e);
+        }
+    }
+    return Unhandled();
 }
 
 }  // namespace sipline

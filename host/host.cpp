@@ -11,12 +11,18 @@
 
 namespace sipline {
 
-// All objects share one lock and one condition variable: a wait over several handles must see
-// their states change atomically with respect to each other, and the gateway waits on a handful
-// of objects a few dozen times a second, far below the point where one lock would matter.
+// All objects share one lock, so that a wait over several handles sees their states change
+// atomically with respect to each other. Each waiting thread has a condition variable of its own,
+// registered with the objects it waits on, so that a change wakes only the threads waiting on
+// that object: with one shared condition variable every record block and every release of the
+// RTP mutex woke every waiting thread of the process.
 namespace {
 
 enum class kind { event, mutex, thread };
+
+struct waiter {
+    std::condition_variable wake;
+};
 
 }  // namespace
 
@@ -38,13 +44,14 @@ struct host_object {
     int suspended = 0;
     bool ended = false;
     uint32_t exit_code = 0;
+    // The threads waiting on this object now. Under the kernel lock.
+    std::vector<waiter *> waiters;
 };
 
 namespace {
 
 struct kernel_state {
     std::mutex lock;
-    std::condition_variable changed;
     std::unordered_map<std::string, host_object *> named_events;
 };
 
@@ -54,6 +61,43 @@ kernel_state &kernel() {
     static auto *state = new kernel_state;
     return *state;
 }
+
+// Wakes the threads that wait on the object; the kernel lock is held.
+void notify_locked(host_object *object) {
+    for (waiter *w : object->waiters) {
+        w->wake.notify_one();
+    }
+}
+
+// Registers a waiter with each of the objects for as long as it lives; the kernel lock is held
+// whenever one is made or destroyed.
+class registration {
+  public:
+    registration(waiter *w, const HANDLE *objects, uint32_t count)
+        : w_(w), objects_(objects), count_(count) {
+        for (uint32_t i = 0; i < count_; i++) {
+            objects_[i]->waiters.push_back(w_);
+        }
+    }
+    ~registration() {
+        for (uint32_t i = 0; i < count_; i++) {
+            auto &list = objects_[i]->waiters;
+            for (auto it = list.begin(); it != list.end(); ++it) {
+                if (*it == w_) {
+                    list.erase(it);
+                    break;
+                }
+            }
+        }
+    }
+    registration(const registration &) = delete;
+    registration &operator=(const registration &) = delete;
+
+  private:
+    waiter *w_;
+    const HANDLE *objects_;
+    uint32_t count_;
+};
 
 void release_locked(host_object *object) {
     if (--object->handles > 0) {
@@ -89,13 +133,16 @@ void take(host_object *object) {
 void thread_main(host_object *self) {
     {
         std::unique_lock lock(kernel().lock);
-        kernel().changed.wait(lock, [self] { return self->suspended == 0; });
+        waiter w;
+        HANDLE objects[1] = {self};
+        registration registered(&w, objects, 1);
+        w.wake.wait(lock, [self] { return self->suspended == 0; });
     }
     uint32_t code = self->routine(self->argument);
     std::lock_guard lock(kernel().lock);
     self->ended = true;
     self->exit_code = code;
-    kernel().changed.notify_all();
+    notify_locked(self);
     release_locked(self);
 }
 
@@ -138,7 +185,7 @@ bool SetEvent(HANDLE event) {
     }
     std::lock_guard lock(kernel().lock);
     event->signalled = true;
-    kernel().changed.notify_all();
+    notify_locked(event);
     return true;
 }
 
@@ -158,7 +205,7 @@ bool PulseEvent(HANDLE event) {
     std::lock_guard lock(kernel().lock);
     event->pulses++;
     event->signalled = false;
-    kernel().changed.notify_all();
+    notify_locked(event);
     return true;
 }
 
@@ -181,7 +228,7 @@ bool ReleaseMutex(HANDLE mutex) {
     }
     if (--mutex->depth == 0) {
         mutex->owner = std::thread::id{};
-        kernel().changed.notify_all();
+        notify_locked(mutex);
     }
     return true;
 }
@@ -211,7 +258,7 @@ int32_t ResumeThread(HANDLE thread) {
     std::lock_guard lock(kernel().lock);
     int32_t previous = thread->suspended;
     if (thread->suspended > 0 && --thread->suspended == 0) {
-        kernel().changed.notify_all();
+        notify_locked(thread);
     }
     return previous;
 }
@@ -276,16 +323,18 @@ uint32_t WaitForMultipleObjects(uint32_t count, const HANDLE *objects, bool wait
     if (which < count) {
         return WAIT_OBJECT_0 + which;
     }
+    waiter w;
+    registration registered(&w, objects, count);
     if (milliseconds == INFINITE) {
-        // Woken for nothing (another object changed): look again.
+        // Woken for nothing (the object changed again before this thread ran): look again.
         while ((which = pick()) == count) {
-            kernel().changed.wait(lock);
+            w.wake.wait(lock);
         }
         return WAIT_OBJECT_0 + which;
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while ((which = pick()) == count) {
-        if (kernel().changed.wait_until(lock, deadline) == std::cv_status::timeout) {
+        if (w.wake.wait_until(lock, deadline) == std::cv_status::timeout) {
             which = pick();
             return which < count ? WAIT_OBJECT_0 + which : WAIT_TIMEOUT;
         }

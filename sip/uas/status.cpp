@@ -49,6 +49,7 @@ constexpr status_entry kStatusTable[] = {
     {484, "Address incomplete"},
     {485, "Ambiguous"},
     {486, "Busy here"},
+    {487, "Request Terminated"},
     {500, "Internal Server Error"},
     {501, "Not Implemented"},
     {502, "Bad Gateway"},

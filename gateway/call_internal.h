@@ -1,0 +1,63 @@
+// What the files of the call state machine share: the event being handled, the progress of the
+// call in hand, and the steps with which a call ends. Main thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "gateway/channels.h"
+
+namespace sipline {
+
+struct call_event_t {
+    int32_t device;
+    int32_t type;
+    uint16_t code;       // the first 16 bits of the event's data; 0 without data
+    channel_t *channel;  // the channel whose device it names; null for any other device
+};
+
+// How far the call in hand has gone, for the steps that end it. Cleared when a call ends.
+struct call_progress_t {
+    bool answered;         // the 200 with the offer went to the caller
+    bool audio_resumed;    // InTh and OutTh of this cycle were resumed
+    bool streams_started;  // play on channel 1 and record on channel 3 were started
+};
+extern call_progress_t CallProgress;
+
+// Moves CallState from `from` to `to` unless another thread has changed it meanwhile (the SIP
+// side's CANCEL or BYE sets ST_CLEANUP at any time and posts the event that ends the call).
+bool AdvanceCallState(int32_t from, int32_t to);
+// Writes "Unhandled\n" to standard error; returns 0.
+int Unhandled();
+// Writes `format` to standard error with the device's last error code and text.
+void ReportBoardError(const char *format, int32_t device);
+void PutLineOnHook();
+// Sets the state and ends the cycle: the call's record released, CallLoopRunning 0, `message`.
+void EndCallCycle(const char *message);
+
+// Pulses shdwnhandle, sets MediaStop, waits for InTh or OutTh if they were resumed, prints
+// `closed`, and closes the media session if one is open.
+void StopMedia(const char *closed);
+// Stops the I/O of channels 1 and 3 whose I/O has not reported its end.
+void StopLineIo();
+
+// A SIP call whose INVITE has been accepted (its record holds the INVITE's Call-ID).
+bool SipCallAccepted();
+// Gives the INVITE of CurrentRequest a final answer without body, retransmitted until its ACK.
+void AnswerInviteFinally(int32_t status);
+
+// The handlers of the states, by the file of their purpose.
+int LineRings(const call_event_t &e);          // ST_WTRING
+int LineOffHook(const call_event_t &e);        // ST_RXOFFHK
+int LineDigits(const call_event_t &e);         // ST_RXGETDTMFS
+int SipInviteAccepted(const call_event_t &e);  // ST_SIPINV
+int SipLineOffHook(const call_event_t &e);     // ST_TXOFFHK
+int Dialled(const call_event_t &e);            // ST_TXDIAL
+int CallEnds(const call_event_t &e);           // ST_CLEANUP
+int StoppedIoReported(const call_event_t &e);  // ST_IODONE
+int SipSetupFailed(const call_event_t &e);     // ST_SIPCLEANUP
+
+// ST_TXDIAL's two ways on: the SIP call's dialling ended, or the line call's media is set up.
+int ConnectSipCall();
+int StartLineCallMedia();
+
+}  // namespace sipline

@@ -1,0 +1,80 @@
+#include "gateway/directory.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "gateway/globals.h"
+#include "media/bridge_state.h"
+
+namespace sipline {
+
+const char *DestinationUri = nullptr;
+
+namespace {
+
+// Every address is this host's loopback, so that the project's own tests and demo can answer.
+constexpr const char *kEntryAddress = "127.0.0.1";
+constexpr const char *kFirstUri = "sip:100@127.0.0.1:5062";
+constexpr const char *kSecondUri = "sip:102@127.0.0.1:5062";
+constexpr const char *kFirstBody =
+    "v=0\r\no=sipline 100 100 IN IP4 127.0.0.1\r\ns=Directory test\r\nc=IN IP4 127.0.0.1\r\n"
+    "t=0 0\r\nm=audio 8188 RTP/AVP 0\r\n";
+// The first body but for its first line, which ends with a line feed alone.
+constexpr const char *kSecondBody =
+    "v=0\no=sipline 100 100 IN IP4 127.0.0.1\r\ns=Directory test\r\nc=IN IP4 127.0.0.1\r\n"
+    "t=0 0\r\nm=audio 8188 RTP/AVP 0\r\n";
+
+struct entry_t {
+    const char *number;
+    uint16_t dest_port;
+    uint16_t local_port;
+    const char *uri;   // null: the entry leaves DestinationUri as it was
+    const char *body;  // null: the entry leaves SdpOffer as it was
+};
+
+constexpr entry_t kEntries[] = {
+    {"100", 8188, 8188, kFirstUri, kFirstBody},
+    {"101", 8190, 8190, nullptr, nullptr},
+    {"102", 8188, 8188, kSecondUri, kSecondBody},
+};
+
+// The offer built at start-up, kept while an entry's body stands in for it.
+const char *built_offer = nullptr;
+
+}  // namespace
+
+int LookupNumber(const char *dial) {
+    if (dial == nullptr || std::strlen(dial) != 3) {
+        return -1;
+    }
+    for (const entry_t &entry : kEntries) {
+        if (strncasecmp(dial, entry.number, 3) != 0) {
+            continue;
+        }
+        RTPDestPort = entry.dest_port;
+        LocalPort = entry.local_port;
+        std::snprintf(RTPDestAddress, RTP_DEST_ADDRESS_SIZE, "%s", kEntryAddress);
+        if (entry.uri != nullptr) {
+            DestinationUri = entry.uri;
+        }
+        if (entry.body != nullptr) {
+            if (built_offer == nullptr) {
+                built_offer = SdpOffer;
+            }
+            SdpOffer = entry.body;
+        }
+        return 0;
+    }
+    return -1;
+}
+
+void ForgetDirectoryEntry() {
+    if (built_offer != nullptr) {
+        SdpOffer = built_offer;
+        built_offer = nullptr;
+    }
+}
+
+}  // namespace sipline

@@ -1,0 +1,97 @@
+// The end of a call: the remote side's hang-up (SIP BYE, RTCP BYE) through ST_IODONE, the
+// local one (the line's party hangs up, a CANCEL, a refused number), and the end after a
+// failed media set-up.
+#include <cstdio>
+#include <cstring>
+
+#include "gateway/call_internal.h"
+#include "gateway/globals.h"
+#include "sip/uas/outgoing.h"
+#include "sip/uas/request.h"
+
+namespace sipline {
+namespace {
+
+void send_bye(request_t *r) {
+    std::snprintf(r->cseq.method, sizeof r->cseq.method, "%s", "BYE");
+    std::printf("Sending BYE\n");
+    RequestDialogHeaders(r);
+    r->acked = 0;
+    WaitForSingleObject(r->mutex, INFINITE);
+    RequestSend(r, 1, 0);
+    ReleaseMutex(r->mutex);
+}
+
+int remote_hangup() {
+    std::printf("Closing remotely\n");
+    StopMedia("Objects closed\n");
+    StopLineIo();
+    CallState = ST_IODONE;
+    std::printf("Remote hangup going to IODONE\n");
+    // Before the 200 no play or record runs whose stop could report: the INVITE the BYE
+    // ended is answered here, and the call ends without waiting.
+    if (!CallProgress.streams_started) {
+        if (SipCallAccepted() && !CallProgress.answered) {
+            AnswerInviteFinally(487);
+        }
+        EndCallCycle("IODONE fininshed\n");
+    }
+    return 0;
+}
+
+int local_hangup() {
+    std::printf("TONEOFF\n");
+    StopMedia("Local: objects closed\n");
+    StopLineIo();
+    // A BYE only into an established dialog (RFC 3261 section 15); an INVITE cancelled before
+    // its 200 is answered 487 (section 9.2); after a refused number nothing more is sent.
+    if (SipCallAccepted()) {
+        if (CallProgress.answered) {
+            send_bye(CurrentRequest.load());
+        } else {
+            AnswerInviteFinally(487);
+        }
+    }
+    EndCallCycle("Local hangup finished\n");
+    return 0;
+}
+
+void report_stopped(const call_event_t &e, const char *name) {
+    std::fprintf(stderr, "%s:2 %s Term mask = 0x%x\n", srl_device_name(e.device), name,
+                 dx_termination_mask(e.device));
+    if (e.channel != nullptr) {
+        e.channel->io_done = 1;
+    }
+}
+
+}  // namespace
+
+int CallEnds(const call_event_t &e) {
+    if (e.type == TDX_CST) {
+        std::printf("TDX_CST, just exiting\n");
+        return 0;
+    }
+    if (e.type == EV_REMOTE_HANGUP) {
+        return remote_hangup();
+    }
+    return local_hangup();
+}
+
+int StoppedIoReported(const call_event_t &e) {
+    if (e.type == TDX_RECORD) {
+        report_stopped(e, "TDX_RECORD");
+    } else if (e.type == TDX_PLAY) {
+        report_stopped(e, "TDX_PLAY");
+    }
+    EndCallCycle("IODONE fininshed\n");
+    return 0;
+}
+
+int SipSetupFailed(const call_event_t &) {
+    PutLineOnHook();
+    // The 404 has gone; left here, the state would refuse every later INVITE with 503.
+    EndCallCycle("SIP cleanup finished\n");
+    return 0;
+}
+
+}  // namespace sipline

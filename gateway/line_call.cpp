@@ -1,0 +1,131 @@
+// A call from the line: the ring is answered, the caller hears "enter.vox", dials a number
+// ended by "#", and either hears "notfound.vox" or gets the media of a directory entry.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gateway/call_internal.h"
+#include "gateway/directory.h"
+#include "gateway/globals.h"
+#include "media/session.h"
+
+namespace sipline {
+namespace {
+
+constexpr size_t DIGIT_BUFFER_SIZE = 96;
+
+// Written by the board while a digit collection runs; read when it reports its end.
+char DigitBuffer[DIGIT_BUFFER_SIZE];
+
+const termination_t *digit_list(const call_event_t &e) {
+    return e.channel != nullptr ? e.channel->digit_list : nullptr;
+}
+
+void play_or_exit(int32_t device, const char *file, const termination_t *list) {
+    if (dx_play_prompt(device, file, list, 0) == -1) {
+        std::fprintf(stderr, "Can't play the enter greeting\n");
+        std::exit(1);
+    }
+}
+
+// The number dialled, without its "#": true when it ended with "#" and fits DialString. A
+// collection that ended otherwise (too many digits, stopped) or a longer number is refused
+// whole, never cut.
+bool take_number() {
+    size_t length = strnlen(DigitBuffer, sizeof DigitBuffer - 1);
+    DialString[0] = '\0';
+    if (length == 0) {
+        return true;
+    }
+    if (DigitBuffer[length - 1] != '#' || length - 1 > DIAL_STRING_SIZE - 1) {
+        std::fprintf(stderr, "Number \"%.*s\" refused: not ended by \"#\" or longer than %d\n",
+                     static_cast<int>(length), DigitBuffer, DIAL_STRING_SIZE - 1);
+        return false;
+    }
+    std::memcpy(DialString, DigitBuffer, length - 1);
+    DialString[length - 1] = '\0';
+    return true;
+}
+
+}  // namespace
+
+int LineRings(const call_event_t &e) {
+    if (e.type != TDX_CST || e.code != CST_RINGS) {
+        return Unhandled();
+    }
+    CallState = ST_RXOFFHK;
+    if (dx_sethook(e.device, DX_OFFHOOK, EV_ASYNC) == -1) {
+        ReportBoardError("ERROR: dx_sethook DX_OFFHOOK: 0x%x: %s\n", e.device);
+        CallState = ST_WTRING;
+    }
+    return 0;
+}
+
+int LineOffHook(const call_event_t &e) {
+    if (e.type != EV_HOOK_DONE || e.code != 1) {
+        return Unhandled();
+    }
+    play_or_exit(e.device, "enter.vox", digit_list(e));
+    std::fprintf(stderr, "Enter number to call, ending with \"#\" key\n");
+    CallState = ST_RXGETDTMFS;
+    if (dx_getdig(e.device, digit_list(e), DigitBuffer, EV_ASYNC) == -1) {
+        ReportBoardError("ERROR: dx_getdig 0x%x: %s\n", e.device);
+        CallState = ST_WTRING;
+        dx_sethook(e.device, DX_ONHOOK, EV_SYNC);
+    }
+    return 0;
+}
+
+int LineDigits(const call_event_t &e) {
+    if (e.type != EV_DIGITS_DONE) {
+        return Unhandled();
+    }
+    bool complete = take_number();
+    CallState = ST_TXDIAL;
+    if (!complete || LookupNumber(DialString) == -1) {
+        play_or_exit(e.device, "notfound.vox",
+                     e.channel != nullptr ? e.channel->prompt_list : nullptr);
+        CallState = ST_WTRING;
+        PutLineOnHook();
+        return 0;
+    }
+    if (setup_connection() == -1) {
+        CallState = ST_WTRING;
+        PutLineOnHook();
+        ForgetDirectoryEntry();
+        return 0;
+    }
+    std::printf("Setting event: setup_connection succeeded\n");
+    srl_post_event(Channels[LINE_CHANNEL].device, EV_SETUP_DONE, 0, nullptr, 0);
+    return 0;
+}
+
+int StartLineCallMedia() {
+    std::printf("Resuming InTh\n");
+    ResumeThread(AudioThreads[0]);
+    std::printf("Resuming OutTh\n");
+    ResumeThread(AudioThreads[1]);
+    CallProgress.audio_resumed = true;
+    bool started = StartPlaying(LINE_CHANNEL) != -1;
+    if (!started) {
+        std::fprintf(stderr, "DemoStartPlay failed\n");
+    } else {
+        CallProgress.streams_started = true;
+        started = StartRecording(RECORD_CHANNEL) != -1;
+        if (!started) {
+            std::fprintf(stderr, "DemoStartRecord failed\n");
+        }
+    }
+    if (!started) {
+        // Without play and record nothing would report the line's hang-up.
+        StopMedia("Local: objects closed\n");
+        StopLineIo();
+        EndCallCycle("Local hangup finished\n");
+        return -1;
+    }
+    CallState = ST_CLEANUP;
+    std::printf("Line call connected\n");
+    return 0;
+}
+
+}  // namespace sipline

@@ -1,0 +1,101 @@
+// A call from the network onto the line: off-hook, dial the number of the INVITE, answer 200
+// with the gateway's offer once dialling has ended, and start the media.
+#include <cstdio>
+
+#include "gateway/call_internal.h"
+#include "gateway/globals.h"
+#include "media/session.h"
+#include "sip/uas/request.h"
+#include "sip/uas/response.h"
+
+namespace sipline {
+namespace {
+
+// The caller's INVITE found no line to ring: a final answer, and the cycle ends.
+int line_unavailable(const char *message) {
+    AnswerInviteFinally(480);
+    EndCallCycle(message);
+    return 0;
+}
+
+}  // namespace
+
+int SipInviteAccepted(const call_event_t &e) {
+    if (dx_sethook(e.device, DX_OFFHOOK, EV_ASYNC) == -1) {
+        ReportBoardError("ERROR: dx_sethook DX_OFFHOOK: 0x%x: %s\n", e.device);
+        return line_unavailable("Line not taken off-hook\n");
+    }
+    std::printf("Set off-hook\n");
+    AdvanceCallState(ST_SIPINV, ST_TXOFFHK);
+    return 0;
+}
+
+int SipLineOffHook(const call_event_t &e) {
+    if (e.type != EV_HOOK_DONE || e.code != 1) {
+        return Unhandled();
+    }
+    int32_t line = Channels[LINE_CHANNEL].device;
+    dx_reset_dial_parameters(&DialParams);
+    std::printf("Making Outbound call to %s\n", DialString);
+    if (dx_dial(line, DialString, &DialParams, EV_ASYNC) == -1) {
+        ReportBoardError("ERROR dx_dial 0x%x: %s\n", line);
+        PutLineOnHook();
+        std::printf("TX_OFFHK out\n");
+        return line_unavailable("Line not dialled\n");
+    }
+    AdvanceCallState(ST_TXOFFHK, ST_TXDIAL);
+    std::printf("TX_OFFHK out\n");
+    return 0;
+}
+
+int Dialled(const call_event_t &e) {
+    if (e.type == EV_DIAL_DONE) {
+        return ConnectSipCall();
+    }
+    if (e.type == EV_SETUP_DONE) {
+        return StartLineCallMedia();
+    }
+    return Unhandled();
+}
+
+int ConnectSipCall() {
+    // A CANCEL or BYE taken since this event was queued has moved the call on; its own event
+    // follows and ends it.
+    if (!AdvanceCallState(ST_TXDIAL, ST_CONNECTING)) {
+        return 0;
+    }
+    std::printf("Sending 200 response\n");
+    request_t *r = CurrentRequest.load();
+    CallProgress.answered = true;
+    WaitForSingleObject(r->mutex, INFINITE);
+    ResponseAnswer(r, 200, SdpOffer, "application/sdp", -1, 1, 0);
+    ReleaseMutex(r->mutex);
+
+    if (setup_connection() == -1) {
+        std::printf("Error setting up the connection\n");
+        ResponseAnswer(r, 404, nullptr, nullptr, 0, 0, 0);
+        CallState = ST_SIPCLEANUP;
+        std::printf("Setting event: setup_connection failed\n");
+        srl_post_event(Channels[LINE_CHANNEL].device, EV_WAKEUP, 0, nullptr, 0);
+        return 0;
+    }
+    std::printf("Resuming InTh\n");
+    ResumeThread(AudioThreads[0]);
+    std::printf("Resuming OutTh\n");
+    ResumeThread(AudioThreads[1]);
+    CallProgress.audio_resumed = true;
+    if (StartPlaying(LINE_CHANNEL) == -1) {
+        std::fprintf(stderr, "DemoStartPlay failed\n");
+        return -1;
+    }
+    CallProgress.streams_started = true;
+    if (StartRecording(RECORD_CHANNEL) == -1) {
+        std::fprintf(stderr, "DemoStartRecord failed\n");
+        return -1;
+    }
+    CallState = ST_CLEANUP;
+    std::printf("Exiting ST_TXDIAL\n");
+    return 0;
+}
+
+}  // namespace sipline

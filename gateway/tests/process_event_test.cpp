@@ -1,0 +1,482 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gateway/call_internal.h"
+#include "gateway/channels.h"
+#include "gateway/directory.h"
+#include "gateway/process_event.h"
+#include "gateway/sip_side.h"
+#include "gateway/tests/gateway_fixture.h"
+#include "media/session.h"
+#include "media/threads.h"
+#include "sip/uas/request.h"
+#include "sip/uas/status.h"
+#include "sip/uas/transport.h"
+
+namespace sipline {
+namespace {
+
+using testing::next_event;
+using testing::status_of;
+
+// The records of a call are released by the threads that answer its last messages (an ACK is
+// handled on a thread of its own), which may still be finishing when the state machine is done.
+int32_t live_records_after_the_call() {
+    for (int i = 0; i < 100 && RequestLiveCount() != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return RequestLiveCount();
+}
+
+// The far end of the SIP side on loopback: keeps every message the gateway sends it, and
+// acknowledges each final answer to the INVITE as a caller would.
+class SipPeer {
+  public:
+    SipPeer() {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        socklen_t length = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &length);
+        address_ = a;
+        send_fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        reader_ = std::thread([this] { read(); });
+    }
+    ~SipPeer() {
+        stop_ = true;
+        reader_.join();
+        ::close(fd_);
+        ::close(send_fd_);
+    }
+    int port() const { return ntohs(address_.sin_port); }
+
+    // A request of the call `id` from this peer to number@gw, as the listener would hand it on.
+    void send(const std::string &method, int cseq, const std::string &body = "") {
+        std::string text =
+            method + " sip:" + number +
+            "@gw SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(port()) +
+            ";branch=z9hG4bK-t\r\nFrom: <sip:tester@127.0.0.1>;tag=1\r\nTo: <sip:" + number +
+            "@gw>\r\nCall-ID: " + call_id + "\r\nCSeq: " + std::to_string(cseq) + " " +
+            (method == "ACK" ? "ACK" : method) +
+            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        std::vector<char> buffer(text.begin(), text.end());
+        buffer.push_back('\0');
+        DatagramProcess(buffer.data(), static_cast<int32_t>(text.size()), send_fd_, &address_);
+    }
+    void invite() {
+        send("INVITE", 1,
+             "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+             "m=audio 4000 RTP/AVP 0\r\n");
+    }
+    // The first lines of what arrived, in order.
+    std::vector<std::string> first_lines() {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> lines;
+        for (const std::string &m : got_) {
+            lines.push_back(m.substr(0, m.find("\r\n")));
+        }
+        return lines;
+    }
+    // The same, a final answer sent again before its ACK arrived counted once.
+    std::vector<std::string> distinct_lines() {
+        std::vector<std::string> lines = first_lines();
+        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+        return lines;
+    }
+    // Waits up to 3 s until `count` messages have arrived.
+    bool wait_for_count(size_t count) {
+        for (int i = 0; i < 300 && first_lines().size() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return first_lines().size() >= count;
+    }
+    // Waits up to 3 s for a message whose first line begins with `start`.
+    bool wait_for(const std::string &start) {
+        for (int i = 0; i < 300; ++i) {
+            for (const std::string &line : first_lines()) {
+                if (line.rfind(start, 0) == 0) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    std::string number = "5551234";
+    std::string call_id = "unit-1@127.0.0.1";
+    std::atomic<bool> acknowledge{true};
+
+  private:
+    void read() {
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) {
+                continue;
+            }
+            char piece[4096];
+            ssize_t n = ::recv(fd_, piece, sizeof piece, 0);
+            if (n <= 0) {
+                continue;
+            }
+            std::string message(piece, static_cast<size_t>(n));
+            bool final_to_invite = message.rfind("SIP/2.0 1", 0) != 0 &&
+                                   message.rfind("SIP/2.0", 0) == 0 &&
+                                   message.find("INVITE\r\n") != std::string::npos;
+            {
+                std::lock_guard lock(mutex_);
+                got_.push_back(message);
+            }
+            if (final_to_invite && acknowledge) {
+                send("ACK", 1);
+            }
+        }
+    }
+
+    int fd_ = -1;
+    int send_fd_ = -1;
+    sockaddr_in address_{};
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
+    std::mutex mutex_;
+    std::vector<std::string> got_;
+};
+
+class ProcessEventTest : public testing::GatewayTest {
+  protected:
+    void SetUp() override {
+        GatewayTest::SetUp();
+        // Made once, as start-up does: the media threads and the state machine share it.
+        if (RtpMutex == nullptr) {
+            RtpMutex = CreateMutex(false);
+        }
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        write_file("enter.vox", std::vector<uint8_t>(800, 0xFF));
+        write_file("notfound.vox", std::vector<uint8_t>(800, 0xFF));
+        std::strcpy(HostShortName, "gw");
+        std::strcpy(HostName, "gw.test");
+        std::strcpy(HostAddress, "127.0.0.1");
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        sip_side::Connect();
+        OpenBoard();
+        sip_side::NewCurrentRequest();
+        line_ = Channels[LINE_CHANNEL].device;
+        CallState = ST_WTRING;
+        CallLoopRunning = 1;
+        MediaStop = 0;
+        HangupSignalled = 0;
+        CallProgress = {};
+        static char offer[] = "v=0\r\n";
+        SdpOffer = offer;
+        AudioThreads[0] = CreateThread(InTh, nullptr, CREATE_SUSPENDED);
+        AudioThreads[1] = CreateThread(OutTh, nullptr, CREATE_SUSPENDED);
+    }
+    void TearDown() override {
+        MediaStop = 1;
+        for (HANDLE &thread : AudioThreads) {
+            ResumeThread(thread);
+            WaitForSingleObject(thread, 2000);
+            CloseHandle(thread);
+            thread = nullptr;
+        }
+        if (MediaSessionOpen()) {
+            CloseMediaSession("test");
+        }
+        sip_side::DropCurrentRequest();
+        std::fflush(stdout);
+        out_ = ::testing::internal::GetCapturedStdout();
+        err_ = ::testing::internal::GetCapturedStderr();
+        if (HasFailure()) {
+            // The failure messages went to the captured output, with what the gateway said.
+            std::fprintf(stderr, "%s\n--- stderr\n%s", out_.c_str(), err_.c_str());
+        }
+        CallLoopRunning = 1;
+        MediaStop = 0;
+        GatewayTest::TearDown();
+    }
+    // Takes board events into ProcessEvent until the state is `wanted` (up to 5 s).
+    bool run_until(int32_t wanted) {
+        for (int i = 0; i < 50 && CallState != wanted; ++i) {
+            testing::event_seen e = next_event(100);
+            if (e.type >= 0) {
+                ProcessEvent(e.device, e.type, &e.code);
+            }
+        }
+        return CallState == wanted;
+    }
+    int feed(int32_t type, uint16_t code) { return ProcessEvent(line_, type, &code); }
+    // What the gateway wrote to standard output and error since the last look.
+    std::string said() {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::string text = ::testing::internal::GetCapturedStdout();
+        text += ::testing::internal::GetCapturedStderr();
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        return text;
+    }
+
+    int32_t line_ = -1;
+    std::string out_, err_;
+};
+
+struct ring_row {
+    int32_t state;
+    int32_t next;
+    const char *said;  // on standard output, or "Unhandled" on standard error
+};
+
+TEST_F(ProcessEventTest, ARingInEachStateIsTakenOnlyWhereTheMachineWaitsForOne) {
+    const ring_row rows[] = {
+        {ST_WTRING, ST_RXOFFHK, "ST_WTRING\n"},
+        {ST_RXOFFHK, ST_RXOFFHK, "Unhandled"},
+        {ST_RXGETDTMFS, ST_RXGETDTMFS, "Unhandled"},
+        {ST_TXOFFHK, ST_TXOFFHK, "Unhandled"},
+        {ST_TXDIAL, ST_TXDIAL, "Unhandled"},
+        {ST_CONNECTING, ST_CONNECTING, "Unhandled"},
+        {ST_CLEANUP, ST_CLEANUP, "TDX_CST, just exiting\n"},
+        {ST_SIPINV, ST_TXOFFHK, "Set off-hook\n"},
+    };
+    said();
+    for (const ring_row &row : rows) {
+        CallState = row.state;
+        feed(TDX_CST, CST_RINGS);
+        std::string text = said();
+        EXPECT_EQ(CallState, row.next) << "ring in state " << row.state;
+        EXPECT_NE(text.find(row.said), std::string::npos) << "ring in state " << row.state << ":\n"
+                                                          << text;
+        dx_sethook(line_, DX_ONHOOK, EV_SYNC);
+        while (next_event(100).type >= 0) {
+        }
+    }
+}
+
+TEST_F(ProcessEventTest, AHookEventWithCodeZeroChangesNothing) {
+    for (int32_t state : {ST_RXOFFHK, ST_TXOFFHK}) {
+        CallState = state;
+        feed(EV_HOOK_DONE, 0);
+        EXPECT_EQ(CallState, state);
+    }
+    EXPECT_NE(said().find("Unhandled\nUnhandled\n"), std::string::npos);
+}
+
+TEST_F(ProcessEventTest, TheFirstStoppedIoAfterARemoteHangUpEndsTheCallAndALateOneIsUnhandled) {
+    CallState = ST_IODONE;
+    ProcessEvent(Channels[RECORD_CHANNEL].device, TDX_RECORD, nullptr);
+    EXPECT_EQ(Channels[RECORD_CHANNEL].io_done, 1);
+    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallLoopRunning, 0);
+    EXPECT_EQ(CurrentRequest.load(), nullptr);
+    feed(TDX_PLAY, 0);
+    EXPECT_EQ(CallState, ST_WTRING);
+    std::string text = said();
+    EXPECT_NE(text.find("dxxxB1C3:2 TDX_RECORD Term mask = 0x"), std::string::npos) << text;
+    EXPECT_NE(text.find("IODONE fininshed\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Unhandled"), std::string::npos) << text;
+}
+
+TEST_F(ProcessEventTest, TheEndOfAFailedSipMediaSetUpLeavesTheGatewayIdle) {
+    ASSERT_EQ(dx_sethook(line_, DX_OFFHOOK, EV_SYNC), 0);
+    CallState = ST_SIPCLEANUP;
+    feed(EV_WAKEUP, 0);
+    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallLoopRunning, 0) << "the next cycle serves the next INVITE";
+    EXPECT_EQ(CurrentRequest.load(), nullptr);
+    EXPECT_EQ(status_of("hook"), "on");
+}
+
+struct directory_row {
+    const char *dial;
+    int result;
+    uint16_t port;
+    const char *body_start;  // null: SdpOffer unchanged
+};
+
+TEST(Directory, KnowsThreeNumbersOfThreeCharacters) {
+    static char built[] = "built";
+    const directory_row rows[] = {
+        {"100", 0, 8188, "v=0\r\no=sipline"},
+        {"101", 0, 8190, nullptr},
+        {"102", 0, 8188, "v=0\no=sipline"},
+        {"10", -1, 0, nullptr},
+        {"1000", -1, 0, nullptr},
+        {"9999", -1, 0, nullptr},
+        {"", -1, 0, nullptr},
+        {"abc", -1, 0, nullptr},
+    };
+    for (const directory_row &row : rows) {
+        SdpOffer = built;
+        RTPDestPort = 0;
+        LocalPort = RTP_PORT;
+        EXPECT_EQ(LookupNumber(row.dial), row.result) << row.dial;
+        EXPECT_EQ(RTPDestPort, row.port) << row.dial;
+        EXPECT_EQ(LocalPort, row.result == 0 ? row.port : RTP_PORT) << row.dial;
+        if (row.body_start == nullptr) {
+            EXPECT_STREQ(SdpOffer, "built") << row.dial;
+        } else {
+            EXPECT_EQ(std::string(SdpOffer).rfind(row.body_start, 0), 0u) << row.dial;
+            EXPECT_NE(std::string(SdpOffer).find("m=audio 8188 RTP/AVP 0\r\n"), std::string::npos);
+        }
+        ForgetDirectoryEntry();
+        EXPECT_STREQ(SdpOffer, "built") << "the offer comes back after " << row.dial;
+    }
+    EXPECT_STREQ(RTPDestAddress, "127.0.0.1");
+    LocalPort = RTP_PORT;
+}
+
+TEST_F(ProcessEventTest, ALineCallToAnEntryGetsItsMediaAndEndsWhenTheLineHangsUp) {
+    ASSERT_EQ(boardsim_command("ring"), "OK ringing");
+    ASSERT_TRUE(run_until(ST_RXGETDTMFS));
+    EXPECT_EQ(boardsim_command("digits 101#"), "OK pressed 101#");
+    ASSERT_TRUE(run_until(ST_CLEANUP)) << "the media set-up is followed by the media";
+    EXPECT_TRUE(MediaSessionOpen());
+    EXPECT_EQ(LocalPort, 8190);
+    EXPECT_STREQ(DialString, "101");
+    EXPECT_EQ(boardsim_command("hangup"), "OK hung up");
+    for (int i = 0; i < 30 && CallLoopRunning == 1; ++i) {
+        testing::event_seen e = next_event(100);
+        if (e.type >= 0) {
+            ProcessEvent(e.device, e.type, &e.code);
+        }
+    }
+    EXPECT_EQ(CallLoopRunning, 0);
+    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_FALSE(MediaSessionOpen());
+    EXPECT_EQ(WaitForSingleObject(AudioThreads[0], 0) == WAIT_OBJECT_0 ||
+                  WaitForSingleObject(AudioThreads[1], 0) == WAIT_OBJECT_0,
+              true);
+}
+
+TEST_F(ProcessEventTest, ANumberFromTheLineThatIsNotFoundOrDoesNotFitHearsNotFound) {
+    for (const char *keys : {"9999#", "12345678901234567890123456789012345#", "#"}) {
+        ASSERT_EQ(boardsim_command("ring"), "OK ringing") << keys;
+        ASSERT_TRUE(run_until(ST_RXGETDTMFS)) << keys;
+        boardsim_command(std::string("digits ") + keys);
+        ASSERT_TRUE(run_until(ST_WTRING)) << keys;
+        EXPECT_EQ(status_of("hook"), "on") << keys;
+        EXPECT_EQ(CallLoopRunning, 1);
+        while (next_event(100).type >= 0) {
+        }
+    }
+    EXPECT_EQ(status_of("prompts"),
+              "enter.vox,notfound.vox,enter.vox,notfound.vox,enter.vox,notfound.vox");
+    EXPECT_FALSE(MediaSessionOpen());
+}
+
+TEST_F(ProcessEventTest, NoDigitsInTimeEndsTheCollectionOnHook) {
+    ASSERT_EQ(boardsim_command("ring"), "OK ringing");
+    ASSERT_TRUE(run_until(ST_RXGETDTMFS));
+    EXPECT_GT(EventTimeLimitMs(), 0);
+    ProcessTimeLimit();
+    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(status_of("hook"), "on");
+}
+
+TEST_F(ProcessEventTest, ACancelBeforeThe200IsAnswered487AndNoByeFollows) {
+    SipPeer peer;
+    peer.invite();
+    ASSERT_TRUE(run_until(ST_TXDIAL));
+    peer.send("CANCEL", 1);
+    ASSERT_TRUE(peer.wait_for("SIP/2.0 200"));
+    for (int i = 0; i < 30 && CallLoopRunning == 1; ++i) {
+        testing::event_seen e = next_event(100);
+        if (e.type >= 0) {
+            ProcessEvent(e.device, e.type, &e.code);
+        }
+    }
+    EXPECT_EQ(CallLoopRunning, 0);
+    EXPECT_EQ(CallState, ST_WTRING);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 200 OK",
+                                     "SIP/2.0 487 Request Terminated"};
+    EXPECT_EQ(peer.distinct_lines(), want);
+    EXPECT_EQ(live_records_after_the_call(), 0) << "every record of the call was released";
+}
+
+TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
+    SipPeer peer;
+    peer.invite();
+    ASSERT_TRUE(run_until(ST_TXDIAL));
+    EXPECT_EQ(boardsim_command("hangup"), "OK hung up");
+    EXPECT_EQ(next_event(1500).type, -1) << "the board reports no end of dialling";
+    ProcessTimeLimit();
+    EXPECT_EQ(CallLoopRunning, 0);
+    EXPECT_EQ(CallState, ST_WTRING);
+    std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 480 Temporarily unavailable"};
+    EXPECT_EQ(peer.distinct_lines(), want);
+    EXPECT_EQ(live_records_after_the_call(), 0) << "every record of the call was released";
+}
+
+TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChangesNothing) {
+    SipPeer peer;
+    peer.invite();
+    ASSERT_TRUE(run_until(ST_CLEANUP));
+    EXPECT_EQ(status_of("line"), "connected");
+    EXPECT_EQ(status_of("dialled"), "5551234");
+    // Both BYEs are answered while the call lasts; only then does the machine take its events.
+    size_t before = peer.first_lines().size();
+    peer.send("BYE", 2);
+    ASSERT_TRUE(peer.wait_for_count(before + 1));
+    peer.send("BYE", 3);
+    ASSERT_TRUE(peer.wait_for_count(before + 2));
+    ASSERT_TRUE(run_until(ST_IODONE));
+    ASSERT_TRUE(run_until(ST_WTRING));
+    EXPECT_EQ(CallLoopRunning, 0);
+    EXPECT_FALSE(MediaSessionOpen());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int remote_hangups = 0;
+    for (testing::event_seen e = next_event(200); e.type >= 0; e = next_event(200)) {
+        remote_hangups += e.type == EV_REMOTE_HANGUP ? 1 : 0;
+    }
+    EXPECT_EQ(remote_hangups, 0) << "the second BYE posted nothing";
+    EXPECT_EQ(live_records_after_the_call(), 0) << "every record of the call was released";
+    std::vector<std::string> lines = peer.first_lines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "SIP/2.0 100 Trying");
+    EXPECT_EQ(lines[1], "SIP/2.0 200 OK");
+    EXPECT_EQ(lines.back(), "SIP/2.0 200 OK");
+}
+
+TEST_F(ProcessEventTest, TheLineHangingUpBeforeTheAckEndsTheCallWithABye) {
+    SipPeer peer;
+    peer.acknowledge = false;
+    peer.invite();
+    ASSERT_TRUE(run_until(ST_TXDIAL));
+    std::thread line([&peer] {
+        if (peer.wait_for("SIP/2.0 200")) {
+            boardsim_command("hangup");
+            peer.send("ACK", 1);
+        }
+    });
+    ASSERT_TRUE(run_until(ST_CLEANUP));
+    line.join();
+    for (int i = 0; i < 30 && CallLoopRunning == 1; ++i) {
+        testing::event_seen e = next_event(100);
+        if (e.type >= 0) {
+            ProcessEvent(e.device, e.type, &e.code);
+        }
+    }
+    EXPECT_EQ(CallLoopRunning, 0) << "play and record on a dead line end at once";
+    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_TRUE(peer.wait_for("BYE sip:5551234@gw SIP/2.0"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(live_records_after_the_call(), 0) << "every record of the call was released";
+}
+
+}  // namespace
+}  // namespace sipline
