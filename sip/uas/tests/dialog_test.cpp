@@ -155,7 +155,7 @@ TEST_F(DialogTest, TheCallsAnswersAndByeShareTheDialogsTag) {
     EXPECT_TRUE(std::regex_search(
         ok, std::regex("\r\nTo: <sip:1234@gw>;tag=[0-9a-f]+\r\nCall-ID: dialog-1\r\nCseq: 1 "
                        "INVITE\r\nDate: [^\r]+\r\nContact: <sip:1234@127\\.0\\.0\\.1:5060>\r\n"
-                       "Content-Type: application/sdp\r\nContent-Length: 5\r\n\r\nv=0\r\n$")))
+                       "Content-Length: 5\r\nContent-Type: application/sdp\r\n\r\nv=0\r\n$")))
         << ok;
 
     request_t *current = gateway_.CurrentRequest.load();
