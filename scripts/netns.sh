@@ -7,7 +7,8 @@
 #                         makes a second network namespace for the callers, joined to this one
 #                         by a veth pair (ADDR_GW here, ADDR_CALLER there, /24, each side's
 #                         default route through the other), as two machines on one link.
-# in_caller CMD...        runs CMD in the callers' namespace.
+# in_caller CMD...        runs CMD in the callers' namespace; "${netns_caller[@]}" CMD & does
+#                         the same in the background with $! the process of CMD itself.
 # netns_use_host NAME ADDR FILE
 #                         names this host NAME and makes the name resolve to ADDR (FILE, which
 #                         the caller removes, becomes /etc/hosts).
@@ -24,6 +25,7 @@ netns_enter() {
 }
 
 netns_caller_pid=
+netns_caller=()
 
 netns_caller_start() {
     local gw=$1 caller=$2
@@ -34,6 +36,7 @@ netns_caller_start() {
         [ "$(readlink /proc/$netns_caller_pid/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break
         sleep 0.05
     done
+    netns_caller=(nsenter --target "$netns_caller_pid" --net --)
     ip link add sipgw0 type veth peer name sipcall0 netns "$netns_caller_pid"
     ip addr add "$gw/24" dev sipgw0
     ip link set sipgw0 up
@@ -45,7 +48,7 @@ netns_caller_start() {
 }
 
 in_caller() {
-    nsenter --target "$netns_caller_pid" --net -- "$@"
+    "${netns_caller[@]}" "$@"
 }
 
 netns_use_host() {

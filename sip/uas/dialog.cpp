@@ -3,6 +3,7 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -81,6 +82,32 @@ header_t *find_line(header_list_t *headers, const char *name) {
     return line;
 }
 
+bool is_body_line(const header_t *line) {
+    return strcasecmp(line->name, "Content-Length") == 0 ||
+           strcasecmp(line->name, "Content-Type") == 0;
+}
+
+// Moves the last line in front of the first line that describes the body, so that the other
+// lines keep their order and the body's lines stay last.
+void move_before_body(header_list_t *list) {
+    header_t *moved = list->last;
+    header_t **link = &list->first;
+    while (*link != moved && !is_body_line(*link)) {
+        link = &(*link)->next;
+    }
+    if (*link == moved) {
+        return;
+    }
+    header_t *before = *link;
+    while (before->next != moved) {
+        before = before->next;
+    }
+    before->next = nullptr;
+    list->last = before;
+    moved->next = *link;
+    *link = moved;
+}
+
 }  // namespace
 
 void DialogTakeTag(request_t *r) {
@@ -131,12 +158,9 @@ void DialogAnswerHeaders(request_t *r) {
     const sip_gateway_t *gateway = SipGateway();
     const char *user = r->to.uri.user != nullptr ? r->to.uri.user : r->message.uri.user;
     headers_remove_all(&r->headers, "Contact");
-    // Setting the body again puts its lines after the Contact, at the end of the list.
-    headers_remove_all(&r->headers, "Content-Type");
-    headers_remove_all(&r->headers, "Content-Length");
     headers_printf(&r->headers, 0, "Contact", "<sip:%.*s@%.*s:%d>", 64, user != nullptr ? user : "",
                    64, gateway->HostAddress != nullptr ? gateway->HostAddress : "", SIP_PORT);
-    ResponseSetBody(r, r->response_body, r->response_type, r->response_length);
+    move_before_body(&r->headers);
 }
 
 char *DialogNewBranch() {

@@ -19,6 +19,8 @@ namespace sipline {
 
 namespace {
 
+constexpr int kMaxForwards = 70;
+
 const char *text_or_empty(const char *text) {
     return text != nullptr ? text : "";
 }
@@ -66,6 +68,8 @@ void RequestDialogHeaders(request_t *r) {
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
                    text_or_empty(gateway->HostAddress), SIP_PORT, branch);
     free(branch);
+    // RFC 3261 section 8.1.1.6: every request carries it; softphones refuse a BYE without it.
+    headers_printf(&r->headers, 1, "Max-Forwards", "%d", kMaxForwards);
     RouteSetHeaders(r, &r->headers);
     // The dialog seen from the other end: its To is our From (RFC 3261 section 12.2.1.1).
     add_first_value(&r->headers, "From", RFC822_FindEither(received, "To", "t"));
