@@ -180,10 +180,10 @@ TEST_F(DialogTest, TheCallsAnswersAndByeShareTheDialogsTag) {
 TEST_F(DialogTest, TheGatewaysByeFollowsTheRecordRouteSetToTheCallersContact) {
     caller_socket proxy;
     std::string invite = request("INVITE", 1, "z9hG4bKrr");
-    std::string routes = "Record-Route: <sip:127.0.0.1:" + std::to_string(proxy.port()) +
-                         ";lr>\r\nRecord-Route: <sip:192.0.2.9;lr>\r\nContact: "
-                         "\"Caller\" <sip:caller@192.0.2.7:5077;transport=udp>\r\n";
-    invite.insert(invite.find("Content-Length"), routes);
+    std::string record_routes = "Record-Route: <sip:127.0.0.1:" + std::to_string(proxy.port()) +
+                                ";lr>\r\nRecord-Route: <sip:192.0.2.9;lr>\r\nContact: "
+                                "\"Caller\" <sip:caller@192.0.2.7:5077;transport=udp>\r\n";
+    invite.insert(invite.find("Content-Length"), record_routes);
     std::vector<std::string> trying = deliver(invite);
     ASSERT_EQ(trying.size(), 1u) << "the 100 went to the Via, not to the route";
     request_t *current = gateway_.CurrentRequest.load();
@@ -198,9 +198,9 @@ TEST_F(DialogTest, TheGatewaysByeFollowsTheRecordRouteSetToTheCallersContact) {
     std::vector<std::string> bye = proxy.receive();
     ASSERT_EQ(bye.size(), 1u) << "the BYE did not reach the first route";
     EXPECT_EQ(status_line(bye[0]), "BYE sip:caller@192.0.2.7:5077;transport=udp SIP/2.0");
-    EXPECT_TRUE(std::regex_search(
-        bye[0], std::regex("\r\nRoute: <sip:127\\.0\\.0\\.1:" + std::to_string(proxy.port()) +
-                           ";lr>\r\nRoute: <sip:192\\.0\\.2\\.9;lr>\r\n")))
+    std::string routes = "\r\nRoute: <sip:127.0.0.1:" + std::to_string(proxy.port()) +
+                         ";lr>\r\nRoute: <sip:192.0.2.9;lr>\r\n";
+    EXPECT_NE(bye[0].find(routes), std::string::npos)
         << "the route set is not in the Record-Route order:\n"
         << bye[0];
     EXPECT_EQ(header(bye[0], "Record-Route"), "(none)") << bye[0];
