@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 20
 CMAKE_GEN := -G Ninja
 CTEST    := ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build test unit asan tsan fuzz fuzz-long bench demo run format clean
+.PHONY: all deps build test unit asan tsan fuzz fuzz-long bench demo hunt-demo run format clean
 
 all: build
 
@@ -54,6 +54,9 @@ bench: build
 
 demo: build
 	scripts/demo.sh $(BUILD)
+
+hunt-demo: build
+	scripts/hunt.sh demo
 
 run: build
 	scripts/run.sh $(BUILD)

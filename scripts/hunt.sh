@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# A hunt group on this machine: N gateways (default 3), each in its own network namespace with
+# its own simulated line, behind Kamailio at 10.77.0.1:5060.
+#   scripts/hunt.sh start [N]   brings it up in the background (state in build/hunt)
+#   scripts/hunt.sh stop        ends it
+#   scripts/hunt.sh exec CMD... runs CMD beside the proxy (callers reach it at 10.77.0.1:5060)
+#   scripts/hunt.sh demo        three SIPp calls at once on three lines, a fourth refused
+# Line I's control socket is build/hunt/gwI/boardsim.sock (socat, as for one gateway).
+set -uo pipefail
+source=$(realpath "${SIPLINE_SOURCE:-$(dirname "$0")/..}")
+build=$(realpath "${SIPLINE_BUILD:-$source/build}")
+state=$build/hunt
+export SIPLINE_SOURCE=$source SIPLINE_BUILD=$build
+command=${1:-}
+. "$source/scripts/netns.sh"
+
+run_group() {
+    netns_enter "$0" _run "$@"
+    . "$source/scripts/hunt_lib.sh"
+    trap 'hunt_down; rm -f "$state/pid"' EXIT
+    trap 'exit 0' TERM INT
+    hunt_up "${2:-3}" "$state" "$build" "$source" || exit 1
+    echo up >"$state/ready"
+    sleep infinity &
+    wait $!
+}
+
+proxy_side() {
+    # The group's outermost process is the re-executed script in the proxy's namespaces.
+    nsenter --target "$(cat "$state/pid")" --net --uts --mount -- "$@"
+}
+
+case $command in
+start)
+    [ -f "$state/pid" ] && kill -0 "$(cat "$state/pid")" 2>/dev/null && { echo "hunt: already running"; exit 0; }
+    rm -rf "$state" && mkdir -p "$state"
+    setsid bash "$0" _run "${2:-3}" >"$state/log" 2>&1 &
+    echo $! >"$state/pid"
+    for _ in $(seq 150); do
+        [ -f "$state/ready" ] && { echo "hunt: ${2:-3} gateways behind Kamailio at 10.77.0.1:5060"; exit 0; }
+        kill -0 "$(cat "$state/pid")" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "hunt: did not start:" >&2
+    tail -n 20 "$state/log" >&2
+    exit 1
+    ;;
+_run) shift; run_group "$@" ;;
+stop)
+    [ -f "$state/pid" ] || exit 0
+    pid=$(cat "$state/pid")
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    rm -f "$state/pid"
+    echo "hunt: stopped"
+    ;;
+exec) shift; proxy_side "$@" ;;
+demo)
+    "$0" start 3 || exit 1
+    trap '"$0" stop' EXIT
+    scenarios=$source/gateway/tests/sipp/hunt
+    for i in 1 2 3; do
+        echo "caller $i dials 555000$i"
+        proxy_side sipp -sf "$scenarios/call.xml" -s 555000$i 10.77.0.1:5060 -i 10.77.0.1 \
+            -p $((5070 + i)) -m 1 -d 6000 -nostdin -timeout 30 >/dev/null 2>&1 &
+        sleep 1
+    done
+    for i in 1 2 3; do
+        printf 'line %d: ' "$i"
+        printf 'status\n' | socat -t 2 - "UNIX-CONNECT:$state/gw$i/boardsim.sock"
+    done
+    echo "caller 4 dials 5550004 while every line is busy:"
+    proxy_side sipp -sf "$scenarios/refused.xml" -s 5550004 10.77.0.1:5060 -i 10.77.0.1 \
+        -p 5074 -m 1 -nostdin -timeout 15 >/dev/null 2>&1 &&
+        echo "caller 4: refused 486 All Lines Busy by the proxy" || echo "caller 4: not refused"
+    wait
+    echo "the three calls ended"
+    ;;
+*) sed -n 2,8p "$0"; exit 2 ;;
+esac
