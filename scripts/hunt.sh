@@ -17,12 +17,14 @@ command=${1:-}
 run_group() {
     netns_enter "$0" _run "$@"
     . "$source/scripts/hunt_lib.sh"
-    trap 'hunt_down; rm -f "$state/pid"' EXIT
+    sleeper=
+    trap 'hunt_down; [ -n "$sleeper" ] && kill "$sleeper" 2>/dev/null; rm -f "$state/pid"' EXIT
     trap 'exit 0' TERM INT
     hunt_up "${2:-3}" "$state" "$build" "$source" || exit 1
     echo up >"$state/ready"
     sleep infinity &
-    wait $!
+    sleeper=$!
+    wait "$sleeper"
 }
 
 proxy_side() {
