@@ -270,11 +270,11 @@ TEST_F(ProcessEventTest, TheFirstStoppedIoAfterARemoteHangUpEndsTheCallAndALateO
     CallState = ST_IODONE;
     ProcessEvent(Channels[RECORD_CHANNEL].device, TDX_RECORD, nullptr);
     EXPECT_EQ(Channels[RECORD_CHANNEL].io_done, 1);
-    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallState, ST_CYCLEEND);
     EXPECT_EQ(CallLoopRunning, 0);
-    EXPECT_EQ(CurrentRequest.load(), nullptr);
+    EXPECT_EQ(CurrentRequest.load()->call_id, nullptr) << "an idle record, no call";
     feed(TDX_PLAY, 0);
-    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallState, ST_CYCLEEND);
     std::string text = said();
     EXPECT_NE(text.find("dxxxB1C3:2 TDX_RECORD Term mask = 0x"), std::string::npos) << text;
     EXPECT_NE(text.find("IODONE fininshed\n"), std::string::npos) << text;
@@ -285,9 +285,9 @@ TEST_F(ProcessEventTest, TheEndOfAFailedSipMediaSetUpLeavesTheGatewayIdle) {
     ASSERT_EQ(dx_sethook(line_, DX_OFFHOOK, EV_SYNC), 0);
     CallState = ST_SIPCLEANUP;
     feed(EV_WAKEUP, 0);
-    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallState, ST_CYCLEEND);
     EXPECT_EQ(CallLoopRunning, 0) << "the next cycle serves the next INVITE";
-    EXPECT_EQ(CurrentRequest.load(), nullptr);
+    EXPECT_EQ(CurrentRequest.load()->call_id, nullptr) << "an idle record, no call";
     EXPECT_EQ(status_of("hook"), "on");
 }
 
@@ -346,7 +346,7 @@ TEST_F(ProcessEventTest, ALineCallToAnEntryGetsItsMediaAndEndsWhenTheLineHangsUp
         }
     }
     EXPECT_EQ(CallLoopRunning, 0);
-    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallState, ST_CYCLEEND);
     EXPECT_FALSE(MediaSessionOpen());
     EXPECT_EQ(WaitForSingleObject(AudioThreads[0], 0) == WAIT_OBJECT_0 ||
                   WaitForSingleObject(AudioThreads[1], 0) == WAIT_OBJECT_0,
@@ -391,12 +391,12 @@ TEST_F(ProcessEventTest, ACancelBeforeThe200IsAnswered487AndNoByeFollows) {
         }
     }
     EXPECT_EQ(CallLoopRunning, 0);
-    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallState, ST_CYCLEEND);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 200 OK",
                                      "SIP/2.0 487 Request Terminated"};
     EXPECT_EQ(peer.distinct_lines(), want);
-    EXPECT_EQ(RequestLiveCount(), 0) << "every record of the call was released";
+    EXPECT_EQ(RequestLiveCount(), 1) << "every record of the call was released but the idle one";
 }
 
 TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
@@ -407,10 +407,10 @@ TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
     EXPECT_EQ(next_event(1500).type, -1) << "the board reports no end of dialling";
     ProcessTimeLimit();
     EXPECT_EQ(CallLoopRunning, 0);
-    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallState, ST_CYCLEEND);
     std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 480 Temporarily unavailable"};
     EXPECT_EQ(peer.distinct_lines(), want);
-    EXPECT_EQ(RequestLiveCount(), 0) << "every record of the call was released";
+    EXPECT_EQ(RequestLiveCount(), 1) << "every record of the call was released but the idle one";
 }
 
 TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChangesNothing) {
@@ -426,7 +426,7 @@ TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChanges
     peer.send("BYE", 3);
     ASSERT_TRUE(peer.wait_for_count(before + 2));
     ASSERT_TRUE(run_until(ST_IODONE));
-    ASSERT_TRUE(run_until(ST_WTRING));
+    ASSERT_TRUE(run_until(ST_CYCLEEND));
     EXPECT_EQ(CallLoopRunning, 0);
     EXPECT_FALSE(MediaSessionOpen());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -435,7 +435,7 @@ TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChanges
         remote_hangups += e.type == EV_REMOTE_HANGUP ? 1 : 0;
     }
     EXPECT_EQ(remote_hangups, 0) << "the second BYE posted nothing";
-    EXPECT_EQ(RequestLiveCount(), 0) << "every record of the call was released";
+    EXPECT_EQ(RequestLiveCount(), 1) << "every record of the call was released but the idle one";
     std::vector<std::string> lines = peer.first_lines();
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], "SIP/2.0 100 Trying");
@@ -463,10 +463,24 @@ TEST_F(ProcessEventTest, TheLineHangingUpBeforeTheAckEndsTheCallWithABye) {
         }
     }
     EXPECT_EQ(CallLoopRunning, 0) << "play and record on a dead line end at once";
-    EXPECT_EQ(CallState, ST_WTRING);
+    EXPECT_EQ(CallState, ST_CYCLEEND);
     EXPECT_TRUE(peer.wait_for("BYE sip:5551234@gw SIP/2.0"));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(RequestLiveCount(), 0) << "every record of the call was released";
+    EXPECT_EQ(RequestLiveCount(), 1) << "every record of the call was released but the idle one";
+}
+
+TEST_F(ProcessEventTest, AnInviteBetweenTheEndOfACallAndTheNextCycleIsRefused503) {
+    SipPeer peer;
+    CallState = ST_IODONE;
+    ProcessEvent(Channels[RECORD_CHANNEL].device, TDX_RECORD, nullptr);
+    ASSERT_EQ(CallLoopRunning, 0);
+    peer.call_id = "between-calls@127.0.0.1";
+    peer.invite();
+    ASSERT_TRUE(peer.wait_for("SIP/2.0 503")) << "the INVITE was taken and would be lost";
+    std::vector<std::string> want = {"SIP/2.0 503 Service Unavailable"};
+    EXPECT_EQ(peer.distinct_lines(), want);
+    EXPECT_EQ(CallState, ST_CYCLEEND);
+    EXPECT_EQ(CurrentRequest.load()->call_id, nullptr);
 }
 
 }  // namespace
