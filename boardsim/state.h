@@ -128,7 +128,13 @@ struct Board {
     std::vector<std::string> prompts;
 
     std::vector<std::unique_ptr<stream_buffer>> buffers;
+    // Freed buffers, oldest first. A freed handle stays valid memory, so a late caller finds an
+    // empty buffer; its shell is used again only after FREED_SHELLS_KEPT later frees, so that
+    // the shells of a long run of calls stay a handful instead of two more for every call.
+    std::deque<stream_buffer *> freed;
 };
+
+inline constexpr size_t FREED_SHELLS_KEPT = 8;
 
 // The one board of the process; never destroyed, so that a thread still inside a board call at
 // exit finds it intact.

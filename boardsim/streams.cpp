@@ -59,15 +59,23 @@ stream_t tuvo_create_buffer(int32_t blocks, int32_t block_size) {
     if (blocks < 1 || blocks > BLOCKS_MAX || block_size < 1 || block_size > BLOCK_SIZE_MAX) {
         return nullptr;
     }
-    auto buffer = std::make_unique<stream_buffer>();
-    buffer->blocks = blocks;
-    buffer->block_size = block_size;
-    buffer->storage.assign(static_cast<size_t>(blocks) * block_size, 0xFF);
-    buffer->lengths.assign(blocks, 0);
-    stream_t handle = buffer.get();
     Board &b = board();
     std::lock_guard lock(b.mutex);
-    b.buffers.push_back(std::move(buffer));
+    stream_t handle = nullptr;
+    if (b.freed.size() > boardsim::FREED_SHELLS_KEPT) {
+        handle = b.freed.front();
+        b.freed.pop_front();
+    } else {
+        b.buffers.push_back(std::make_unique<stream_buffer>());
+        handle = b.buffers.back().get();
+    }
+    std::lock_guard stream_lock(handle->mutex);
+    handle->blocks = blocks;
+    handle->block_size = block_size;
+    handle->storage.assign(static_cast<size_t>(blocks) * block_size, 0xFF);
+    handle->lengths.assign(blocks, 0);
+    handle->head = handle->count = 0;
+    handle->ready = nullptr;
     return handle;
 }
 
@@ -83,6 +91,11 @@ void tuvo_free_buffer(stream_t buffer) {
         }
     }
     std::lock_guard stream_lock(buffer->mutex);
+    if (buffer->blocks == 0) {
+        return;  // freed already
+    }
+    b.freed.push_back(buffer);
+    buffer->blocks = 0;
     buffer->storage.clear();
     buffer->storage.shrink_to_fit();
     buffer->lengths.clear();

@@ -1,4 +1,5 @@
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "boardsim/tests/board_fixture.h"
@@ -194,6 +195,27 @@ TEST_F(LineTest, StreamBuffersHoldTheirBlocksAndSurviveBeingFreed) {
     EXPECT_EQ(tuvo_create_buffer(0, 160), nullptr);
     EXPECT_EQ(tuvo_create_buffer(32, 0), nullptr);
     EXPECT_EQ(tuvo_next_free_block(nullptr), nullptr);
+}
+
+TEST_F(LineTest, ACallAfterCallRunOfBuffersKeepsAHandfulOfShells) {
+    // The gateway makes two buffers a call and frees them a call later.
+    std::set<stream_t> handles;
+    stream_t previous[2] = {nullptr, nullptr};
+    for (int call = 0; call < 100; ++call) {
+        for (stream_t &held : previous) {
+            tuvo_free_buffer(held);
+            held = tuvo_create_buffer(32, 160);
+            ASSERT_NE(held, nullptr);
+            ASSERT_NE(tuvo_next_free_block(held), nullptr) << "a reused shell is a whole buffer";
+            handles.insert(held);
+        }
+    }
+    EXPECT_LE(handles.size(), 12u) << "freed shells are used again";
+    stream_t freed = previous[0];
+    tuvo_free_buffer(freed);
+    tuvo_free_buffer(freed);
+    EXPECT_EQ(tuvo_next_free_block(freed), nullptr) << "freeing twice is harmless";
+    tuvo_free_buffer(previous[1]);
 }
 
 }  // namespace

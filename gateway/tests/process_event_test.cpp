@@ -31,6 +31,17 @@ namespace {
 using testing::next_event;
 using testing::status_of;
 
+// The records of a call are released by the threads that answer its last messages (an ACK is
+// handled on a thread of its own), which may still be finishing when the state machine is done.
+// Not counting the idle record that the end of a call leaves for the next one.
+int32_t live_records_after_the_call() {
+    auto count = [] { return RequestLiveCount() - (CurrentRequest.load() != nullptr ? 1 : 0); };
+    for (int i = 0; i < 100 && count() != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return count();
+}
+
 // The far end of the SIP side on loopback: keeps every message the gateway sends it, and
 // acknowledges each final answer to the INVITE as a caller would.
 class SipPeer {
@@ -396,7 +407,7 @@ TEST_F(ProcessEventTest, ACancelBeforeThe200IsAnswered487AndNoByeFollows) {
     std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 200 OK",
                                      "SIP/2.0 487 Request Terminated"};
     EXPECT_EQ(peer.distinct_lines(), want);
-    EXPECT_EQ(RequestLiveCount(), 1) << "every record of the call was released but the idle one";
+    EXPECT_EQ(live_records_after_the_call(), 0) << "every record of the call was released";
 }
 
 TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
@@ -410,7 +421,7 @@ TEST_F(ProcessEventTest, TheLineHangingUpWhileDialledGivesTheCaller480) {
     EXPECT_EQ(CallState, ST_CYCLEEND);
     std::vector<std::string> want = {"SIP/2.0 100 Trying", "SIP/2.0 480 Temporarily unavailable"};
     EXPECT_EQ(peer.distinct_lines(), want);
-    EXPECT_EQ(RequestLiveCount(), 1) << "every record of the call was released but the idle one";
+    EXPECT_EQ(live_records_after_the_call(), 0) << "every record of the call was released";
 }
 
 TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChangesNothing) {
@@ -435,7 +446,7 @@ TEST_F(ProcessEventTest, ACallersByeEndsTheCallThroughIoDoneAndASecondByeChanges
         remote_hangups += e.type == EV_REMOTE_HANGUP ? 1 : 0;
     }
     EXPECT_EQ(remote_hangups, 0) << "the second BYE posted nothing";
-    EXPECT_EQ(RequestLiveCount(), 1) << "every record of the call was released but the idle one";
+    EXPECT_EQ(live_records_after_the_call(), 0) << "every record of the call was released";
     std::vector<std::string> lines = peer.first_lines();
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], "SIP/2.0 100 Trying");
@@ -466,7 +477,7 @@ TEST_F(ProcessEventTest, TheLineHangingUpBeforeTheAckEndsTheCallWithABye) {
     EXPECT_EQ(CallState, ST_CYCLEEND);
     EXPECT_TRUE(peer.wait_for("BYE sip:5551234@gw SIP/2.0"));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(RequestLiveCount(), 1) << "every record of the call was released but the idle one";
+    EXPECT_EQ(live_records_after_the_call(), 0) << "every record of the call was released";
 }
 
 TEST_F(ProcessEventTest, AnInviteBetweenTheEndOfACallAndTheNextCycleIsRefused503) {
