@@ -50,6 +50,7 @@ void RunCallCycles() {
             }
             std::printf("Globals inited\n");
             sip_side::NewCurrentRequest();
+            CallState = ST_WTRING;
         }
     }
 }

@@ -30,8 +30,8 @@ void PutLineOnHook() {
 }
 
 void EndCallCycle(const char *message) {
-    sip_side::DropCurrentRequest();
-    CallState = ST_WTRING;
+    sip_side::NewCurrentRequest();
+    CallState = ST_CYCLEEND;
     CallLoopRunning = 0;
     CallProgress = {};
     ForgetDirectoryEntry();

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "gateway/globals.h"
-#include "gateway/sip_side.h"
 
 namespace sipline {
 
@@ -171,7 +170,6 @@ int InitGlobals() {
         return -1;
     }
     LocalAddress = nullptr;
-    sip_side::DropCurrentRequest();
     ResetEvent(shdwnhandle);
     ResetEvent(RescheduleEvent);
     return 0;

@@ -22,6 +22,9 @@ inline constexpr int32_t ST_CLEANUP = 7;      // call connected; its end is hand
 inline constexpr int32_t ST_IODONE = 8;       // remote end; waiting for the stopped I/O
 inline constexpr int32_t ST_SIPINV = 9;       // an INVITE was accepted; go off-hook
 inline constexpr int32_t ST_SIPCLEANUP = 11;  // media set-up for a SIP call failed
+// A call is over and the next cycle's channels are not ready: the idle record without Call-ID
+// makes every INVITE meanwhile foreign, so it is refused 503 instead of taken and then lost.
+inline constexpr int32_t ST_CYCLEEND = 12;
 
 inline constexpr int DIAL_STRING_SIZE = 32;
 inline constexpr int RTP_DEST_ADDRESS_SIZE = 256;
