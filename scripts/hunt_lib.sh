@@ -4,8 +4,9 @@
 # itself "lines", so a caller's "sip:NUMBER@lines" passes each gateway's host check unchanged.
 #
 # hunt_up N WORK BUILD SOURCE  starts them; gateway I runs in WORK/gwI (its line's control
-#                              socket WORK/gwI/boardsim.sock, its output WORK/gwI/out), Kamailio
-#                              logs to WORK/kamailio.log.
+#                              socket WORK/gwI/boardsim.sock, what its line's party hears
+#                              WORK/gwI/heard.wav, its output WORK/gwI/out), Kamailio logs to
+#                              WORK/kamailio.log.
 # hunt_gateway_stop I / hunt_gateway_start I
 #                              stops or restarts gateway I's process (its node stays).
 # hunt_down                    stops everything hunt_up started.
@@ -26,7 +27,8 @@ hunt_gateway_start() {
     : >"$dir/out"
     # nsenter itself, not the in_node function: $! must be the gateway's own process.
     nsenter --target "${netns_node_pid[$i]}" --net --uts --mount -- \
-        bash -c 'cd "$1" && exec "$2"' _ "$dir" "$hunt_build/bin/sipline" \
+        bash -c 'cd "$1" && export BOARDSIM_CAPTURE="$1/heard.wav" && exec "$2"' _ "$dir" \
+        "$hunt_build/bin/sipline" \
         >>"$dir/out" 2>>"$dir/err" &
     hunt_gateway_pid[$i]=$!
     for _ in $(seq 100); do
