@@ -267,6 +267,54 @@ TEST(SipContact, OneEntryPerElement) {
     SIP_ContactFree(nullptr);
 }
 
+struct ContactRow {
+    const char *line;
+    const char *address;  // of the first entry
+    int32_t expires;      // seconds from now of the first entry, or 0 when it has none
+    const char *second;   // the second entry's address, or null when there is one entry
+};
+
+// The URI's own parameters stay inside its angle brackets; the Contact's follow them.
+const ContactRow kContacts[] = {
+    {"Contact: <sip:alice@10.0.0.2:5060;transport=udp>;expires=60\r\n",
+     "sip:alice@10.0.0.2:5060;transport=udp", 60, nullptr},
+    {"Contact: \"Alice\" <sip:alice@10.0.0.2;transport=udp;lr>;q=0.5\r\n",
+     "sip:alice@10.0.0.2;transport=udp;lr", 0, nullptr},
+    {"m: <sip:a@h;transport=udp>;expires=30, <sip:b@h;maddr=10.0.0.9>\r\n", "sip:a@h;transport=udp",
+     30, "sip:b@h;maddr=10.0.0.9"},
+    {"Contact: Alice <sip:alice@10.0.0.2:5060;transport=udp> ; expires=60\r\n",
+     "sip:alice@10.0.0.2:5060;transport=udp", 60, nullptr},
+    {"Contact: <sip:a@h;transport=udp>(why);expires=60\r\nContact: <sip:b@h;lr>\r\n",
+     "sip:a@h;transport=udp", 60, "sip:b@h;lr"},
+    {"Contact: sip:a@h;expires=60\r\n", "sip:a@h", 60, nullptr},
+    {"Contact: <sip:a@h;transport=udp\r\n", "", 0, nullptr},
+};
+
+class SipContactUri : public ::testing::TestWithParam<ContactRow> {};
+
+TEST_P(SipContactUri, KeepsTheUrisParametersInsideTheBrackets) {
+    const ContactRow &row = GetParam();
+    ParsedMessage parsed(request(row.line));
+    int32_t before = static_cast<int32_t>(std::time(nullptr));
+    sip_contact_t *contacts = SIP_Contact(parsed.get());
+    ASSERT_NE(contacts, nullptr) << row.line;
+    EXPECT_EQ(text(contacts[0].address), row.address) << row.line;
+    if (row.expires == 0) {
+        EXPECT_EQ(contacts[0].expires, 0) << row.line;
+    } else {
+        EXPECT_GE(contacts[0].expires, before + row.expires) << row.line;
+        EXPECT_LE(contacts[0].expires, static_cast<int32_t>(std::time(nullptr)) + row.expires)
+            << row.line;
+    }
+    EXPECT_EQ(text(contacts[1].address), text(row.second)) << row.line;
+    if (row.second != nullptr) {
+        EXPECT_EQ(contacts[2].address, nullptr);
+    }
+    SIP_ContactFree(contacts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SipContactUri, ::testing::ValuesIn(kContacts));
+
 TEST(SipTime, DatesAndSecondsFromNow) {
     EXPECT_EQ(SIP_Time(nullptr), 0);
     EXPECT_EQ(SIP_Time("0"), 1);
