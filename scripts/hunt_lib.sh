@@ -10,6 +10,9 @@
 # hunt_gateway_stop I / hunt_gateway_start I
 #                              stops or restarts gateway I's process (its node stays).
 # hunt_down                    stops everything hunt_up started.
+# hunt_heard_hz I [SECONDS]    the frequency (Hz) of the tone in the last SECONDS (default 1.5)
+#                              of what line I's party heard, by the media tests' zero-crossing
+#                              measure (BUILD/tests/media_harness).
 
 HUNT_PROXY=10.77.0.1
 HUNT_HOST=lines
@@ -37,6 +40,14 @@ hunt_gateway_start() {
     done
     echo "hunt: gateway $i did not start: $(tail -n 5 "$dir/err")" >&2
     return 1
+}
+
+hunt_heard_hz() {
+    local clip=$hunt_work/gw$1/clip.wav
+    sox "$hunt_work/gw$1/heard.wav" -b 16 -e signed-integer "$clip" trim "-${2:-1.5}" 2>/dev/null &&
+        "$hunt_build/tests/media_harness" --measure "$clip" |
+        sed -n 's/^decoded hz=\([0-9.]*\).*/\1/p'
+    rm -f "$clip"
 }
 
 hunt_gateway_stop() {

@@ -59,13 +59,6 @@ setup_ms() {
 
 hunt_up 3 "$work" "$build" "$source" || exit 1
 
-# heard_tone I: the frequency (Hz) of the last 1.5 s that line I's party heard, by the media
-# tests' zero-crossing measure.
-heard_tone() {
-    sox "$work/gw$1/heard.wav" -b 16 -e signed-integer "$work/clip$1.wav" trim -1.5 2>/dev/null &&
-        "$build/tests/media_harness" --measure "$work/clip$1.wav" |
-        sed -n 's/^decoded hz=\([0-9.]*\).*/\1/p'
-}
 # within VALUE LOW HIGH
 within() {
     awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'
@@ -89,7 +82,7 @@ done
 # its party hears while all three calls are up.
 sleep 1.5
 for i in 1 2 3; do
-    hz=$(heard_tone "$i")
+    hz=$(hunt_heard_hz "$i")
     within "${hz:-0}" $((tones[i] * 98 / 100)) $((tones[i] * 102 / 100)) ||
         fail "line $i heard ${hz:-nothing} Hz, not its caller's ${tones[$i]} Hz"
     echo "   line $i dialled $(status_of "$i" dialled) and hears ${hz:-nothing} Hz (sent ${tones[$i]})"
