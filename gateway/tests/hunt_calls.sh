@@ -45,7 +45,8 @@ caller() {
     local name=$1 port=$2 number=$3
     shift 3
     mkdir -p "$work/caller-$port"
-    if ! (cd "$work/caller-$port" && exec timeout 60 sipp -sf "$scenarios/$name.xml" -s "$number" "$HUNT_PROXY:5060" -i "$HUNT_PROXY" \
+    if ! (cd "$work/caller-$port" && exec timeout 60 sipp -sf "$scenarios/$name.xml" \
+        -s "$number" "$HUNT_PROXY:5060" -i "$HUNT_PROXY" \
         -p "$port" -m 1 -l 1 -nostdin -timeout 40 -timeout_error -trace_err \
         -error_file "$work/$name-$port.err" "$@" >"$work/$name-$port.out" 2>&1); then
         fail "$name $number from port $port: $(tail -n 15 "$work/$name-$port.err" 2>/dev/null)"
@@ -65,7 +66,6 @@ within() {
 }
 
 echo "== three calls at once land on three lines, each line hears its caller's tone"
-echo "== a fourth call is refused by the proxy"
 callers=()
 tones=(0 500 800 1250)
 for i in 1 2 3; do
@@ -87,6 +87,7 @@ for i in 1 2 3; do
         fail "line $i heard ${hz:-nothing} Hz, not its caller's ${tones[$i]} Hz"
     echo "   line $i dialled $(status_of "$i" dialled) and hears ${hz:-nothing} Hz (sent ${tones[$i]})"
 done
+echo "== busy gateways answer 503, the proxy moves on; a fourth call is refused by the proxy"
 grep -q "^SIP/2.0 503" "$work/gw1/out" || fail "the busy first gateway sent no 503"
 [ "$(grep -c 'hunt: INVITE moves on' "$work/kamailio.log")" -ge 3 ] ||
     fail "the proxy did not move on past the busy gateways"
