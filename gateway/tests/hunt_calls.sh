@@ -144,5 +144,10 @@ grep -q "Sending 487 response" "$work/gw1/out" || fail "gateway 1 did not end th
 grep -q "Sending 487 response" "$work/gw2/out" "$work/gw3/out" && fail "a CANCEL reached another gateway"
 wait_status 1 hook on "after the CANCEL"
 
+# Under ASan or TSan a report goes to the gateway's standard error, and the process may go on.
+for i in 1 2 3; do
+    grep -q "Sanitizer" "$work/gw$i/err" && fail "gateway $i: $(grep -m 1 "Sanitizer" "$work/gw$i/err")"
+done
+
 echo "hunt: $failures failure(s)"
 [ "$failures" -eq 0 ]

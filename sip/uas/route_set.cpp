@@ -74,7 +74,8 @@ int RouteSetHeaders(request_t *r, header_list_t *headers) {
 }
 
 char *RouteSetRequestUri(const request_t *r) {
-    // The whole element: the split value stops at the first ';', which may stand inside "<>".
+    // The URI inside "<>" with its own parameters (transport=udp...); those after ">" belong to
+    // the Contact (expires, q) and stay out of the Request-URI.
     parser_header_t *contact = RFC822_FindEither(r->message.headers, "Contact", "m");
     if (contact != nullptr && contact->elements != nullptr) {
         std::string target(inside_brackets(contact->elements->element));
