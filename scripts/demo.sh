@@ -5,18 +5,19 @@
 # printed as they happen, then the RTP and RTCP figures of both directions. What each side heard
 # is left as WAV files with a spectrogram in OUT (default BUILD/demo). Then a call from the line
 # (ring, digits, prompt), and scripts/demo_line_to_sip.sh BUILD OUT when it exists.
-set -euo pipefail
+set -uo pipefail
 build=$(realpath "${1:-build}")
 source_dir=$(realpath "$(dirname "$0")/..")
 out=${2:-$build/demo}
 
 if [ -z "${SIPLINE_NETNS_INSIDE:-}" ]; then
     rm -rf "$out"
-    mkdir -p "$out"
+    mkdir -p "$out" || exit 1
     out=$(realpath "$out")
     started=$(date +%s)
     # The namespaces end with the inner script; netns_enter there finds itself inside already.
-    unshare --net --uts --mount env SIPLINE_NETNS_INSIDE=1 bash "$0" "$build" "$out"
+    status=0
+    unshare --net --uts --mount env SIPLINE_NETNS_INSIDE=1 bash "$0" "$build" "$out" || status=$?
     if [ -x "$source_dir/scripts/demo_line_to_sip.sh" ]; then
         echo
         echo "== a call from the line to a SIP callee (scripts/demo_line_to_sip.sh)"
@@ -25,7 +26,7 @@ if [ -z "${SIPLINE_NETNS_INSIDE:-}" ]; then
     echo
     echo "== left in $out ($(($(date +%s) - started)) s in all)"
     (cd "$out" && ls -l --time-style=+ | tail -n +2 | awk '{ printf "  %8d  %s\n", $5, $NF }')
-    exit 0
+    exit "$status"
 fi
 
 source "$source_dir/scripts/netns.sh"
@@ -67,16 +68,19 @@ cp "$work/far_party_says.wav" "$out/far_party_said.wav"
 # The wire between the two machines, and the SIP part of it printed as a ladder as it passes.
 dumpcap -q -i sipgw0 -f udp -w "$work/call.pcapng" >/dev/null 2>&1 &
 background+=($!)
+# A bash loop, not awk: mawk reads its input in blocks, which would hold the lines back.
 ladder() {
-    awk -F'|' -v gw="$gateway_address" '{
-        line = ($4 != "") ? $4 : $5
-        if ($2 == gw) printf "sip  | %6.3f   baresip  <-- %-44s --  sipline\n", $1, line
-        else          printf "sip  | %6.3f   baresip  --- %-44s --> sipline\n", $1, line
-        fflush()
-    }'
+    local time from to request status
+    while IFS="|" read -r time from to request status; do
+        if [ "$from" = "$gateway_address" ]; then
+            printf 'sip  | %6.3f   baresip  <-- %-44s --  sipline\n' "$time" "${request:-$status}"
+        else
+            printf 'sip  | %6.3f   baresip  --- %-44s --> sipline\n' "$time" "${request:-$status}"
+        fi
+    done
 }
 tshark -l -n -i sipgw0 -f udp -Y sip -T fields -E separator='|' -e frame.time_relative \
-    -e ip.src -e ip.dst -e sip.Request-Line -e sip.Status-Line 2>"$work/tshark.err" | ladder &
+    -e ip.src -e ip.dst -e sip.Request-Line -e sip.Status-Line 2>"$work/tshark.err" > >(ladder) &
 background+=($!)
 for _ in $(seq 50); do
     grep -q "Capturing on" "$work/tshark.err" 2>/dev/null && break
@@ -85,7 +89,7 @@ done
 
 echo "== sipline starts in its namespace as linegw ($gateway_address), the far party ready to talk"
 gateway_start "$work/gateway" BOARDSIM_SAY="$work/far_party_says.wav" \
-    BOARDSIM_CAPTURE="$work/gateway/heard.wav"
+    BOARDSIM_CAPTURE="$work/gateway/heard.wav" || exit 1
 grep -E '^(IP |UDP listen)' "$gateway_dir/out" | sed 's/^/sipline | /'
 
 # The line's state, printed whenever it changes.
@@ -108,8 +112,8 @@ if ! baresip_wait caller CALL_ESTABLISHED 15; then
     tail -n 20 "$gateway_dir/out" >&2
     exit 1
 fi
-echo "demo | connected: both parties talk for 5 s"
-sleep 5
+echo "demo | connected: both parties talk for 7 s"
+sleep 7
 echo "demo | baresip hangs up"
 baresip_do caller hangup
 baresip_wait caller CALL_CLOSED || echo "demo: baresip did not close the call" >&2
@@ -128,7 +132,7 @@ echo "== RTP of both directions (tshark -z rtp,streams on the call's capture)"
 tshark -n -r "$work/call.pcapng" -q -o rtp.heuristic_rtp:TRUE -z rtp,streams 2>/dev/null |
     grep -vE '^=+$' | sed 's/^/rtp  | /'
 echo
-echo "== RTCP reports each side sent (last report: fraction lost /256, cumulative lost, jitter)"
+echo "== RTCP each side sent (its last report block: fraction lost, cumulative lost, jitter)"
 tshark -n -r "$work/call.pcapng" -o rtcp.heuristic_rtcp:TRUE -Y rtcp -T fields -E separator='|' \
     -e ip.src -e ip.dst -e rtcp.pt -e rtcp.ssrc.fraction -e rtcp.ssrc.cum_nr \
     -e rtcp.ssrc.jitter 2>/dev/null | awk -F'|' '
@@ -137,14 +141,14 @@ tshark -n -r "$work/call.pcapng" -o rtcp.heuristic_rtcp:TRUE -Y rtcp -T fields -
         if (!(key in n)) order[++keys] = key
         n[key]++
         types[key] = types[key] " " $3
-        if ($4 != "") last[key] = sprintf("fraction lost %s, cumulative lost %s, jitter %s", $4, $5, $6)
+        if ($4 != "") last[key] = sprintf("lost %d/256, %d in all, jitter %.2f ms", $4, $5, $6 / 8)
     }
     END {
         if (keys == 0) print "rtcp | none seen"
         for (i = 1; i <= keys; i++) {
             k = order[i]
             sr = gsub(/200/, "", types[k]); rr = gsub(/201/, "", types[k]); bye = gsub(/203/, "", types[k])
-            printf "rtcp | %-26s %2d compounds (SR %d, RR %d, BYE %d)  %s\n", k, n[k], sr, rr, bye,
+            printf "rtcp | %-24s %d compounds (SR %d, RR %d, BYE %d); %s\n", k, n[k], sr, rr, bye,
                 (k in last) ? last[k] : "no report block"
         }
     }'
@@ -173,7 +177,8 @@ for _ in $(seq 50); do
     grep -q "Line call connected" "$gateway_dir/out" && break
     sleep 0.1
 done
-grep -E '^(Digits|Number|Line call connected)' "$gateway_dir/out" | sed 's/^/sipline | /' || true
+cat "$gateway_dir/err" "$gateway_dir/out" | grep -E '^(Enter number|Setting event: setup_connection|Line call connected)' |
+    sed 's/^/sipline | /'
 sleep 0.5
 echo "demo | \$ echo hangup | socat - UNIX-CONNECT:boardsim.sock"
 line_do hangup >/dev/null
