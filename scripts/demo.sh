@@ -112,12 +112,14 @@ if ! baresip_wait caller CALL_ESTABLISHED 15; then
     tail -n 20 "$gateway_dir/out" >&2
     exit 1
 fi
+sleep 1
 echo "demo | connected: both parties talk for 7 s"
-sleep 7
+sleep 6
 echo "demo | baresip hangs up"
 baresip_do caller hangup
 baresip_wait caller CALL_CLOSED || echo "demo: baresip did not close the call" >&2
 line_wait hook on || echo "demo: the line stayed off-hook" >&2
+sleep 1
 for _ in $(seq 50); do
     grep -q "Globals inited" "$gateway_dir/out" && break
     sleep 0.1
@@ -177,8 +179,8 @@ for _ in $(seq 50); do
     grep -q "Line call connected" "$gateway_dir/out" && break
     sleep 0.1
 done
-cat "$gateway_dir/err" "$gateway_dir/out" | grep -E '^(Enter number|Setting event: setup_connection|Line call connected)' |
-    sed 's/^/sipline | /'
+cat "$gateway_dir/err" "$gateway_dir/out" |
+    grep -E '^(Enter number|Setting event: setup_connection|Line call connected)' | sed 's/^/sipline | /'
 sleep 0.5
 echo "demo | \$ echo hangup | socat - UNIX-CONNECT:boardsim.sock"
 line_do hangup >/dev/null

@@ -203,6 +203,7 @@ else
     fail "the wire"
 fi
 grep -q "did not end" "$gateway_dir/err" && fail "an audio thread was left running"
+grep -qE "runtime error|Sanitizer" "$gateway_dir/err" && fail "sanitizer: $(grep -m 3 -E "runtime error|Sanitizer" "$gateway_dir/err")"
 
 if [ "$failures" -ne 0 ]; then
     echo "--- sipline stdout (tail)"
