@@ -18,10 +18,10 @@ if [ -z "${SIPLINE_NETNS_INSIDE:-}" ]; then
     # The namespaces end with the inner script; netns_enter there finds itself inside already.
     status=0
     unshare --net --uts --mount env SIPLINE_NETNS_INSIDE=1 bash "$0" "$build" "$out" || status=$?
-    if [ -x "$source_dir/scripts/demo_line_to_sip.sh" ]; then
+    if [ -f "$source_dir/scripts/demo_line_to_sip.sh" ]; then
         echo
         echo "== a call from the line to a SIP callee (scripts/demo_line_to_sip.sh)"
-        "$source_dir/scripts/demo_line_to_sip.sh" "$build" "$out"
+        bash "$source_dir/scripts/demo_line_to_sip.sh" "$build" "$out" || status=$?
     fi
     echo
     echo "== left in $out ($(($(date +%s) - started)) s in all)"
