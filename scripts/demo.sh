@@ -18,7 +18,7 @@ if [ -z "${SIPLINE_NETNS_INSIDE:-}" ]; then
     # The namespaces end with the inner script; netns_enter there finds itself inside already.
     status=0
     unshare --net --uts --mount env SIPLINE_NETNS_INSIDE=1 bash "$0" "$build" "$out" || status=$?
-    if [ -f "$source_dir/scripts/demo_line_to_sip.sh" ]; then
+    if [ -f "$source_dir/scripts/demo_line_to_sip.sh" ] && [ -z "${SIPLINE_DEMO_NO_LINE_TO_SIP:-}" ]; then
         echo
         echo "== a call from the line to a SIP callee (scripts/demo_line_to_sip.sh)"
         bash "$source_dir/scripts/demo_line_to_sip.sh" "$build" "$out" || status=$?
