@@ -2,8 +2,10 @@
 # scripts/netns.sh. Needs $work (a scratch folder), $gateway_address and $caller_address set,
 # and netns_caller_start run; gateway_start also needs $build and $source_dir.
 #
-# baresip_start NAME MIC.wav PORT  baresip as NAME, saying MIC.wav (8 kHz mono), SIP on PORT;
-#                                  what it sends and hears is dumped under $work/NAME
+# baresip_start NAME MIC.wav PORT [CODECS]
+#                                  baresip as NAME, saying MIC.wav (8 kHz mono), SIP on PORT,
+#                                  offering CODECS (default GSM,PCMU); what it sends and hears
+#                                  is dumped under $work/NAME
 # baresip_do NAME COMMAND [PARAMS] a ctrl_tcp command ("dial", "hangup", ...)
 # baresip_wait NAME EVENT [SECONDS] waits for a ctrl_tcp event type (CALL_ESTABLISHED, ...)
 # baresip_heard NAME               the WAV file of what baresip received
@@ -17,7 +19,7 @@ callers_pids=()
 callers_fds=()
 
 baresip_start() {
-    local name=$1 mic=$2 port=$3 dir=$work/$1
+    local name=$1 mic=$2 port=$3 codecs=${4:-GSM,PCMU} dir=$work/$1
     local control=$((port + 1000))
     mkdir -p "$dir"
     cat >"$dir/config" <<CONFIG
@@ -39,7 +41,7 @@ module_app		menu.so
 ctrl_tcp_listen		127.0.0.1:$control
 snd_path		$dir
 CONFIG
-    echo "<sip:$name@$caller_address:$port>;regint=0;audio_codecs=GSM,PCMU" >"$dir/accounts"
+    echo "<sip:$name@$caller_address:$port>;regint=0;audio_codecs=$codecs" >"$dir/accounts"
     echo "$control" >"$dir/control.port"
     "${netns_caller[@]}" baresip -f "$dir" >"$dir/console.out" 2>&1 &
     callers_pids+=($!)

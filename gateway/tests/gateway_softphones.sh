@@ -5,7 +5,8 @@
 #     party's tone reaches the softphone's recording, ended by the caller (the line goes
 #     on-hook); a call ended by the line's party (the softphone answers the gateway's BYE 200);
 #     and, during a SIPp call, a call from the softphone that fails with 503 while the first
-#     call goes on.
+#     call goes on. Both softphones pick PCMU from the gateway's "0 3"; a last baresip that
+#     offers GSM alone sends GSM.
 #   sipp: a call that streams RTP (mu-law) whose tone reaches the line's capture; a second SIPp
 #     caller during it is refused 503 and the first call goes on.
 # Frequencies are sox's rough frequency of a stretch of the recording.
@@ -88,6 +89,7 @@ capture=$work/gateway/heard.wav
 sox -n -r 8000 -c 1 -b 16 "$work/far.wav" synth 60 sine 1400 vol 0.5
 sox -n -r 8000 -c 1 -b 16 "$work/mic440.wav" synth 60 sine 440 vol 0.5
 sox -n -r 8000 -c 1 -b 16 "$work/mic600.wav" synth 60 sine 600 vol 0.5
+sox -n -r 8000 -c 1 -b 16 "$work/mic500.wav" synth 60 sine 500 vol 0.5
 sox -n -r 8000 -c 1 -e u-law "$work/stream.wav" synth 60 sine 800 vol 0.5
 dumpcap -q -i sipgw0 -f 'udp and not portrange 10000-10001' -w "$work/sip.pcapng" >/dev/null 2>&1 &
 dumpcap_pid=$!
@@ -128,6 +130,18 @@ baresip)
     [ "$(line_status line)" = connected ] || fail "baresip: the first call did not go on"
     sipp_first_call_ends
     echo "ok: baresip refused 503 during a call"
+
+    # Offering GSM alone, the caller's audio reaches the line through the GSM decoder.
+    baresip_start gsm "$work/mic500.wav" 5066 GSM
+    start=$(wav_samples "$capture")
+    baresip_do gsm dial "sip:5550005@$gateway_address"
+    baresip_wait gsm CALL_ESTABLISHED 15 || fail "baresip (GSM only): call not established"
+    sleep 2.5
+    check_tone "baresip's GSM tone at the line" "$capture" "$start" 500
+    grep -q "Set audio encoder: GSM" "$work/gsm/console.out" || fail "baresip did not send GSM"
+    baresip_do gsm hangup
+    baresip_wait gsm CALL_CLOSED || fail "baresip (GSM only): call not closed"
+    idle "after baresip's GSM call"
     ;;
 linphonec)
     linphonec_start linph "$work/mic600.wav" 5064
