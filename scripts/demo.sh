@@ -18,10 +18,11 @@ if [ -z "${SIPLINE_NETNS_INSIDE:-}" ]; then
     # The namespaces end with the inner script; netns_enter there finds itself inside already.
     status=0
     unshare --net --uts --mount env SIPLINE_NETNS_INSIDE=1 bash "$0" "$build" "$out" || status=$?
-    if [ -f "$source_dir/scripts/demo_line_to_sip.sh" ] && [ -z "${SIPLINE_DEMO_NO_LINE_TO_SIP:-}" ]; then
+    line_to_sip=$source_dir/scripts/demo_line_to_sip.sh
+    if [ -f "$line_to_sip" ] && [ -z "${SIPLINE_DEMO_NO_LINE_TO_SIP:-}" ]; then
         echo
         echo "== a call from the line to a SIP callee (scripts/demo_line_to_sip.sh)"
-        bash "$source_dir/scripts/demo_line_to_sip.sh" "$build" "$out" || status=$?
+        bash "$line_to_sip" "$build" "$out" || status=$?
     fi
     echo
     echo "== left in $out ($(($(date +%s) - started)) s in all)"
@@ -149,7 +150,8 @@ tshark -n -r "$work/call.pcapng" -o rtcp.heuristic_rtcp:TRUE -Y rtcp -T fields -
         if (keys == 0) print "rtcp | none seen"
         for (i = 1; i <= keys; i++) {
             k = order[i]
-            sr = gsub(/200/, "", types[k]); rr = gsub(/201/, "", types[k]); bye = gsub(/203/, "", types[k])
+            sr = gsub(/200/, "", types[k]); rr = gsub(/201/, "", types[k])
+            bye = gsub(/203/, "", types[k])
             printf "rtcp | %-24s %d compounds (SR %d, RR %d, BYE %d); %s\n", k, n[k], sr, rr, bye,
                 (k in last) ? last[k] : "no report block"
         }
@@ -165,8 +167,8 @@ tshark -n -r "$work/call.pcapng" -Y sip -T fields -E separator='|' -e frame.time
     sed 's/^sip  | //' >"$out/ladder.txt"
 cp "$work/call.pcapng" "$out/call.pcapng"
 echo
-printf 'demo | the far party heard %.1f s (far_party_heard.wav), the caller heard %.1f s (caller_heard.wav)\n' \
-    "$(soxi -D "$out/far_party_heard.wav")" "$(soxi -D "$out/caller_heard.wav")"
+printf 'demo | the far party heard %.1f s (far_party_heard.wav), %s %.1f s (caller_heard.wav)\n' \
+    "$(soxi -D "$out/far_party_heard.wav")" "the caller heard" "$(soxi -D "$out/caller_heard.wav")"
 
 echo
 echo "== the line rings; its caller dials 101# after the prompt and gets that entry's media"
@@ -180,7 +182,8 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 cat "$gateway_dir/err" "$gateway_dir/out" |
-    grep -E '^(Enter number|Setting event: setup_connection|Line call connected)' | sed 's/^/sipline | /'
+    grep -E '^(Enter number|Setting event: setup_connection|Line call connected)' |
+    sed 's/^/sipline | /'
 sleep 0.5
 echo "demo | \$ echo hangup | socat - UNIX-CONNECT:boardsim.sock"
 line_do hangup >/dev/null

@@ -21,7 +21,8 @@ done
 [ "$(grep -cE '^rtp  \| .* (GSM|g711U) +[0-9]+ +0 \(0\.0%\)' "$out/demo.txt")" -eq 2 ] ||
     fail "not two RTP streams without loss"
 grep -q '^rtcp | 10.77.0.1 -> 10.77.0.2' "$out/demo.txt" || fail "no RTCP from the gateway"
-grep -q '^line | hook=off line=connected dialled=5551234' "$out/demo.txt" || fail "no connected line"
+grep -q '^line | hook=off line=connected dialled=5551234' "$out/demo.txt" ||
+    fail "no connected line"
 grep -q '^sipline | Line call connected' "$out/demo.txt" || fail "the call from the line"
 grep -q '^demo | sipline ended (status 0)' "$out/demo.txt" || fail "sipline did not end cleanly"
 for f in far_party_heard caller_heard; do
@@ -30,7 +31,8 @@ for f in far_party_heard caller_heard; do
 done
 [ -s "$out/demo/spectrogram.png" ] || fail "no spectrogram"
 sleep 0.5
-pgrep -f "sipline-demo-" >/dev/null && fail "processes left: $(pgrep -af "sipline-demo-" | head -n 3)"
+pgrep -f "sipline-demo-" >/dev/null &&
+    fail "processes left: $(pgrep -af "sipline-demo-" | head -n 3)"
 if [ "$failures" -ne 0 ]; then
     cat "$out/demo.txt"
     exit 1

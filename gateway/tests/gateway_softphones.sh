@@ -45,7 +45,7 @@ within() {
 check_tone() {
     local what=$1 file=$2 start=$3 hz=$4 got
     got=$(tone_frequency "$file" "$((start + 4000))s")
-    if within "$got" "$(awk -v f="$hz" 'BEGIN { print f * 0.95 }')" "$(awk -v f="$hz" 'BEGIN { print f * 1.05 }')"; then
+    if within "$got" "$((hz * 95 / 100))" "$((hz * 105 / 100))"; then
         echo "ok: $what: $got Hz"
     else
         fail "$what: ${got:-no sound} Hz, not $hz"
@@ -66,8 +66,8 @@ idle() {
 sipp_caller() {
     local scenario=$1 number=$2
     shift 2
-    (cd "$work" && exec "${netns_caller[@]}" timeout 60 sipp -sf "$source_dir/gateway/tests/sipp/$scenario.xml" \
-        -s "$number" "$gateway_address:5060" -i "$caller_address" -mi "$caller_address" -m 1 -l 1 \
+    (cd "$work" && exec "${netns_caller[@]}" timeout 60 sipp \
+        -sf "$source_dir/gateway/tests/sipp/$scenario.xml" -s "$number" "$gateway_address:5060" -i "$caller_address" -mi "$caller_address" -m 1 -l 1 \
         -nostdin -timeout 40 -timeout_error -trace_err -error_file "$work/$scenario.err" "$@" \
         >"$work/$scenario.out" 2>&1)
 }
@@ -78,7 +78,8 @@ sipp_first_call() {
     line_wait line connected 10 || fail "the SIPp call did not connect the line"
 }
 sipp_first_call_ends() {
-    wait "$sipp_pid" || fail "the SIPp call did not end well: $(tail -n 5 "$work/rtp_call.err" 2>/dev/null)"
+    wait "$sipp_pid" ||
+        fail "the SIPp call did not end well: $(tail -n 5 "$work/rtp_call.err" 2>/dev/null)"
     sipp_pid=
     idle "after the SIPp call"
 }
@@ -104,7 +105,8 @@ baresip)
     baresip_do bare dial "sip:5551234@$gateway_address"
     baresip_wait bare CALL_ESTABLISHED 15 || fail "baresip: call not established"
     line_wait line connected || fail "baresip: the line is not connected"
-    [ "$(line_status dialled)" = 5551234 ] || fail "baresip: the line dialled $(line_status dialled)"
+    [ "$(line_status dialled)" = 5551234 ] ||
+        fail "baresip: the line dialled $(line_status dialled)"
     sleep 3
     check_tone "baresip's tone at the line" "$capture" "$start" 440
     baresip_do bare hangup
@@ -126,7 +128,8 @@ baresip)
     sipp_first_call 5
     baresip_do bare dial "sip:5550003@$gateway_address"
     baresip_wait bare CALL_CLOSED || fail "baresip: the call during a call was not refused"
-    grep -q '503' "$work/bare/events" || fail "baresip: not a 503: $(tail -c 300 "$work/bare/events")"
+    grep -q '503' "$work/bare/events" ||
+        fail "baresip: not a 503: $(tail -c 300 "$work/bare/events")"
     [ "$(line_status line)" = connected ] || fail "baresip: the first call did not go on"
     sipp_first_call_ends
     echo "ok: baresip refused 503 during a call"
@@ -182,7 +185,8 @@ sipp)
     [ "$(line_status dialled)" = 5550100 ] || fail "sipp: the line dialled $(line_status dialled)"
     sleep 2
     check_tone "SIPp's RTP stream at the line" "$capture" "$start" 800
-    sipp_caller rtp_busy 5550004 -p 5092 -mp 16010 || fail "sipp: the second caller was not refused 503"
+    sipp_caller rtp_busy 5550004 -p 5092 -mp 16010 ||
+        fail "sipp: the second caller was not refused 503"
     [ "$(line_status line)" = connected ] || fail "sipp: the first call did not go on"
     sipp_first_call_ends
     echo "ok: SIPp streamed RTP; a second SIPp caller was refused 503"
@@ -217,7 +221,8 @@ else
     fail "the wire"
 fi
 grep -q "did not end" "$gateway_dir/err" && fail "an audio thread was left running"
-grep -qE "runtime error|Sanitizer" "$gateway_dir/err" && fail "sanitizer: $(grep -m 3 -E "runtime error|Sanitizer" "$gateway_dir/err")"
+grep -qE "runtime error|Sanitizer" "$gateway_dir/err" &&
+    fail "sanitizer: $(grep -m 3 -E "runtime error|Sanitizer" "$gateway_dir/err")"
 
 if [ "$failures" -ne 0 ]; then
     echo "--- sipline stdout (tail)"
