@@ -1,9 +1,11 @@
 # Sourced by scripts that call the gateway with real softphones from the callers' namespace of
 # scripts/netns.sh. Needs $work (a scratch folder), $gateway_address and $caller_address set,
-# and netns_caller_start run.
+# and netns_caller_start run; gateway_start also needs $build and $source_dir.
 #
-# baresip_start NAME MIC.wav PORT  baresip as NAME, saying MIC.wav (8 kHz mono), SIP on PORT;
-#                                  what it sends and hears is dumped under $work/NAME
+# baresip_start NAME MIC.wav PORT [CODECS]
+#                                  baresip as NAME, saying MIC.wav (8 kHz mono), SIP on PORT,
+#                                  offering CODECS (default GSM,PCMU); what it sends and hears
+#                                  is dumped under $work/NAME
 # baresip_do NAME COMMAND [PARAMS] a ctrl_tcp command ("dial", "hangup", ...)
 # baresip_wait NAME EVENT [SECONDS] waits for a ctrl_tcp event type (CALL_ESTABLISHED, ...)
 # baresip_heard NAME               the WAV file of what baresip received
@@ -11,13 +13,13 @@
 # linphonec_do NAME COMMAND...     a linphonec console command ("call sip:...", "terminate")
 # linphonec_wait NAME TEXT [SECONDS] waits for a fixed text in linphonec's console output
 # callers_stop                     ends every caller started here
-# tone_frequency FILE.wav [START [LENGTH]]  the rough frequency (Hz) of a WAV file's stretch
+# tone_frequency FILE.wav [START [LENGTH]]  the frequency (Hz) of a tone in a WAV file's stretch
 
 callers_pids=()
 callers_fds=()
 
 baresip_start() {
-    local name=$1 mic=$2 port=$3 dir=$work/$1
+    local name=$1 mic=$2 port=$3 codecs=${4:-GSM,PCMU} dir=$work/$1
     local control=$((port + 1000))
     mkdir -p "$dir"
     cat >"$dir/config" <<CONFIG
@@ -39,7 +41,7 @@ module_app		menu.so
 ctrl_tcp_listen		127.0.0.1:$control
 snd_path		$dir
 CONFIG
-    echo "<sip:$name@$caller_address:$port>;regint=0;audio_codecs=GSM,PCMU" >"$dir/accounts"
+    echo "<sip:$name@$caller_address:$port>;regint=0;audio_codecs=$codecs" >"$dir/accounts"
     echo "$control" >"$dir/control.port"
     "${netns_caller[@]}" baresip -f "$dir" >"$dir/console.out" 2>&1 &
     callers_pids+=($!)
@@ -142,7 +144,83 @@ callers_stop() {
     callers_fds=()
 }
 
+# sox's rough frequency is rate/pi * sin(pi f/rate) for a sine of f Hz (RMS of the differences
+# over RMS of the samples): 5% low at 1400 Hz, so it is turned back into f.
 tone_frequency() {
-    local file=$1 start=${2:-0} length=${3:-}
-    sox "$file" -n trim "$start" $length stat 2>&1 | awk '/Rough +frequency/ { print $3 }'
+    local file=$1 start=${2:-0} length=${3:-} rate
+    rate=$(soxi -r "$file") || return 1
+    sox "$file" -n trim "$start" $length stat 2>&1 | awk -v rate="$rate" '
+        /Rough +frequency/ {
+            s = $3 * 3.14159265 / rate
+            if (s > 1) s = 1
+            printf "%d\n", rate / 3.14159265 * atan2(s, sqrt(1 - s * s)) + 0.5
+        }'
+}
+
+# The real gateway for these callers, in this (the gateway's) namespace:
+# gateway_start DIR [VAR=VALUE...]  build/bin/sipline (from $build) in DIR with the simulated
+#                                  board and the prompts, the VAR=VALUE settings (BOARDSIM_SAY,
+#                                  BOARDSIM_CAPTURE...) in its environment; output in DIR/out
+#                                  and DIR/err, the line's control socket DIR/boardsim.sock
+# gateway_stop                     SIGTERM, then waits (KILL after 5 s); 1 if it did not end cleanly
+# line_do COMMAND                  a control socket command (ring, hangup, status, ...)
+# line_status KEY                  one value of the line's status (hook, line, dialled, ...)
+# line_wait KEY VALUE [SECONDS]    waits until the line's status shows KEY=VALUE
+# wav_samples FILE.wav             the number of samples in a WAV file (0 when there is none)
+
+gateway_pid=
+gateway_dir=
+
+gateway_start() {
+    gateway_dir=$1
+    shift
+    mkdir -p "$gateway_dir"
+    cp "$source_dir/gateway/prompts/enter.vox" "$source_dir/gateway/prompts/notfound.vox" "$gateway_dir/"
+    : >"$gateway_dir/out"
+    (cd "$gateway_dir" && exec env "$@" "$build/bin/sipline" >"$gateway_dir/out" 2>"$gateway_dir/err") &
+    gateway_pid=$!
+    for _ in $(seq 100); do
+        grep -qF "Creating OutTh" "$gateway_dir/out" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "sipline did not start: $(tail -n 5 "$gateway_dir/err")" >&2
+    return 1
+}
+
+gateway_stop() {
+    local status=0
+    [ -n "$gateway_pid" ] || return 0
+    kill -TERM "$gateway_pid" 2>/dev/null
+    for _ in $(seq 50); do
+        kill -0 "$gateway_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$gateway_pid" 2>/dev/null; then
+        kill -KILL "$gateway_pid" 2>/dev/null
+        status=1
+    fi
+    wait "$gateway_pid" 2>/dev/null || status=1
+    gateway_pid=
+    return $status
+}
+
+line_do() {
+    printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$gateway_dir/boardsim.sock"
+}
+
+line_status() {
+    line_do status | tr ' ' '\n' | sed -n "s/^$1=//p"
+}
+
+line_wait() {
+    local key=$1 value=$2 seconds=${3:-10}
+    for _ in $(seq $((seconds * 10))); do
+        [ "$(line_status "$key")" = "$value" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+wav_samples() {
+    [ -s "$1" ] && soxi -s "$1" 2>/dev/null || echo 0
 }

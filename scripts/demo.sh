@@ -1,98 +1,200 @@
 #!/usr/bin/env bash
-# The gateway's main job: sipline starts with the simulated voice board in a private network
-# namespace; a SIP caller (SIPp) calls a number on the line, which is dialled, answered 200,
-# acknowledged and ended with a BYE; then the line rings, its caller dials 101 and gets the
-# media of that directory entry until hanging up; sipline is stopped cleanly.
-set -euo pipefail
+# make demo: sipline with the simulated line in private network namespaces, called by baresip
+# from a second namespace (another machine on the same link). The caller says a spoken sentence,
+# the line's far party answers with another; the SIP ladder and the line's state changes are
+# printed as they happen, then the RTP and RTCP figures of both directions. What each side heard
+# is left as WAV files with a spectrogram in OUT (default BUILD/demo). Then a call from the line
+# (ring, digits, prompt), and scripts/demo_line_to_sip.sh BUILD OUT when it exists.
+set -uo pipefail
 build=$(realpath "${1:-build}")
-source=$(realpath "$(dirname "$0")/..")
-if [ -z "${SIPLINE_DEMO_INSIDE:-}" ]; then
-    exec unshare --net --uts --mount env SIPLINE_DEMO_INSIDE=1 bash "$0" "$build"
+source_dir=$(realpath "$(dirname "$0")/..")
+out=${2:-$build/demo}
+
+if [ -z "${SIPLINE_NETNS_INSIDE:-}" ]; then
+    rm -rf "$out"
+    mkdir -p "$out" || exit 1
+    out=$(realpath "$out")
+    started=$(date +%s)
+    # The namespaces end with the inner script; netns_enter there finds itself inside already.
+    status=0
+    unshare --net --uts --mount env SIPLINE_NETNS_INSIDE=1 bash "$0" "$build" "$out" || status=$?
+    line_to_sip=$source_dir/scripts/demo_line_to_sip.sh
+    if [ -f "$line_to_sip" ] && [ -z "${SIPLINE_DEMO_NO_LINE_TO_SIP:-}" ]; then
+        echo
+        echo "== a call from the line to a SIP callee (scripts/demo_line_to_sip.sh)"
+        bash "$line_to_sip" "$build" "$out" || status=$?
+    fi
+    echo
+    echo "== left in $out ($(($(date +%s) - started)) s in all)"
+    (cd "$out" && ls -l --time-style=+ | tail -n +2 | awk '{ printf "  %8d  %s\n", $5, $NF }')
+    exit "$status"
 fi
-ip link set lo up
-mount --make-rprivate /
+
+source "$source_dir/scripts/netns.sh"
+netns_enter "$0" "$@"
 work=$(mktemp -d /tmp/sipline-demo-XXXXXX)
-gateway=
+gateway_address=10.77.0.1
+caller_address=10.77.0.2
+source "$source_dir/scripts/callers.sh"
+background=()
 cleanup() {
-    [ -n "$gateway" ] && kill -KILL "$gateway" 2>/dev/null || true
+    callers_stop
+    local pid
+    for pid in "${background[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${background[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+    gateway_stop || true
+    netns_cleanup
     rm -rf "$work"
 }
 trap cleanup EXIT
-# The namespace's own host name, known to its own /etc/hosts.
-hostname gw
-printf '127.0.0.1 gw localhost\n' > "$work/hosts"
-mount --bind "$work/hosts" /etc/hosts
-cp "$source/gateway/prompts/enter.vox" "$source/gateway/prompts/notfound.vox" "$work/"
 
-wait_for() {
-    for _ in $(seq 100); do
-        grep -qF -- "$1" "$work/out" 2>/dev/null && return 0
-        sleep 0.1
+netns_caller_start "$gateway_address" "$caller_address"
+netns_use_host linegw "$gateway_address" "$work/hosts"
+
+# What the two parties say: espeak-ng at 8 kHz mono; the caller's sentence is followed by
+# silence so that the file outlasts the call.
+speak() {
+    espeak-ng -s 150 -w "$work/speech.wav" "$2"
+    sox "$work/speech.wav" -r 8000 -c 1 -b 16 "$1" pad 0.3 "$3"
+}
+speak "$work/caller_says.wav" "Hello, this is the caller on the SIP network. Can you hear me?" 6
+speak "$work/far_party_says.wav" "This is the telephone line answering. I hear you well." 0.7
+cp "$work/caller_says.wav" "$out/caller_said.wav"
+cp "$work/far_party_says.wav" "$out/far_party_said.wav"
+
+# The wire between the two machines, and the SIP part of it printed as a ladder as it passes.
+dumpcap -q -i sipgw0 -f udp -w "$work/call.pcapng" >/dev/null 2>&1 &
+background+=($!)
+# A bash loop, not awk: mawk reads its input in blocks, which would hold the lines back.
+ladder() {
+    local time from to request status
+    while IFS="|" read -r time from to request status; do
+        if [ "$from" = "$gateway_address" ]; then
+            printf 'sip  | %6.3f   baresip  <-- %-44s --  sipline\n' "$time" "${request:-$status}"
+        else
+            printf 'sip  | %6.3f   baresip  --- %-44s --> sipline\n' "$time" "${request:-$status}"
+        fi
     done
-    echo "demo: \"$1\" did not appear" >&2
-    return 1
 }
-control() {
-    echo "\$ echo $1 | socat - UNIX-CONNECT:boardsim.sock"
-    printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$work/boardsim.sock"
-}
-
-echo "== sipline starts (its first lines)"
-(cd "$work" && exec "$build/bin/sipline" > "$work/out" 2>&1) &
-gateway=$!
-wait_for "Creating OutTh"
-head -n 5 "$work/out"
-lines=$(wc -l < "$work/out")
-# What the gateway printed since the last look, without the headers and bodies of messages.
-news() {
-    tail -n +"$((lines + 1))" "$work/out" | grep -Ev '^([A-Z][A-Za-z-]*: |[vosctm]=|$)' |
-        grep -Ev '^(Received packet|Sending [0-9]+ bytes|ProcessEvent entered|Inserting new or earlier|Rescheduling)' || true
-    lines=$(wc -l < "$work/out")
-}
-
-echo
-echo "== a SIP caller (SIPp) calls 5551234@gw: 100, the line dialled, 200 with the offer, ACK, BYE"
-echo "\$ sipp -sf gateway/tests/sipp/call.xml -s 5551234 127.0.0.1:5060 -m 1 -d 2000"
-sipp -sf "$source/gateway/tests/sipp/call.xml" -s 5551234 127.0.0.1:5060 -m 1 -l 1 -d 2000 \
-    -p 5071 -nostdin -timeout 30 -timeout_error > "$work/sipp.out" 2>&1 &
-caller=$!
-wait_for "Exiting ST_TXDIAL"
-control status
-wait "$caller" && echo "(SIPp: the call succeeded)" || echo "(SIPp: the call FAILED)"
-wait_for "Globals inited"
-news
-control status
-
-echo
-echo "== the line rings; its caller dials 101# and gets the media of that directory entry"
-control ring
-wait_for "ST_RXOFFHK"
-control "digits 101#"
-wait_for "Line call connected"
-sleep 0.5
-control hangup
+tshark -l -n -i sipgw0 -f udp -Y sip -T fields -E separator='|' -e frame.time_relative \
+    -e ip.src -e ip.dst -e sip.Request-Line -e sip.Status-Line 2>"$work/tshark.err" > >(ladder) &
+background+=($!)
 for _ in $(seq 50); do
-    [ "$(grep -c 'Globals inited' "$work/out")" -ge 2 ] && break
+    grep -q "Capturing on" "$work/tshark.err" 2>/dev/null && break
     sleep 0.1
 done
-news
-control status
+
+echo "== sipline starts in its namespace as linegw ($gateway_address), the far party ready to talk"
+gateway_start "$work/gateway" BOARDSIM_SAY="$work/far_party_says.wav" \
+    BOARDSIM_CAPTURE="$work/gateway/heard.wav" || exit 1
+grep -E '^(IP |UDP listen)' "$gateway_dir/out" | sed 's/^/sipline | /'
+
+# The line's state, printed whenever it changes.
+(
+    last=
+    while sleep 0.1; do
+        now=$(line_do status 2>/dev/null | tr ' ' '\n' |
+            grep -E '^(hook|line|dialled|prompts)=' | tr '\n' ' ') || continue
+        [ -n "$now" ] && [ "$now" != "$last" ] && echo "line | $now" && last=$now
+    done
+) &
+background+=($!)
+
+echo
+echo "== baresip on $caller_address calls sip:5551234@$gateway_address and says a sentence"
+baresip_start caller "$work/caller_says.wav" 5062
+baresip_do caller dial "sip:5551234@$gateway_address"
+if ! baresip_wait caller CALL_ESTABLISHED 15; then
+    echo "demo: the call was not established" >&2
+    tail -n 20 "$gateway_dir/out" >&2
+    exit 1
+fi
+sleep 1
+echo "demo | connected: both parties talk for 7 s"
+sleep 6
+echo "demo | baresip hangs up"
+baresip_do caller hangup
+baresip_wait caller CALL_CLOSED || echo "demo: baresip did not close the call" >&2
+line_wait hook on || echo "demo: the line stayed off-hook" >&2
+sleep 1
+for _ in $(seq 50); do
+    grep -q "Globals inited" "$gateway_dir/out" && break
+    sleep 0.1
+done
+sleep 0.5
+callers_stop
+kill "${background[0]}"
+wait "${background[0]}" 2>/dev/null || true
+
+echo
+echo "== RTP of both directions (tshark -z rtp,streams on the call's capture)"
+tshark -n -r "$work/call.pcapng" -q -o rtp.heuristic_rtp:TRUE -z rtp,streams 2>/dev/null |
+    grep -vE '^=+$' | sed 's/^/rtp  | /'
+echo
+echo "== RTCP each side sent (its last report block: fraction lost, cumulative lost, jitter)"
+tshark -n -r "$work/call.pcapng" -o rtcp.heuristic_rtcp:TRUE -Y rtcp -T fields -E separator='|' \
+    -e ip.src -e ip.dst -e rtcp.pt -e rtcp.ssrc.fraction -e rtcp.ssrc.cum_nr \
+    -e rtcp.ssrc.jitter 2>/dev/null | awk -F'|' '
+    {
+        key = $1 " -> " $2
+        if (!(key in n)) order[++keys] = key
+        n[key]++
+        types[key] = types[key] " " $3
+        if ($4 != "") last[key] = sprintf("lost %d/256, %d in all, jitter %.2f ms", $4, $5, $6 / 8)
+    }
+    END {
+        if (keys == 0) print "rtcp | none seen"
+        for (i = 1; i <= keys; i++) {
+            k = order[i]
+            sr = gsub(/200/, "", types[k]); rr = gsub(/201/, "", types[k])
+            bye = gsub(/203/, "", types[k])
+            printf "rtcp | %-24s %d compounds (SR %d, RR %d, BYE %d); %s\n", k, n[k], sr, rr, bye,
+                (k in last) ? last[k] : "no report block"
+        }
+    }'
+
+heard=$(baresip_heard caller)
+sox "$work/gateway/heard.wav" -b 16 -e signed-integer "$out/far_party_heard.wav"
+sox "$heard" -c 1 -r 8000 -b 16 "$out/caller_heard.wav"
+sox -M "$out/far_party_heard.wav" "$out/caller_heard.wav" -n spectrogram -x 1200 -y 257 \
+    -t "far party heard (top), caller heard (bottom)" -o "$out/spectrogram.png"
+tshark -n -r "$work/call.pcapng" -Y sip -T fields -E separator='|' -e frame.time_relative \
+    -e ip.src -e ip.dst -e sip.Request-Line -e sip.Status-Line 2>/dev/null | ladder |
+    sed 's/^sip  | //' >"$out/ladder.txt"
+cp "$work/call.pcapng" "$out/call.pcapng"
+echo
+printf 'demo | the far party heard %.1f s (far_party_heard.wav), %s %.1f s (caller_heard.wav)\n' \
+    "$(soxi -D "$out/far_party_heard.wav")" "the caller heard" "$(soxi -D "$out/caller_heard.wav")"
+
+echo
+echo "== the line rings; its caller dials 101# after the prompt and gets that entry's media"
+echo "demo | \$ echo ring | socat - UNIX-CONNECT:boardsim.sock"
+line_do ring >/dev/null
+line_wait prompts enter.vox 10 || echo "demo: no prompt was played" >&2
+echo "demo | \$ echo 'digits 101#' | socat - UNIX-CONNECT:boardsim.sock"
+line_do "digits 101#" >/dev/null
+for _ in $(seq 50); do
+    grep -q "Line call connected" "$gateway_dir/out" && break
+    sleep 0.1
+done
+cat "$gateway_dir/err" "$gateway_dir/out" |
+    grep -E '^(Enter number|Setting event: setup_connection|Line call connected)' |
+    sed 's/^/sipline | /'
+sleep 0.5
+echo "demo | \$ echo hangup | socat - UNIX-CONNECT:boardsim.sock"
+line_do hangup >/dev/null
+for _ in $(seq 50); do
+    [ "$(grep -c 'Globals inited' "$gateway_dir/out")" -ge 2 ] && break
+    sleep 0.1
+done
+sleep 0.3
 
 echo
 echo "== SIGTERM ends sipline"
-kill -TERM "$gateway"
 status=0
-wait "$gateway" || status=$?
-gateway=
-news
-echo "(exit status $status)"
-
-cat <<'EOT'
-
-What is built: start-up in its fixed order, the simulated voice board with its line and
-control socket, the SIP user-agent server on port 5060, and the call state machine: SIP calls
-onto the line (off-hook, dial, 200 with the offer until the ACK, media, BYE or CANCEL or the
-line's hang-up), calls from the line (enter.vox, digits to "#", the three-number directory,
-notfound.vox or the entry's media), and the media bridge (InTh, OutTh, the RTCP schedule). Here
-no one listens at the caller's media port 4000, hence the "Send error" lines.
-EOT
+gateway_stop || status=$?
+echo "demo | sipline ended (status $status)"
