@@ -20,11 +20,11 @@ constexpr const char *kFirstUri = "sip:100@127.0.0.1:5062";
 constexpr const char *kSecondUri = "sip:102@127.0.0.1:5062";
 constexpr const char *kFirstBody =
     "v=0\r\no=sipline 100 100 IN IP4 127.0.0.1\r\ns=Directory test\r\nc=IN IP4 127.0.0.1\r\n"
-    "t=0 0\r\nm=audio 8188 RTP/AVP 0\r\n";
+    "t=0 0\r\nm=audio 8188 RTP/AVP 0 3\r\n";
 // The first body but for its first line, which ends with a line feed alone.
 constexpr const char *kSecondBody =
     "v=0\no=sipline 100 100 IN IP4 127.0.0.1\r\ns=Directory test\r\nc=IN IP4 127.0.0.1\r\n"
-    "t=0 0\r\nm=audio 8188 RTP/AVP 0\r\n";
+    "t=0 0\r\nm=audio 8188 RTP/AVP 0 3\r\n";
 
 struct entry_t {
     const char *number;
@@ -71,6 +71,8 @@ int LookupNumber(const char *dial) {
 }
 
 void ForgetDirectoryEntry() {
+    // An entry without URI never calls the URI of an entry found before it.
+    DestinationUri = nullptr;
     if (built_offer != nullptr) {
         SdpOffer = built_offer;
         built_offer = nullptr;

@@ -332,7 +332,8 @@ TEST(Directory, KnowsThreeNumbersOfThreeCharacters) {
             EXPECT_STREQ(SdpOffer, "built") << row.dial;
         } else {
             EXPECT_EQ(std::string(SdpOffer).rfind(row.body_start, 0), 0u) << row.dial;
-            EXPECT_NE(std::string(SdpOffer).find("m=audio 8188 RTP/AVP 0\r\n"), std::string::npos);
+            EXPECT_NE(std::string(SdpOffer).find("m=audio 8188 RTP/AVP 0 3\r\n"), std::string::npos)
+                << "the offer names the GSM the gateway sends, beside PCMU";
         }
         ForgetDirectoryEntry();
         EXPECT_STREQ(SdpOffer, "built") << "the offer comes back after " << row.dial;

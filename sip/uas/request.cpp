@@ -58,7 +58,12 @@ void RequestFree(request_t *r) {
     if (r == nullptr) {
         return;
     }
-    RequestUnregister(r);
+    if (RequestUnregister(r) != 0 && r->mutex != nullptr) {
+        // A response thread that found the record before it was unlinked holds its mutex
+        // while it queues on a branch: let it finish first.
+        WaitForSingleObject(r->mutex, INFINITE);
+        ReleaseMutex(r->mutex);
+    }
     MessageFree(&r->message);
     free(r->version);
     SIP_AddressFree(&r->to);
@@ -67,6 +72,7 @@ void RequestFree(request_t *r) {
     SIP_ContactFree(r->contact);
     free(r->call_id);
     free(r->to_tag);
+    free(r->target);
     free(r->body);
     free(r->reason);
     headers_free(&r->headers);
@@ -111,15 +117,16 @@ int RequestRegister(request_t *r) {
     return 1;
 }
 
-void RequestUnregister(request_t *r) {
+int RequestUnregister(request_t *r) {
     std::lock_guard<std::mutex> lock(open_mutex());
     for (request_t **link = &open_requests; *link != nullptr; link = &(*link)->next) {
         if (*link == r) {
             *link = r->next;
             r->next = nullptr;
-            return;
+            return 1;
         }
     }
+    return 0;
 }
 
 request_t *RequestFindMatch(request_t *response) {
