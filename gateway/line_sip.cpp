@@ -118,7 +118,8 @@ void invite_client::take(const sip_response_t *response) {
     }
     const int32_t status = response->message.status;
     if (status < 200) {
-        if (!provisional_) {
+        // A provisional answer overtaken by the final one (each response has its own thread).
+        if (!provisional_ && !final_) {
             provisional_ = true;
             std::printf("Provisional answer %d\n", status);
             report(ST_LINERINGING, false);

@@ -1,14 +1,14 @@
 #include "gateway/line_tones.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <numbers>
 #include <thread>
-#include <vector>
 
 #include "media/bridge_state.h"
 #include "media/mulaw.h"
-#include "media/play_feed.h"
 
 namespace sipline {
 namespace {
@@ -33,14 +33,17 @@ std::atomic<bool> stop_playing{false};
 
 void play(line_tone_t tone) {
     const int32_t block = FWBuffersize > 0 ? FWBuffersize : 160;
-    play_feed feed(PlayStream, block, [] { return !stop_playing.load(); });
-    std::vector<uint8_t> samples(static_cast<size_t>(block));
-    for (int64_t at = 0; !stop_playing.load(); at += block) {
-        LineToneFill(tone, at, samples.data(), block);
-        // A full stream makes the feed wait for the board, which paces the tone.
-        if (!feed.write(samples.data(), samples.size(), 'r')) {
-            break;
+    // The board frees a block each block's time: a full stream is the normal pace here.
+    const auto block_time = std::chrono::milliseconds(std::max(block / 8, 1));
+    for (int64_t at = 0; !stop_playing.load();) {
+        uint8_t *free_block = tuvo_next_free_block(PlayStream);
+        if (free_block == nullptr) {
+            std::this_thread::sleep_for(block_time);
+            continue;
         }
+        LineToneFill(tone, at, free_block, block);
+        tuvo_commit_block(PlayStream, block);
+        at += block;
     }
 }
 
