@@ -18,6 +18,7 @@
 #include "sip/uas/outgoing.h"
 #include "sip/uas/request.h"
 #include "sip/uas/sdp.h"
+#include "sip/uas/transport.h"
 
 namespace sipline {
 namespace {
@@ -274,7 +275,7 @@ int connect_line_call(const call_event_t &e) {
 
 int CallOut(const call_event_t &) {
     request_t *r = RequestCreate(TRANSPORT_UDP, -1, nullptr);
-    if (RequestInviteCreate(r, DestinationUri, LINE_USER, SdpOffer) != 0) {
+    if (RequestInviteCreate(r, DestinationUri, LINE_USER, SdpOffer, SipListeningSocket()) != 0) {
         RequestFree(r);
         CallState = ST_WTRING;
         PutLineOnHook();

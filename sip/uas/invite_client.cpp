@@ -14,7 +14,6 @@
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
 #include "sip/uas/route_set.h"
-#include "sip/uas/transport.h"
 #include "support/dstring.h"
 #include "support/error.h"
 #include "support/resolve.h"
@@ -75,13 +74,13 @@ char *in_transaction(request_t *r, const char *method, const std::string &to) {
 
 }  // namespace
 
-int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body) {
+int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body,
+                        int socket) {
     const sip_gateway_t *gateway = SipGateway();
     const char *own = text_or_empty(gateway->HostAddress);
     uri_t target = URI_Parse(text_or_empty(uri));
     sockaddr_in to{};
     bool aimed = aim(&to, target.host, target.port);
-    int socket = SipListeningSocket();
     if (!aimed || socket < 0) {
         Error("RequestInviteCreate", "%s: %s", text_or_empty(uri),
               aimed ? "the SIP listener does not run" : "no host that resolves");

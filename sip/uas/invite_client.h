@@ -19,9 +19,11 @@ inline constexpr double SIP_TIMER_B = 64 * SIP_T1;
 // Fills a new record with an INVITE from "sip:USER@HostAddress" to `uri` carrying `body` as
 // application/sdp: a new Call-ID, CSeq 1 INVITE, From with the gateway's tag, To, a Via with a
 // new branch (the record's one branch), Contact, Max-Forwards 70. It is aimed at the URI's host
-// and port (5060 when it names none) and sent from the SIP listener's socket. 0, or -1 (reported)
-// when the URI has no host that resolves or no listener runs.
-int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body);
+// and port (5060 when it names none) and sent from `socket` (the SIP listener's,
+// SipListeningSocket). 0, or -1 (reported) when the URI has no host that resolves or there is no
+// socket.
+int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body,
+                        int socket);
 // Waits up to `milliseconds` for the record's branch to receive a response and takes what it
 // queued, oldest first (null when nothing came); release with RequestResponsesFree.
 sip_response_t *RequestResponsesTake(request_t *r, uint32_t milliseconds);
