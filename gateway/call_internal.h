@@ -70,6 +70,8 @@ int LineRefused(const call_event_t &e);        // ST_LINEREFUSED
 int LineHungUpWaiting(const call_event_t &e);  // ST_LINEHANGUP
 // The busy tone has been heard long enough, or the line's party hung up: the call ends.
 int LineRefusalHeard();
+// The callee did not answer in time: the call is cancelled as when the line's party hangs up.
+int LineCallGivenUp();
 // Ends the call's SIP thread, if one runs, and waits for it: before the record it works on is
 // changed for the BYE or released.
 void LineSipCallEnd();

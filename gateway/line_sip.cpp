@@ -350,6 +350,10 @@ int LineRefused(const call_event_t &e) {
     return 0;
 }
 
+int LineCallGivenUp() {
+    return line_party_gone();
+}
+
 int LineRefusalHeard() {
     end_line_call("Line call refused\n");
     return 0;

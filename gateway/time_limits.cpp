@@ -76,8 +76,8 @@ void ProcessTimeLimit() {
             break;
         case ST_LINECALLING:
         case ST_LINERINGING:
-            // Nobody answers: the line's party is taken to have hung up, and the call cancelled.
-            ProcessEvent(Channels[LINE_CHANNEL].device, TDX_PLAY, nullptr);
+            // Nobody answers: the call is cancelled as if the line's party had hung up.
+            LineCallGivenUp();
             break;
         case ST_LINEREFUSED:
             LineRefusalHeard();
