@@ -145,17 +145,6 @@ sip_response_t *RequestResponsesTake(request_t *r, uint32_t milliseconds) {
     return taken;
 }
 
-void RequestResponsesFree(sip_response_t *responses) {
-    while (responses != nullptr) {
-        sip_response_t *next = responses->next;
-        MessageFree(&responses->message);
-        free(responses->content_type);
-        free(responses->body);
-        delete responses;
-        responses = next;
-    }
-}
-
 void RequestResponsesWake(request_t *r) {
     if (r->branch_count > 0) {
         cond_signal(&r->branches[0].cond);

@@ -27,7 +27,6 @@ int RequestInviteCreate(request_t *r, const char *uri, const char *user, const c
 // Waits up to `milliseconds` for the record's branch to receive a response and takes what it
 // queued, oldest first (null when nothing came); release with RequestResponsesFree.
 sip_response_t *RequestResponsesTake(request_t *r, uint32_t milliseconds);
-void RequestResponsesFree(sip_response_t *responses);
 // Ends a wait in RequestResponsesTake early, from any thread.
 void RequestResponsesWake(request_t *r);
 // The callee's 2xx: the record keeps it as its dialog's message (To tag, Contact, Record-Route,

@@ -24,17 +24,6 @@ char *copy_text(const char *text) {
     return text == nullptr ? nullptr : strdup(text);
 }
 
-void responses_free(sip_response_t *response) {
-    while (response != nullptr) {
-        sip_response_t *next = response->next;
-        MessageFree(&response->message);
-        free(response->content_type);
-        free(response->body);
-        delete response;
-        response = next;
-    }
-}
-
 }  // namespace
 
 request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address) {
@@ -82,10 +71,10 @@ void RequestFree(request_t *r) {
         HTTP_AuthorizationFree(r->authorization);
         delete r->authorization;
     }
-    responses_free(r->responses);
+    RequestResponsesFree(r->responses);
     for (int32_t i = 0; i < r->branch_count; i++) {
         free(r->branches[i].text);
-        responses_free(r->branches[i].responses);
+        RequestResponsesFree(r->branches[i].responses);
         cond_release(&r->branches[i].cond);
     }
     delete[] r->branches;
@@ -95,6 +84,17 @@ void RequestFree(request_t *r) {
     cond_release(&r->cond);
     delete r;
     live_records.fetch_sub(1);
+}
+
+void RequestResponsesFree(sip_response_t *response) {
+    while (response != nullptr) {
+        sip_response_t *next = response->next;
+        MessageFree(&response->message);
+        free(response->content_type);
+        free(response->body);
+        delete response;
+        response = next;
+    }
 }
 
 int32_t RequestLiveCount() {

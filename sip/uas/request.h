@@ -100,6 +100,8 @@ void RequestFree(request_t *r);
 // Records created and not yet freed, for diagnostics and tests.
 int32_t RequestLiveCount();
 void RequestSetStatus(request_t *r, int32_t status, const char *reason);
+// Releases a queue of received responses, every entry with its message, type and body.
+void RequestResponsesFree(sip_response_t *responses);
 
 // The open-request list: the records of requests sent that wait for their responses.
 // 1 when the record was put at the head of the list, 0 without a Call-ID.
