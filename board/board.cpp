@@ -22,6 +22,8 @@ const char *board_event_name(int32_t type) {
             return "EV_HOOK_DONE";
         case EV_REMOTE_HANGUP:
             return "EV_REMOTE_HANGUP";
+        case EV_CALL_PROGRESS:
+            return "EV_CALL_PROGRESS";
         default:
             return "unknown";
     }

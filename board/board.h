@@ -20,6 +20,9 @@ inline constexpr int32_t EV_DIAL_DONE = 0x84;
 inline constexpr int32_t EV_SETUP_DONE = 0x85;
 inline constexpr int32_t TDX_CST = 0x86;       // call status; code 1: rings received
 inline constexpr int32_t EV_HOOK_DONE = 0x87;  // code 1: now off-hook
+// Posted, with no data, by the SIP side of a call from the line when the callee's answers moved
+// CallState on.
+inline constexpr int32_t EV_CALL_PROGRESS = 0x88;
 
 inline constexpr uint16_t CST_RINGS = 1;
 

@@ -3,6 +3,7 @@
 #include "gateway/call_internal.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
+#include "gateway/line_tones.h"
 #include "gateway/sip_side.h"
 #include "media/session.h"
 #include "sip/uas/request.h"
@@ -30,6 +31,8 @@ void PutLineOnHook() {
 }
 
 void EndCallCycle(const char *message) {
+    LineToneStop();
+    LineSipCallEnd();
     sip_side::NewCurrentRequest();
     CallState = ST_CYCLEEND;
     CallLoopRunning = 0;

@@ -60,4 +60,22 @@ int SipSetupFailed(const call_event_t &e);     // ST_SIPCLEANUP
 int ConnectSipCall();
 int StartLineCallMedia();
 
+// A call from the line to the directory entry's SIP URI (line_sip.cpp): the INVITE goes out on
+// a thread of its own, and the states that follow its answers.
+int CallOut(const call_event_t &e);
+int LineCalling(const call_event_t &e);        // ST_LINECALLING
+int LineRinging(const call_event_t &e);        // ST_LINERINGING
+int LineAnswered(const call_event_t &e);       // ST_LINEANSWERED
+int LineRefused(const call_event_t &e);        // ST_LINEREFUSED
+int LineHungUpWaiting(const call_event_t &e);  // ST_LINEHANGUP
+// The busy tone has been heard long enough, or the line's party hung up: the call ends.
+int LineRefusalHeard();
+// The callee did not answer in time: the call is cancelled as when the line's party hangs up.
+int LineCallGivenUp();
+// Ends the call's SIP thread, if one runs, and waits for it: before the record it works on is
+// changed for the BYE or released.
+void LineSipCallEnd();
+// Sends the BYE of the answered call in CurrentRequest (either direction) and waits for the send.
+void SendBye();
+
 }  // namespace sipline

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "gateway/globals.h"
 #include "media/bridge_state.h"
@@ -20,17 +21,26 @@ constexpr const char *kFirstUri = "sip:100@127.0.0.1:5062";
 constexpr const char *kSecondUri = "sip:102@127.0.0.1:5062";
 constexpr const char *kFirstBody =
     "v=0\r\no=sipline 100 100 IN IP4 127.0.0.1\r\ns=Directory test\r\nc=IN IP4 127.0.0.1\r\n"
-    "t=0 0\r\nm=audio 8188 RTP/AVP 0\r\n";
+    "t=0 0\r\nm=audio 8188 RTP/AVP 0 3\r\n";
 // The first body but for its first line, which ends with a line feed alone.
 constexpr const char *kSecondBody =
     "v=0\no=sipline 100 100 IN IP4 127.0.0.1\r\ns=Directory test\r\nc=IN IP4 127.0.0.1\r\n"
-    "t=0 0\r\nm=audio 8188 RTP/AVP 0\r\n";
+    "t=0 0\r\nm=audio 8188 RTP/AVP 0 3\r\n";
+
+// A body is the offer of the entry's INVITE: it names the port the entry receives on, and GSM
+// (3), which the line's audio is sent in, beside PCMU.
+constexpr bool offers(std::string_view body, std::string_view media_line) {
+    return body.find(media_line) != std::string_view::npos;
+}
+static_assert(offers(kFirstBody, "m=audio 8188 RTP/AVP 0 3\r\n") &&
+                  offers(kSecondBody, "m=audio 8188 RTP/AVP 0 3\r\n"),
+              "the test bodies must name the entries' local port 8188 and payload types 0 and 3");
 
 struct entry_t {
     const char *number;
     uint16_t dest_port;
     uint16_t local_port;
-    const char *uri;   // null: the entry leaves DestinationUri as it was
+    const char *uri;   // null: the entry is not called (DestinationUri stays null)
     const char *body;  // null: the entry leaves SdpOffer as it was
 };
 
@@ -71,6 +81,8 @@ int LookupNumber(const char *dial) {
 }
 
 void ForgetDirectoryEntry() {
+    // An entry without URI never calls the URI of an entry found before it.
+    DestinationUri = nullptr;
     if (built_offer != nullptr) {
         SdpOffer = built_offer;
         built_offer = nullptr;

@@ -10,9 +10,17 @@
 #include "sip/uas/request.h"
 
 namespace sipline {
-namespace {
 
-void send_bye(request_t *r) {
+void SendBye() {
+    request_t *r = CurrentRequest.load();
+    if (r->outgoing != 0) {
+        // The caller's requests count on from its INVITE (RFC 3261 section 12.2.1.1); the
+        // record leaves the open-request list first, so that no response thread reads the
+        // number while it changes.
+        LineSipCallEnd();
+        RequestUnregister(r);
+        r->cseq.number++;
+    }
     std::snprintf(r->cseq.method, sizeof r->cseq.method, "%s", "BYE");
     std::printf("Sending BYE\n");
     RequestDialogHeaders(r);
@@ -21,6 +29,8 @@ void send_bye(request_t *r) {
     RequestSend(r, 1, 0);
     ReleaseMutex(r->mutex);
 }
+
+namespace {
 
 int remote_hangup() {
     std::printf("Closing remotely\n");
@@ -47,7 +57,7 @@ int local_hangup() {
     // its 200 is answered 487 (section 9.2); after a refused number nothing more is sent.
     if (SipCallAccepted()) {
         if (CallProgress.answered) {
-            send_bye(CurrentRequest.load());
+            SendBye();
         } else {
             AnswerInviteFinally(487);
         }
@@ -73,6 +83,10 @@ int CallEnds(const call_event_t &e) {
     }
     if (e.type == EV_REMOTE_HANGUP) {
         return remote_hangup();
+    }
+    // The SIP thread of a call from the line is done with the answers; the call goes on.
+    if (e.type == EV_CALL_PROGRESS) {
+        return 0;
     }
     return local_hangup();
 }

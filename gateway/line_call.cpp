@@ -1,5 +1,6 @@
 // A call from the line: the ring is answered, the caller hears "enter.vox", dials a number
-// ended by "#", and either hears "notfound.vox" or gets the media of a directory entry.
+// ended by "#", and either hears "notfound.vox", or calls the SIP URI of a directory entry
+// (line_sip.cpp), or gets the media of an entry without one.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,6 +89,10 @@ int LineDigits(const call_event_t &e) {
         CallState = ST_WTRING;
         PutLineOnHook();
         return 0;
+    }
+    // An entry with a SIP URI is called; one without gets its media alone.
+    if (DestinationUri != nullptr) {
+        return CallOut(e);
     }
     if (setup_connection() == -1) {
         CallState = ST_WTRING;

@@ -34,6 +34,11 @@ constexpr state_row kStates[] = {
     {ST_IODONE, "ST_IODONE\n", StoppedIoReported},
     {ST_SIPINV, "SIPINV\n", SipInviteAccepted},
     {ST_SIPCLEANUP, "ST_SIPCLEANUP\n", SipSetupFailed},
+    {ST_LINECALLING, "ST_LINECALLING\n", LineCalling},
+    {ST_LINERINGING, "ST_LINERINGING\n", LineRinging},
+    {ST_LINEANSWERED, "ST_LINEANSWERED\n", LineAnswered},
+    {ST_LINEREFUSED, "ST_LINEREFUSED\n", LineRefused},
+    {ST_LINEHANGUP, "ST_LINEHANGUP\n", LineHungUpWaiting},
 };
 
 channel_t *channel_of(int32_t device) {

@@ -17,9 +17,13 @@ struct state_limit {
 
 // A hook change takes the board tens of milliseconds, dialling 31 digits under four seconds;
 // a caller on the line gets 20 seconds to dial.
+// A callee that answers nothing is given up by timer B (32 s) on the SIP side; one that rings
+// gets two minutes; a busy tone plays for three seconds; a CANCEL has 32 s for its 487.
 constexpr state_limit kLimits[] = {
-    {ST_RXOFFHK, 5000}, {ST_RXGETDTMFS, 20000}, {ST_TXOFFHK, 5000},
-    {ST_TXDIAL, 10000}, {ST_IODONE, 5000},
+    {ST_RXOFFHK, 5000},       {ST_RXGETDTMFS, 20000}, {ST_TXOFFHK, 5000},
+    {ST_TXDIAL, 10000},       {ST_IODONE, 5000},      {ST_LINECALLING, 40000},
+    {ST_LINERINGING, 120000}, {ST_LINEREFUSED, 3000}, {ST_LINEHANGUP, 40000},
+    {ST_LINEANSWERED, 5000},
 };
 
 // The state the main loop last waited in and since when. Main thread only.
@@ -69,6 +73,20 @@ void ProcessTimeLimit() {
             break;
         case ST_IODONE:
             EndCallCycle("IODONE fininshed\n");
+            break;
+        case ST_LINECALLING:
+        case ST_LINERINGING:
+            // Nobody answers: the call is cancelled as if the line's party had hung up.
+            LineCallGivenUp();
+            break;
+        case ST_LINEREFUSED:
+            LineRefusalHeard();
+            break;
+        case ST_LINEHANGUP:
+        case ST_LINEANSWERED:
+            StopMedia("Local: objects closed\n");
+            StopLineIo();
+            EndCallCycle("Line call given up\n");
             break;
         default:
             break;

@@ -131,6 +131,13 @@ int cond_timedwait(cond_t *cond, HANDLE *mutex, const timeval *deadline) {
     return woken ? 0 : COND_TIMEDOUT;
 }
 
+int cond_wait_ms(cond_t *cond, HANDLE *mutex, uint32_t milliseconds) {
+    ReleaseMutex(*mutex);
+    bool woken = cond->object->take(std::chrono::milliseconds(milliseconds));
+    WaitForSingleObject(*mutex, INFINITE);
+    return woken ? 0 : COND_TIMEDOUT;
+}
+
 void cond_share(cond_t *copy, const cond_t *original) {
     copy->object = original->object;
     if (copy->object != nullptr) {

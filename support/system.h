@@ -38,6 +38,8 @@ int cond_broadcast(cond_t *cond);
 // The caller holds *mutex; it is released for the wait and held again on return. Waits are
 // computed from whole seconds of the absolute deadline.
 int cond_timedwait(cond_t *cond, HANDLE *mutex, const timeval *deadline);
+// As cond_timedwait, but for a limit in milliseconds from now, without the whole-second rounding.
+int cond_wait_ms(cond_t *cond, HANDLE *mutex, uint32_t milliseconds);
 // Shares the object: the copy keeps it alive after the original is released.
 void cond_share(cond_t *copy, const cond_t *original);
 void cond_release(cond_t *cond);

@@ -16,6 +16,7 @@
 #include "gateway/call_internal.h"
 #include "gateway/channels.h"
 #include "gateway/directory.h"
+#include "gateway/line_tones.h"
 #include "gateway/process_event.h"
 #include "gateway/sip_side.h"
 #include "gateway/tests/gateway_fixture.h"
@@ -332,7 +333,8 @@ TEST(Directory, KnowsThreeNumbersOfThreeCharacters) {
             EXPECT_STREQ(SdpOffer, "built") << row.dial;
         } else {
             EXPECT_EQ(std::string(SdpOffer).rfind(row.body_start, 0), 0u) << row.dial;
-            EXPECT_NE(std::string(SdpOffer).find("m=audio 8188 RTP/AVP 0\r\n"), std::string::npos);
+            EXPECT_NE(std::string(SdpOffer).find("m=audio 8188 RTP/AVP 0 3\r\n"), std::string::npos)
+                << "the offer names the GSM the gateway sends, beside PCMU";
         }
         ForgetDirectoryEntry();
         EXPECT_STREQ(SdpOffer, "built") << "the offer comes back after " << row.dial;
@@ -362,6 +364,91 @@ TEST_F(ProcessEventTest, ALineCallToAnEntryGetsItsMediaAndEndsWhenTheLineHangsUp
     EXPECT_EQ(WaitForSingleObject(AudioThreads[0], 0) == WAIT_OBJECT_0 ||
                   WaitForSingleObject(AudioThreads[1], 0) == WAIT_OBJECT_0,
               true);
+}
+
+TEST(Directory, EntriesWithAUriAreCalledAndTheOneWithoutNeverCallsAnEarlierOnesUri) {
+    const struct {
+        const char *dial;
+        const char *uri;
+    } rows[] = {
+        {"100", "sip:100@127.0.0.1:5062"}, {"101", nullptr}, {"102", "sip:102@127.0.0.1:5062"}};
+    for (const auto &row : rows) {
+        ASSERT_EQ(LookupNumber(row.dial), 0);
+        if (row.uri == nullptr) {
+            EXPECT_EQ(DestinationUri, nullptr) << row.dial;
+        } else {
+            EXPECT_STREQ(DestinationUri, row.uri) << row.dial;
+        }
+        ForgetDirectoryEntry();
+        EXPECT_EQ(DestinationUri, nullptr) << "forgotten after " << row.dial;
+    }
+    LocalPort = RTP_PORT;
+}
+
+// Zero crossings of the mu-law samples, as a frequency over the piece.
+double tone_hz(const std::vector<uint8_t> &samples) {
+    int crossings = 0;
+    for (size_t i = 1; i < samples.size(); ++i) {
+        // Bit 7 of a mu-law code is the sample's sign (set for positive samples).
+        crossings += ((samples[i] ^ samples[i - 1]) & 0x80) != 0 ? 1 : 0;
+    }
+    return crossings / 2.0 / (static_cast<double>(samples.size()) / 8000);
+}
+
+TEST(LineTones, RingbackAndBusyAre425HzInTheirCadences) {
+    struct row {
+        line_tone_t tone;
+        int64_t at_ms;
+        bool sounds;
+    };
+    const row rows[] = {
+        {line_tone_t::ringback, 0, true},     {line_tone_t::ringback, 900, true},
+        {line_tone_t::ringback, 1000, false}, {line_tone_t::ringback, 4900, false},
+        {line_tone_t::ringback, 5000, true},  {line_tone_t::busy, 0, true},
+        {line_tone_t::busy, 500, false},      {line_tone_t::busy, 1000, true},
+    };
+    for (const row &r : rows) {
+        std::vector<uint8_t> piece(800);  // 100 ms
+        LineToneFill(r.tone, r.at_ms * 8, piece.data(), static_cast<int32_t>(piece.size()));
+        bool silent = std::all_of(piece.begin(), piece.end(), [](uint8_t c) { return c == 0xFF; });
+        EXPECT_EQ(!silent, r.sounds) << r.at_ms;
+        if (r.sounds) {
+            EXPECT_NEAR(tone_hz(piece), LINE_TONE_HZ, 15) << r.at_ms;
+        }
+    }
+}
+
+TEST_F(ProcessEventTest, ALineCallWhoseInviteCannotGoOutPutsTheLineOnHook) {
+    // No SIP listener runs here, so the INVITE has no socket to go out from.
+    ASSERT_EQ(boardsim_command("ring"), "OK ringing");
+    ASSERT_TRUE(run_until(ST_RXGETDTMFS));
+    EXPECT_EQ(boardsim_command("digits 100#"), "OK pressed 100#");
+    ASSERT_TRUE(run_until(ST_WTRING));
+    EXPECT_EQ(status_of("hook"), "on");
+    EXPECT_EQ(CurrentRequest.load()->call_id, nullptr) << "no call record was published";
+    EXPECT_EQ(DestinationUri, nullptr);
+}
+
+TEST_F(ProcessEventTest, ARefusedLineCallPlaysTheBusyToneThenEndsOnHook) {
+    ASSERT_EQ(dx_sethook(line_, DX_OFFHOOK, EV_SYNC), 0);
+    ASSERT_EQ(StartPlaying(LINE_CHANNEL), 0);
+    CallProgress.streams_started = true;
+    CallState = ST_LINEREFUSED;
+    feed(EV_CALL_PROGRESS, 0);
+    EXPECT_NE(said().find("busy tone"), std::string::npos);
+    EXPECT_EQ(CallState, ST_LINEREFUSED);
+    EXPECT_GT(EventTimeLimitMs(), 0) << "the tone plays for a while";
+    ProcessTimeLimit();
+    EXPECT_EQ(CallState, ST_CYCLEEND);
+    EXPECT_EQ(CallLoopRunning, 0);
+    EXPECT_NE(said().find("Line call refused"), std::string::npos);
+}
+
+TEST_F(ProcessEventTest, AProgressEventAfterTheCallIsConnectedChangesNothing) {
+    CallState = ST_CLEANUP;
+    feed(EV_CALL_PROGRESS, 0);
+    EXPECT_EQ(CallState, ST_CLEANUP) << "not taken for the line's hang-up";
+    EXPECT_EQ(CallLoopRunning, 1);
 }
 
 TEST_F(ProcessEventTest, ANumberFromTheLineThatIsNotFoundOrDoesNotFitHearsNotFound) {

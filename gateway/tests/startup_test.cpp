@@ -46,10 +46,12 @@ TEST(BoardEvents, NamesAreTheBoardsOwn) {
         const char *name;
     };
     const Case cases[] = {
-        {0, "EV_WAKEUP"},         {0x81, "TDX_PLAY"},     {0x82, "TDX_RECORD"},
-        {0x83, "EV_DIGITS_DONE"}, {0x84, "EV_DIAL_DONE"}, {0x85, "EV_SETUP_DONE"},
-        {0x86, "TDX_CST"},        {0x87, "EV_HOOK_DONE"}, {0x1FF8, "EV_REMOTE_HANGUP"},
-        {0x88, "unknown"},
+        {0, "EV_WAKEUP"},           {0x81, "TDX_PLAY"},
+        {0x82, "TDX_RECORD"},       {0x83, "EV_DIGITS_DONE"},
+        {0x84, "EV_DIAL_DONE"},     {0x85, "EV_SETUP_DONE"},
+        {0x88, "EV_CALL_PROGRESS"}, {0x86, "TDX_CST"},
+        {0x87, "EV_HOOK_DONE"},     {0x1FF8, "EV_REMOTE_HANGUP"},
+        {0x89, "unknown"},
     };
     for (const Case &c : cases) {
         EXPECT_STREQ(board_event_name(c.type), c.name) << c.type;

@@ -118,8 +118,11 @@ void dispatch_new_call(request_t *r, const char *method) {
 void dispatch_same_call(request_t *r, request_t *current, const char *method) {
     const sip_gateway_t *gateway = SipGateway();
     printf("Same callID\n");
-    if (!equal(r->to.uri.user, current->to.uri.user) ||
-        !equal(r->from.uri.user, current->from.uri.user)) {
+    // In a dialog the gateway made, the far end's requests come from the callee, To us.
+    const bool outgoing = current->outgoing != 0;
+    const char *our_user = outgoing ? current->from.uri.user : current->to.uri.user;
+    const char *their_user = outgoing ? current->to.uri.user : current->from.uri.user;
+    if (!equal(r->to.uri.user, our_user) || !equal(r->from.uri.user, their_user)) {
         printf("Bad request\n");
         if (is(method, "ACK")) {
             RequestFree(r);  // an ACK is never answered (RFC 3261 section 17.2.1)
@@ -131,7 +134,9 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
     // A request that names the dialog by a To tag is the call's only with the call's tag (RFC
     // 3261 section 12.2.2); a CANCEL is the call's when it names the INVITE's transaction
     // (section 9.2), and DialogTakeTag gives it the INVITE's tag exactly then.
-    if ((r->to_tag_received != 0 || is(method, "CANCEL")) && !equal(r->to_tag, current->to_tag)) {
+    // The callee has no INVITE of its own to cancel.
+    if ((r->to_tag_received != 0 || is(method, "CANCEL")) &&
+        (!equal(r->to_tag, current->to_tag) || (outgoing && is(method, "CANCEL")))) {
         printf("Not this dialog\n");
         if (is(method, "ACK")) {
             RequestFree(r);
@@ -161,10 +166,16 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
         RequestFree(r);
         return;
     }
-    if (r->cseq.number <= current->cseq.number) {
+    // Each side numbers its own requests (RFC 3261 section 12.2.2): the callee's start anywhere.
+    if (outgoing ? current->remote_cseq_seen != 0 && r->cseq.number <= current->remote_cseq
+                 : r->cseq.number <= current->cseq.number) {
         printf("Retransmission of %s\n", method);
         RequestFree(r);
         return;
+    }
+    if (outgoing) {
+        current->remote_cseq = r->cseq.number;
+        current->remote_cseq_seen = 1;
     }
     if (!is(method, "BYE")) {
         printf("Bad request\n");

@@ -25,6 +25,15 @@ inline constexpr int32_t ST_SIPCLEANUP = 11;  // media set-up for a SIP call fai
 // A call is over and the next cycle's channels are not ready: the idle record without Call-ID
 // makes every INVITE meanwhile foreign, so it is refused 503 instead of taken and then lost.
 inline constexpr int32_t ST_CYCLEEND = 12;
+// A call from the line to a SIP callee: the INVITE is out and nothing has come back; a
+// provisional answer came (ringback plays); the 2xx came and was acknowledged (the media are to
+// be set up); a final refusal came or timer B fired (a busy tone plays); the line's party hung up
+// before the answer and the INVITE is being cancelled.
+inline constexpr int32_t ST_LINECALLING = 13;
+inline constexpr int32_t ST_LINERINGING = 14;
+inline constexpr int32_t ST_LINEANSWERED = 15;
+inline constexpr int32_t ST_LINEREFUSED = 16;
+inline constexpr int32_t ST_LINEHANGUP = 17;
 
 inline constexpr int DIAL_STRING_SIZE = 32;
 inline constexpr int RTP_DEST_ADDRESS_SIZE = 256;

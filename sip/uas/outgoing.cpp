@@ -58,6 +58,20 @@ char *copy_bytes(const char *text, int32_t length) {
     return copy;
 }
 
+// The branch whose text the response's top Via carries: the branch is drawn for each of the
+// gateway's transactions, so it names the transaction the response belongs to (RFC 3261 section
+// 17.1.3). -1 when none does.
+int32_t branch_of(const request_t *found, const parser_t *response) {
+    parser_header_t *via = RFC822_FindEither(response->headers, "Via", "v");
+    const char *text = RFC822_ElementValue(via, 0, "branch");
+    for (int32_t i = 0; text != nullptr && i < found->branch_count; i++) {
+        if (found->branches[i].text != nullptr && strcmp(found->branches[i].text, text) == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 void RequestDialogHeaders(request_t *r) {
@@ -71,10 +85,17 @@ void RequestDialogHeaders(request_t *r) {
     // RFC 3261 section 8.1.1.6: every request carries it; softphones refuse a BYE without it.
     headers_printf(&r->headers, 1, "Max-Forwards", "%d", kMaxForwards);
     RouteSetHeaders(r, &r->headers);
-    // The dialog seen from the other end: its To is our From (RFC 3261 section 12.2.1.1).
-    add_first_value(&r->headers, "From", RFC822_FindEither(received, "To", "t"));
-    add_own_tag(&r->headers, r);
-    add_first_value(&r->headers, "To", RFC822_FindEither(received, "From", "f"));
+    if (r->outgoing != 0) {
+        // The record holds the callee's 2xx, whose From and To are the dialog's as we made it
+        // (RFC 3261 section 12.2.1.1).
+        add_first_value(&r->headers, "From", RFC822_FindEither(received, "From", "f"));
+        add_first_value(&r->headers, "To", RFC822_FindEither(received, "To", "t"));
+    } else {
+        // The dialog seen from the other end: its To is our From (RFC 3261 section 12.2.1.1).
+        add_first_value(&r->headers, "From", RFC822_FindEither(received, "To", "t"));
+        add_own_tag(&r->headers, r);
+        add_first_value(&r->headers, "To", RFC822_FindEither(received, "From", "f"));
+    }
     add_first_value(&r->headers, "Timestamp", RFC822_Find(received, "Timestamp"));
     headers_add(&r->headers, "Call-ID", r->call_id);
     headers_printf(&r->headers, 0, "CSeq", "%lu %s", static_cast<unsigned long>(r->cseq.number),
@@ -142,7 +163,7 @@ void *ResponseProcessThread(void *argument) {
         r->cseq = SIP_CSeq(&r->message);
         const char *call_id = SIP_CallID(&r->message);
         r->call_id = call_id != nullptr ? strdup(call_id) : nullptr;
-        r->via = SIP_Via(&r->message, 1, 1, "MARVA");
+        r->via = SIP_Via(&r->message, 1, 1, nullptr);
         r->to = SIP_To(&r->message);
         r->from = SIP_From(&r->message);
         parser_header_t *type = RFC822_FindEither(r->message.headers, "Content-Type", "c");
@@ -153,8 +174,8 @@ void *ResponseProcessThread(void *argument) {
             Debug("ResponseProcessThread", "Response rp=%p r=%p\n", static_cast<void *>(found),
                   static_cast<void *>(r));
             if (found != nullptr) {
-                int32_t branch = r->via.branch;
-                if (branch >= 0 && branch < found->branch_count && r->via.ours != 0) {
+                int32_t branch = branch_of(found, &r->message);
+                if (branch >= 0) {
                     sip_branch_t *b = &found->branches[branch];
                     MessageEnqueue(&b->responses, &r->message, r->content_type, r->body_length,
                                    r->body, b);

@@ -1,4 +1,5 @@
-// Requests the gateway sends itself (the BYE that ends a call) and the responses it receives.
+// Requests the gateway sends itself (the BYE that ends a call; the INVITE of a call from the
+// line is in invite_client.h) and the responses it receives.
 #pragma once
 
 #include <cstdint>

@@ -24,17 +24,6 @@ char *copy_text(const char *text) {
     return text == nullptr ? nullptr : strdup(text);
 }
 
-void responses_free(sip_response_t *response) {
-    while (response != nullptr) {
-        sip_response_t *next = response->next;
-        MessageFree(&response->message);
-        free(response->content_type);
-        free(response->body);
-        delete response;
-        response = next;
-    }
-}
-
 }  // namespace
 
 request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address) {
@@ -58,7 +47,12 @@ void RequestFree(request_t *r) {
     if (r == nullptr) {
         return;
     }
-    RequestUnregister(r);
+    if (RequestUnregister(r) != 0 && r->mutex != nullptr) {
+        // A response thread that found the record before it was unlinked holds its mutex
+        // while it queues on a branch: let it finish first.
+        WaitForSingleObject(r->mutex, INFINITE);
+        ReleaseMutex(r->mutex);
+    }
     MessageFree(&r->message);
     free(r->version);
     SIP_AddressFree(&r->to);
@@ -67,6 +61,7 @@ void RequestFree(request_t *r) {
     SIP_ContactFree(r->contact);
     free(r->call_id);
     free(r->to_tag);
+    free(r->target);
     free(r->body);
     free(r->reason);
     headers_free(&r->headers);
@@ -76,10 +71,10 @@ void RequestFree(request_t *r) {
         HTTP_AuthorizationFree(r->authorization);
         delete r->authorization;
     }
-    responses_free(r->responses);
+    RequestResponsesFree(r->responses);
     for (int32_t i = 0; i < r->branch_count; i++) {
         free(r->branches[i].text);
-        responses_free(r->branches[i].responses);
+        RequestResponsesFree(r->branches[i].responses);
         cond_release(&r->branches[i].cond);
     }
     delete[] r->branches;
@@ -89,6 +84,17 @@ void RequestFree(request_t *r) {
     cond_release(&r->cond);
     delete r;
     live_records.fetch_sub(1);
+}
+
+void RequestResponsesFree(sip_response_t *response) {
+    while (response != nullptr) {
+        sip_response_t *next = response->next;
+        MessageFree(&response->message);
+        free(response->content_type);
+        free(response->body);
+        delete response;
+        response = next;
+    }
 }
 
 int32_t RequestLiveCount() {
@@ -111,15 +117,16 @@ int RequestRegister(request_t *r) {
     return 1;
 }
 
-void RequestUnregister(request_t *r) {
+int RequestUnregister(request_t *r) {
     std::lock_guard<std::mutex> lock(open_mutex());
     for (request_t **link = &open_requests; *link != nullptr; link = &(*link)->next) {
         if (*link == r) {
             *link = r->next;
             r->next = nullptr;
-            return;
+            return 1;
         }
     }
+    return 0;
 }
 
 request_t *RequestFindMatch(request_t *response) {

@@ -82,6 +82,17 @@ struct request_t {
     // Set on the call record when the call's CANCEL was taken, so that a retransmitted CANCEL
     // is answered again and changes nothing more. Under CallLock.
     int32_t cancelled;
+    // 1 on the record of a call the gateway makes itself with an INVITE it sends: the dialog's
+    // requests then go the other way round (RFC 3261 section 12.1.2). Set before the record is
+    // published as CurrentRequest.
+    int32_t outgoing;
+    // The Request-URI of the requests the gateway sends in that dialog: the callee's URI, then
+    // the Contact of its 2xx (owned).
+    char *target;
+    // The CSeq number of the far end's last request in that dialog (remote_cseq_seen 0 before
+    // the first). Under CallLock.
+    uint32_t remote_cseq;
+    int32_t remote_cseq_seen;
 };
 
 request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address);
@@ -89,13 +100,15 @@ void RequestFree(request_t *r);
 // Records created and not yet freed, for diagnostics and tests.
 int32_t RequestLiveCount();
 void RequestSetStatus(request_t *r, int32_t status, const char *reason);
+// Releases a queue of received responses, every entry with its message, type and body.
+void RequestResponsesFree(sip_response_t *responses);
 
 // The open-request list: the records of requests sent that wait for their responses.
 // 1 when the record was put at the head of the list, 0 without a Call-ID.
 int RequestRegister(request_t *r);
 // The registered record with the response's Call-ID and CSeq number, its mutex taken; or null.
 request_t *RequestFindMatch(request_t *response);
-// Unlinks the record from the list if it is there; RequestFree does it too.
-void RequestUnregister(request_t *r);
+// Unlinks the record from the list if it is there; RequestFree does it too. 1 when it was there.
+int RequestUnregister(request_t *r);
 
 }  // namespace sipline

@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sip/message/fields.h"
 #include "sip/message/parser.h"
@@ -62,15 +64,20 @@ int aim_at(request_t *r, const std::string &route) {
 
 int RouteSetHeaders(request_t *r, header_list_t *headers) {
     parser_header_t *record_route = RFC822_Find(r->message.headers, "Record-Route");
-    std::string first;
+    std::vector<const char *> routes;
     for (parser_element_t *e = record_route != nullptr ? record_route->elements : nullptr;
          e != nullptr; e = e->next) {
-        headers_add(headers, "Route", e->element);
-        if (first.empty()) {
-            first = inside_brackets(e->element);
-        }
+        routes.push_back(e->element);
     }
-    return first.empty() ? 0 : aim_at(r, first);
+    // The caller's route set is the 2xx's Record-Route in reverse order (RFC 3261 section
+    // 12.1.2).
+    if (r->outgoing != 0) {
+        std::reverse(routes.begin(), routes.end());
+    }
+    for (const char *route : routes) {
+        headers_add(headers, "Route", route);
+    }
+    return routes.empty() ? 0 : aim_at(r, std::string(inside_brackets(routes.front())));
 }
 
 char *RouteSetRequestUri(const request_t *r) {
@@ -82,6 +89,9 @@ char *RouteSetRequestUri(const request_t *r) {
         if (!target.empty() && target != "*") {
             return strdup(target.c_str());
         }
+    }
+    if (r->target != nullptr) {
+        return strdup(r->target);
     }
     std::string uri = std::string("sip:") + (r->to.uri.user != nullptr ? r->to.uri.user : "") +
                       "@" + (r->to.uri.host != nullptr ? r->to.uri.host : "");

@@ -158,6 +158,10 @@ void *ReceiveUDP(void *) {
     return nullptr;
 }
 
+int SipListeningSocket() {
+    return listening.load();
+}
+
 void ReceiveUDPStop() {
     stopping.store(true);
     int fd = listening.load();

@@ -14,6 +14,10 @@ inline constexpr int UDP_BUFFER_SIZE = 8192;
 void *ReceiveUDP(void *argument);
 // Ends ReceiveUDP from another thread (the gateway itself never does).
 void ReceiveUDPStop();
+// The socket ReceiveUDP listens on (port 5060) while it runs, else -1. The gateway's own
+// INVITE goes out from it, so that the callee's answers, sent back to the sender's port or to
+// the Via's, both reach the listener.
+int SipListeningSocket();
 
 // Sends the text as one datagram from the record's socket to its Via address. 0 or -1.
 int ResponseSendSocket(request_t *r, const char *text, int32_t length);

@@ -209,21 +209,25 @@ TEST_F(RequestTest, ResponseIsQueuedOnTheBranchOfItsRegisteredRequest) {
     sent->cseq.number = 5;
     sent->branches = new sip_branch_t[1]{};
     sent->branch_count = 1;
+    sent->branches[0].text = strdup("z9hG4bK0123456789abcdef");
     cond_init(&sent->branches[0].cond);
     ASSERT_EQ(RequestRegister(sent), 1);
 
-    auto response = [](const char *call_id, int cseq) {
+    auto response = [](const char *call_id, int cseq,
+                       const char *branch = "z9hG4bK0123456789abcdef") {
         sockaddr_in from{};
         request_t *r = RequestCreate(TRANSPORT_UDP, -1, &from);
-        std::string text = std::string("SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP MARVA;branch=0\r\n") +
-                           "Call-ID: " + call_id + "\r\nCSeq: " + std::to_string(cseq) +
-                           " BYE\r\n\r\n";
+        std::string text = std::string("SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1;branch=") +
+                           branch + "\r\nCall-ID: " + call_id +
+                           "\r\nCSeq: " + std::to_string(cseq) + " BYE\r\n\r\n";
         MessageParse(text.data(), &r->message);
         return r;
     };
     ResponseProcessThread(response("other", 5));
     ResponseProcessThread(response("call-1", 6));
-    EXPECT_EQ(sent->branches[0].responses, nullptr);
+    ResponseProcessThread(response("call-1", 5, "z9hG4bK0000000000000000"));
+    ResponseProcessThread(response("call-1", 5, "0"));
+    EXPECT_EQ(sent->branches[0].responses, nullptr) << "another Call-ID, CSeq or branch";
     ResponseProcessThread(response("call-1", 5));
     ASSERT_NE(sent->branches[0].responses, nullptr);
     EXPECT_EQ(sent->branches[0].responses->message.status, 200);

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# A call from the line to a SIP callee, shown as it happens: sipline starts with the simulated
+# voice board in a private network namespace; the line rings, its party dials 100#, the gateway
+# sends an INVITE to the directory entry's URI, where SIPp answers (180, then 200 with its SDP),
+# gets its ACK and streams a 1200 Hz tone while the line's party says 700 Hz; the line's party
+# hangs up and the callee gets the BYE. The SIP ladder is read from the loopback with tshark.
+# Leaves in OUT_DIR: line-heard.wav (what the line's party heard: the prompt, the 425 Hz
+# ringback, the callee), callee-heard.wav (the gateway's GSM as the callee received it).
+# Usage: scripts/demo_line_to_sip.sh BUILD_DIR OUT_DIR
+set -euo pipefail
+build=$(realpath "${1:-build}")
+out=$(realpath -m "${2:-demo-out}")
+source=$(realpath "$(dirname "$0")/..")
+mkdir -p "$out"
+# shellcheck source=scripts/netns.sh
+. "$source/scripts/netns.sh"
+netns_enter "$0" "$build" "$out"
+
+work=$(mktemp -d /tmp/sipline-line-demo-XXXXXX)
+cleanup() {
+    jobs -p | xargs -r kill 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+netns_use_host gw 127.0.0.1 "$work/hosts"
+cp "$source/gateway/prompts/enter.vox" "$source/gateway/prompts/notfound.vox" "$work/"
+cd "$work"
+
+# say [-t EPOCH] TEXT: one line of the story, stamped with seconds since the start.
+say() {
+    local at
+    at=$(date +%s.%N)
+    if [ "$1" = -t ]; then
+        at=$2
+        shift 2
+    fi
+    printf '%6.2f s  %s\n' "$(awk -v s="$start" -v n="$at" 'BEGIN { print n - s }')" "$*"
+}
+control() {
+    say "line: $1 -> $(printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$work/boardsim.sock")"
+}
+wait_for() {
+    for _ in $(seq "${2:-100}"); do
+        grep -qF -- "$1" "$work/out" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "demo: \"$1\" did not appear" >&2
+    return 1
+}
+
+sox -n -r 8000 -c 1 -b 16 say.wav synth 30 sine 700 vol 0.25 2>/dev/null
+sox -n -r 8000 -c 1 -e u-law callee.wav synth 10 sine 1200 vol 0.25 2>/dev/null
+start=$(date +%s.%N)
+
+# The SIP ladder as tshark reads it off the loopback, one line per message, stamped with the
+# time the message was on the wire (tshark shows it a little later).
+tshark -l -i lo -f "udp port 5060 or udp port 5062" -d udp.port==5062,sip -Y sip -T fields \
+    -e frame.time_epoch -e udp.srcport -e udp.dstport -e sip.Request-Line -e sip.Status-Line \
+    2>/dev/null |
+    while IFS=$'\t' read -r at from to request status; do
+        if [ "$from" = 5060 ]; then arrow="gateway --> callee"; else arrow="gateway <-- callee"; fi
+        say -t "$at" "SIP  $arrow  ${request:-$status}"
+    done &
+# The gateway's state changes and the line's events, from its own output.
+: > out
+BOARDSIM_SAY="$work/say.wav" BOARDSIM_CAPTURE="$out/line-heard.wav" "$build/bin/sipline" \
+    > out 2> err &
+gateway=$!
+tail -n +1 -F out 2>/dev/null |
+    grep --line-buffered -E '^(ST_[A-Z]+|Calling|Ringback|Line call connected|Sending BYE|Local hangup finished|Globals inited)' |
+    while read -r line; do say "line state: $line"; done &
+wait_for "Creating OutTh"
+sleep 1.5
+say "sipline is up; the callee (SIPp) answers sip:100@127.0.0.1:5062"
+
+timeout 25 gst-launch-1.0 -q udpsrc port=12000 timeout=6000000000 \
+    caps="application/x-rtp,media=audio,clock-rate=8000,encoding-name=GSM,payload=3" ! \
+    rtpgsmdepay ! gsmdec ! audioconvert ! audio/x-raw,format=S16LE ! wavenc ! \
+    filesink location="$out/callee-heard.wav" >/dev/null 2>&1 &
+gst=$!
+socat -u UDP-RECV:12001 /dev/null &
+timeout 30 sipp -sf "$source/gateway/tests/sipp/callee/answer.xml" -s 100 -i 127.0.0.1 -p 5062 \
+    -mp 6000 -m 1 -nostdin -timeout 25 -timeout_error >"$work/sipp.out" 2>&1 &
+callee=$!
+sleep 0.3
+
+control ring
+for _ in $(seq 60); do grep -q "Enter number to call" err && break; sleep 0.1; done
+control "digits 100#"
+wait_for "Line call connected" 100
+say "audio flows both ways for 3 s"
+sleep 3
+control hangup
+status=0
+wait "$callee" || status=$?
+[ "$status" -eq 0 ] && say "the callee's scenario passed" || say "the callee's scenario FAILED"
+wait_for "Globals inited" 50 || true
+sleep 0.5
+control status
+kill -INT "$gst" 2>/dev/null || true
+wait "$gst" 2>/dev/null || true
+kill -TERM "$gateway"
+wait "$gateway" || true
+sleep 0.3
+
+measure() {
+    sox "$1" -e signed -b 16 "$work/piece.wav" trim "$2" "$3" 2>/dev/null &&
+        "$build/tests/media_harness" --measure "$work/piece.wav" | sed -n 's/.*hz=\([0-9.]*\).*/\1/p'
+}
+echo
+echo "The callee decoded $(measure "$out/callee-heard.wav" 1 2) Hz from the line (the line's party says 700 Hz)."
+length=$(soxi -D "$out/line-heard.wav")
+echo "The line heard $(measure "$out/line-heard.wav" "$(awk -v l="$length" 'BEGIN { print l - 2 }')" 1.5) Hz at the end (the callee streams 1200 Hz)."
+echo "WAVs: $out/line-heard.wav $out/callee-heard.wav"

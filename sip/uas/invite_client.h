@@ -1,0 +1,43 @@
+// The INVITE the gateway sends itself (a call from the line), its CANCEL and its ACKs (RFC 3261
+// sections 8.1.1, 9.1, 13.2.2.4 and 17.1.1.3), built in the call's record. The record is
+// registered in the open-request list, and ResponseProcessThread queues the callee's responses
+// on its one branch, the INVITE's.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+#include "sip/uas/request.h"
+
+namespace sipline {
+
+// RFC 3261 section 17.1.1.1 and table 4, in seconds.
+inline constexpr double SIP_T1 = 0.5;
+inline constexpr double SIP_TIMER_B = 64 * SIP_T1;
+
+// Fills a new record with an INVITE from "sip:USER@HostAddress" to `uri` carrying `body` as
+// application/sdp: a new Call-ID, CSeq 1 INVITE, From with the gateway's tag, To, a Via with a
+// new branch (the record's one branch), Contact, Max-Forwards 70. It is aimed at the URI's host
+// and port (5060 when it names none) and sent from `socket` (the SIP listener's,
+// SipListeningSocket). 0, or -1 (reported) when the URI has no host that resolves or there is no
+// socket.
+int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body,
+                        int socket);
+// Waits up to `milliseconds` for the record's branch to receive a response and takes what it
+// queued, oldest first (null when nothing came); release with RequestResponsesFree.
+sip_response_t *RequestResponsesTake(request_t *r, uint32_t milliseconds);
+// Ends a wait in RequestResponsesTake early, from any thread.
+void RequestResponsesWake(request_t *r);
+// The callee's 2xx: the record keeps it as its dialog's message (To tag, Contact, Record-Route,
+// which RequestDialogHeaders and RequestSend read for the BYE) and aims at its Contact.
+void RequestInviteAnswered(request_t *r, const parser_t *response);
+// The ACK of a final response to the INVITE: for a 2xx a transaction of its own in the dialog
+// (section 13.2.2.4), else in the INVITE's transaction (section 17.1.1.3). Release with free().
+char *RequestAckText(request_t *r, const parser_t *response);
+// The CANCEL of the INVITE (section 9.1). Release with free().
+char *RequestCancelText(request_t *r);
+// Sends a composed request from the record's socket to `to`; 0 or -1.
+int RequestSendText(const request_t *r, const sockaddr_in *to, const char *text);
+
+}  // namespace sipline
