@@ -202,8 +202,8 @@ def run(host, port, local, seconds, phases):
                 rtcp.setblocking(False)
                 s.rtp, s.rtcp = rtp, rtcp
             elif name == "rtcp_bye":
-                s.send_rtcp(rtcp_header(0, 201, 1) + struct.pack("!I", s.ssrc) +
-                            rtcp_header(1, 203, 1) + struct.pack("!I", s.ssrc))
+                # The gateway takes a BYE only as the first packet of a datagram.
+                s.send_rtcp(rtcp_header(1, 203, 1) + struct.pack("!I", s.ssrc))
             print("phase %s done" % phase, flush=True)
             phase_at = time.monotonic() + 1.0
             next_tick = time.monotonic()
