@@ -7,6 +7,7 @@
 # wait_for FILE TEXT [N]     up to 10 s for TEXT to appear N times (default 1); fail otherwise
 # control COMMAND            one line to the board's control socket, its answer on stdout
 # sipp_run NAME NUMBER ...   runs gateway/tests/sipp/NAME.xml once; fail unless it succeeds
+# sipp_start NAME NUMBER ... the same in the background ($caller); sipp_wait WHAT waits for it
 # idle CYCLES WHAT           CYCLES cycles ended, the line on-hook, OPTIONS answered 501
 # capture_start PORT / capture_stop
 #                            tshark on loopback for the gateway's RTP to the caller's PORT
@@ -23,6 +24,7 @@ gateway=
 capture=
 
 e2e_cleanup() {
+    sipp_stop
     if [ -n "$capture" ]; then kill "$capture" 2>/dev/null; fi
     if [ -n "$gateway" ] && kill -0 "$gateway" 2>/dev/null; then kill -KILL "$gateway"; fi
     jobs -p | xargs -r kill 2>/dev/null
@@ -79,6 +81,30 @@ sipp_run() {
         > "$work/$name.out" 2>&1; then
         fail "scenario $name ($number): $(tail -n 20 "$work/$name.err" 2>/dev/null)"
         return 1
+    fi
+}
+
+caller=
+sipp_start() {
+    local name=$1 number=$2
+    shift 2
+    timeout 60 sipp -sf "$scenarios/$name.xml" -s "$number" 127.0.0.1:5060 -m 1 -l 1 \
+        -nostdin -timeout 40 -timeout_error -trace_err -error_file "$work/$name.err" "$@" \
+        > "$work/$name.out" 2>&1 &
+    caller=$!
+}
+
+sipp_wait() {
+    wait "$caller" || fail "$1: $(tail -n 20 "$work/"*.err 2>/dev/null | tail -n 20)"
+    caller=
+}
+
+# Ends the caller in the background, if any (timeout hands the signal to SIPp).
+sipp_stop() {
+    if [ -n "$caller" ]; then
+        kill "$caller" 2>/dev/null
+        wait "$caller" 2>/dev/null
+        caller=
     fi
 }
 

@@ -14,10 +14,9 @@ capture_start 4000
 python3 "$source/gateway/tests/rtp_peer.py" 127.0.0.1 10000 4000 20 garbage rtcp_garbage flood \
     "ssrcs=$sources" ssrc_change disorder vanish=3 > "$work/peer.out" 2>&1 &
 peer=$!
-sipp_run call 5550200 -p 5071 -d 16000 &
-caller=$!
+sipp_start call 5550200 -p 5071 -d 16000
 wait_for "$work/out" "Exiting ST_TXDIAL"
-wait "$caller" || fail "the call under faults did not end by its BYE"
+sipp_wait "the call under faults did not end by its BYE"
 kill -0 "$gateway" 2>/dev/null || fail "sipline died under the media faults"
 wait "$peer" 2>/dev/null
 cat "$work/peer.out"
@@ -31,11 +30,10 @@ echo "gateway RTP: $packets packets in $seconds s, largest gap $gap ms"
 idle 1 "after the faults"
 
 echo "== an RTCP BYE from the caller's media ends the call"
-sipp_run answered 5550201 -p 5071 &
-caller=$!
+sipp_start answered 5550201 -p 5071
 wait_for "$work/out" "Exiting ST_TXDIAL" 2
 python3 "$source/gateway/tests/rtp_peer.py" 127.0.0.1 10000 4000 3 rtcp_bye > "$work/peer.out" 2>&1
-wait "$caller" || fail "the call to be ended by RTCP BYE"
+sipp_wait "the call to be ended by RTCP BYE"
 wait_for "$work/out" "IODONE fininshed" 2
 idle 2 "after the RTCP BYE"
 

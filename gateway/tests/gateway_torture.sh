@@ -14,8 +14,7 @@ echo "== a connected call, and the torture corpus sent at it"
 capture_start 4000
 python3 "$source/gateway/tests/rtp_peer.py" 127.0.0.1 10000 4000 40 > "$work/peer.out" 2>&1 &
 peer=$!
-sipp_run torture_call "$number" -p 5071 -cid_str "torture-%u@tester" -d 25000 &
-caller=$!
+sipp_start torture_call "$number" -p 5071 -cid_str "torture-%u@tester" -d 25000
 wait_for "$work/out" "Exiting ST_TXDIAL"
 wait_for "$work/out" "ACKed"
 to_tag=$(grep -a "^To: <sip:$number@gw>;tag=" "$work/out" | head -n 1 | sed 's/.*;tag=//; s/\r$//')
@@ -30,7 +29,7 @@ tail -n 1 "$work/torture.out"
 kill -0 "$gateway" 2>/dev/null || fail "sipline died under the corpus"
 grep -q "^Sending BYE" "$work/out" && fail "the gateway ended the call"
 grep -q "^CANCEL after the final answer" "$work/out" || fail "the CANCEL after the 200 was not seen"
-wait "$caller" || fail "the call did not end by its own BYE"
+sipp_wait "the call did not end by its own BYE"
 wait_for "$work/out" "IODONE fininshed"
 capture_stop
 kill "$peer" 2>/dev/null
