@@ -142,12 +142,20 @@ capture_gaps() {
         END { printf "%d %.1f %.0f\n", NR, last - first, gap }'
 }
 
+# The reports of the sanitizer builds (UBSan's "runtime error", ASan's and TSan's headers).
+sanitizer_clean() {
+    if grep -aqE "runtime error:|(Address|Thread|Leak|UndefinedBehavior)Sanitizer" "$1"; then
+        fail "sanitizer report: $(grep -aE -m 3 "runtime error:|Sanitizer" "$1")"
+    fi
+}
+
 e2e_finish() {
     kill -0 "$gateway" 2>/dev/null || fail "sipline is not running any more"
     grep -q "did not end" "$work/err" && fail "an audio thread was left running"
     kill -TERM "$gateway"
     wait "$gateway" || fail "sipline did not end cleanly"
     gateway=
+    sanitizer_clean "$work/err"
     if [ "$failures" -ne 0 ]; then
         echo "--- stdout (end)"; tail -n 150 "$work/out"
         echo "--- stderr (end)"; tail -n 60 "$work/err"

@@ -81,6 +81,7 @@ for state in ${SIGNAL_STATES:-idle prompt digits dialling sip_call line_call}; d
         [ ! -e "$work/boardsim.sock" ] || fail "the board's exit handler did not run ($state)"
         bytes=$(python3 "$source/gateway/tests/wav_check.py" "$work/heard.wav" 2>&1) ||
             fail "capture after SIG$signal while $state: $bytes"
+        sanitizer_clean "$work/err"
         echo "ended in $took ms, capture of $bytes bytes"
         sipp_stop
     done
