@@ -65,6 +65,7 @@ echo "== floods during a connected call"
 long=$((seconds * 2 + step * ${#rates[@]} + 30))
 capture_start 4000
 python3 "$source/gateway/tests/rtp_peer.py" 127.0.0.1 10000 4000 "$((long + 5))" > "$work/peer.out" 2>&1 &
+sipp_limit=$((long + 60))
 sipp_start call 5550400 -p 5071 -d $((long * 1000)) -timeout $((long + 60))
 wait_for "$work/out" "Exiting ST_TXDIAL"
 call_started=$(date +%s)

@@ -85,10 +85,12 @@ sipp_run() {
 }
 
 caller=
+# The longest a background caller may run (seconds).
+sipp_limit=60
 sipp_start() {
     local name=$1 number=$2
     shift 2
-    timeout 60 sipp -sf "$scenarios/$name.xml" -s "$number" 127.0.0.1:5060 -m 1 -l 1 \
+    timeout "$sipp_limit" sipp -sf "$scenarios/$name.xml" -s "$number" 127.0.0.1:5060 -m 1 -l 1 \
         -nostdin -timeout 40 -timeout_error -trace_err -error_file "$work/$name.err" "$@" \
         > "$work/$name.out" 2>&1 &
     caller=$!
