@@ -74,12 +74,22 @@ Board &board() {
     return *the_board;
 }
 
+namespace {
+
+// The exit handler: the line goes on-hook and the capture is completed once, for good.
+void exit_handler() {
+    board().exiting = true;
+    boardsim_shutdown();
+}
+
+}  // namespace
+
 void ensure_started(Board &b, std::unique_lock<std::mutex> &) {
-    if (b.started) {
+    if (b.started || b.exiting) {
         return;
     }
     static const bool registered = [] {
-        return std::atexit(boardsim_shutdown) == 0 && std::at_quick_exit(boardsim_shutdown) == 0;
+        return std::atexit(exit_handler) == 0 && std::at_quick_exit(exit_handler) == 0;
     }();
     (void)registered;
     b.settings = read_settings();

@@ -94,6 +94,9 @@ struct Board {
 
     bool started = false;
     std::atomic<bool> stopping{false};
+    // Set by the process's exit handler: the board is not started again by a thread that goes
+    // on while the process ends (its calls fail, a prompt it was playing never returns).
+    std::atomic<bool> exiting{false};
     std::thread clock_thread;
     std::thread control_thread;
     int listener = -1;

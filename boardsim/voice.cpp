@@ -300,6 +300,10 @@ int dx_play_prompt(int32_t device, const char *file, const termination_t *list, 
     }
     b.clock_wake.notify_all();
     b.prompt_ended.wait(lock, [&] { return !ch->prompt_running; });
+    if (b.exiting) {
+        // Ended by the exit handler: the caller must not go on with a board that is gone.
+        b.prompt_ended.wait(lock, [] { return false; });
+    }
     boardsim::succeed(b, device);
     return 0;
 }

@@ -58,6 +58,7 @@ class receiver {
     // Whether the packet's audio is played: it is of a sane size and comes from the call's
     // audio source (or the source it had fell silent). Notes the source when it is.
     bool take_source(const rtp_packet_info_t &info, int32_t most);
+    bool may_receive(const rtp_mutex_hold &hold);
 
     uint64_t serial_;
     int32_t context_;
@@ -109,18 +110,23 @@ void receiver::run() {
     }
 }
 
+// Whether a receive may go on under the hold: the mutex was had within its limit (otherwise the
+// datagram stays in the socket for the next round) and the session is still this call's.
+bool receiver::may_receive(const rtp_mutex_hold &hold) {
+    if (!hold.held()) {
+        if (busy_.due()) {
+            std::fprintf(stderr, "InTh: RTP context busy for %u ms\n", RTP_MUTEX_WAIT_MS);
+        }
+        return false;
+    }
+    return MediaSessionSerial() == serial_;
+}
+
 void receiver::receive_rtp() {
     rtp_packet_info_t info{};
     {
         rtp_mutex_hold hold;
-        if (!hold.held()) {
-            // The datagram stays in the socket for the next round.
-            if (busy_.due()) {
-                std::fprintf(stderr, "InTh: RTP context busy for %u ms\n", RTP_MUTEX_WAIT_MS);
-            }
-            return;
-        }
-        if (MediaSessionSerial() != serial_) {
+        if (!may_receive(hold)) {
             return;
         }
         int32_t length = RECEIVE_BUFFER;
@@ -187,13 +193,7 @@ void receiver::play(const rtp_packet_info_t &info) {
 
 void receiver::receive_rtcp() {
     rtp_mutex_hold hold;
-    if (!hold.held()) {
-        if (busy_.due()) {
-            std::fprintf(stderr, "InTh: RTP context busy for %u ms\n", RTP_MUTEX_WAIT_MS);
-        }
-        return;
-    }
-    if (MediaSessionSerial() != serial_) {
+    if (!may_receive(hold)) {
         return;
     }
     int32_t length = RECEIVE_BUFFER;

@@ -12,6 +12,7 @@
 #include "rtp/rtcp_internal.h"
 #include "rtp/rtcp_interval.h"
 #include "rtp/rtcp_timing.h"
+#include "rtp/sockets_internal.h"
 
 namespace sipline {
 
@@ -124,7 +125,13 @@ void send_compound(rtp_context_t *ctx, const uint8_t *buf, std::size_t length) {
             clean = true;
             continue;
         }
-        if (::send(to.rtcp_socket, buf, length, 0) != static_cast<ssize_t>(length)) {
+        iovec entry{const_cast<uint8_t *>(buf), length};
+        msghdr message{};
+        message.msg_iov = &entry;
+        message.msg_iovlen = 1;
+        bool refused = false;
+        if (rtp_socket_send(to.rtcp_socket, &message, &refused) != static_cast<ssize_t>(length) ||
+            refused) {
             report_send_failure(ctx, to);
         }
     }

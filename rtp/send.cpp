@@ -173,7 +173,8 @@ rtperror RTPSendVector(int32_t context, int32_t timestamp_increment, char marker
             removed = true;
             continue;
         }
-        if (::sendmsg(address.rtp_socket, &message, MSG_NOSIGNAL) < 0) {
+        bool refused = false;
+        if (rtp_socket_send(address.rtp_socket, &message, &refused) < 0 || refused) {
             result = RTPReportError(RTP_SOCKET_WRITE_FAILURE, caller,
                                     "context %d could not write to RTP socket", context);
             report_send_failure(ctx, address);

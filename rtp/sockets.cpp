@@ -96,4 +96,13 @@ int rtp_resolve(const char *host, uint32_t *address) {
     return 0;
 }
 
+ssize_t rtp_socket_send(int fd, const msghdr *message, bool *refused) {
+    ssize_t sent = ::sendmsg(fd, message, MSG_NOSIGNAL);
+    *refused = sent < 0 && errno == ECONNREFUSED;
+    if (*refused) {
+        sent = ::sendmsg(fd, message, MSG_NOSIGNAL);
+    }
+    return sent;
+}
+
 }  // namespace sipline

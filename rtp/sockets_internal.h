@@ -3,6 +3,8 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/types.h>
 
 #include <cstdint>
 
@@ -36,6 +38,11 @@ int rtp_socket_join(int fd, uint32_t group);
 // Prints "Getsockname error: %d\n" on failure.
 int rtp_socket_own_address(int fd, sockaddr_in *address);
 int rtp_socket_close(int fd);
+// sendmsg on a connected socket. A refusal (ECONNREFUSED) reports the ICMP port unreachable of
+// an earlier datagram and sends nothing, so the datagram is sent once more: a peer whose port
+// is closed for a while still gets every packet once it listens again, and the pace holds.
+// *refused tells that the refusal came (the caller still reports it).
+ssize_t rtp_socket_send(int fd, const msghdr *message, bool *refused);
 
 bool rtp_is_multicast(uint32_t address);  // address in network order
 // 0 and the address (network order); -1 when it does not resolve, or resolves to

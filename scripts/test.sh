@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test run behind `make test`: every test in the plain build, every test again under
-# ASan+UBSan, then a short run of each fuzz target. Ends with one summary line.
+# ASan+UBSan, the whole-call tests under TSan, then a short run of each fuzz target. Ends with
+# one summary line.
 set -uo pipefail
 jobs=${JOBS:-$(nproc)}
 fuzz_seconds=${FUZZ_SECONDS:-20}
@@ -38,6 +39,14 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSIPLINE_BENCH=OFF \
     -DSIPLINE_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-O1 >/dev/null &&
     cmake --build build-asan -j "$jobs" | tail -n 1 || failed=$((failed + 1))
 run_ctest build-asan ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
+
+echo "== whole calls under ThreadSanitizer (build-tsan: sipline only, the tests labelled e2e_calls)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIPLINE_BENCH=OFF \
+    -DSIPLINE_SANITIZE=thread >/dev/null &&
+    cmake --build build-tsan -j "$jobs" --target sipline | tail -n 1 || failed=$((failed + 1))
+(cd build-tsan && env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --output-on-failure -j "$jobs" -L e2e_calls) 2>&1 | tee "$log"
+count_ctest
 
 echo "== fuzz smoke (build-fuzz, ${fuzz_seconds}s each)"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

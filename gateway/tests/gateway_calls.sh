@@ -145,6 +145,7 @@ cycles=$((cycles + 1))
 idle "$cycles" "after the call from the line"
 
 grep -q "did not end" "$work/err" && fail "an audio thread was left running"
+grep -aqE "runtime error:|Sanitizer" "$work/err" && fail "sanitizer report in sipline's errors"
 kill -TERM "$gateway"
 wait "$gateway" || fail "sipline did not end cleanly"
 gateway=

@@ -246,6 +246,21 @@ TEST_F(SendToPeers, FailingDestinationDoesNotStopTheOthers) {
     EXPECT_EQ(failures[0].nested, RTP_CANT_CALL_FUNCTION);
 }
 
+TEST_F(SendToPeers, APeerThatListensAgainGetsTheDatagramThatMetTheRefusal) {
+    uint16_t port = rtp_test::free_port_pair();  // nothing listens there yet
+    ASSERT_EQ(RTPSessionAddSendAddr(context_, "127.0.0.1", port, 0), RTP_OK);
+    RTPSessionSetSendErrorCallback(context_, nullptr);
+    const char payload[33] = {};
+    ASSERT_EQ(RTPSend(context_, 160, 0, 3, payload, 33), RTP_OK);
+    udp_socket back(port);
+    // The ICMP port unreachable of the first datagram is reported, and the second is sent all
+    // the same.
+    EXPECT_EQ(RTPSend(context_, 160, 0, 3, payload, 33), RTP_SOCKET_WRITE_FAILURE);
+    EXPECT_EQ(back.receive().size(), 45u);
+    EXPECT_EQ(RTPSend(context_, 160, 0, 3, payload, 33), RTP_OK);
+    EXPECT_EQ(back.receive().size(), 45u);
+}
+
 TEST_F(SendToPeers, GathersAsManyPiecesAsThePlatformAllowsAndRefusesMore) {
     udp_socket peer(rtp_test::free_port_pair());
     add(peer);

@@ -157,7 +157,11 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
     // is recognised before the test for retransmissions.
     if (is(method, "CANCEL")) {
         answer(r, 200);
-        if (current->cancelled == 0) {
+        // Once the INVITE has its final answer a CANCEL changes nothing (RFC 3261 section 9.2):
+        // the call is ended by a BYE, not by this.
+        if (current->answered_finally.load() != 0) {
+            printf("CANCEL after the final answer\n");
+        } else if (current->cancelled == 0) {
             current->cancelled = 1;
             set_call_state(ST_CLEANUP);
             printf("CANCEL\n");
@@ -183,6 +187,12 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
         return;
     }
     printf("BYE\n");
+    // A BYE shows that the caller has the 200 (RFC 3261 section 15): the 200 is not sent again
+    // and the wait for its ACK ends, so that the BYE is acted on now.
+    if (current->acked.exchange(1) == 0) {
+        printf("BYE before the ACK\n");
+        cond_broadcast(&current->cond);
+    }
     answer(r, 200);
     RequestFree(r);
     if (gateway->HangupSignalled != nullptr && gateway->HangupSignalled->exchange(1) != 0) {

@@ -59,6 +59,9 @@ struct request_t {
     // Written by the thread that handles this record's ACK, read by the sender that waits for
     // it; the sender re-tests it after every wake-up of cond.
     std::atomic<int32_t> acked;
+    // Set once an INVITE's final answer has been sent from this record; read by the handler of a
+    // CANCEL on another thread.
+    std::atomic<int32_t> answered_finally;
     int32_t status;
     char *reason;
     header_list_t headers;

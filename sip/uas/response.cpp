@@ -123,6 +123,9 @@ int ResponseSend(request_t *r, int wait, int release) {
     const char *method = r->message.method;
     bool reliable =
         method != nullptr && strcmp(method, "INVITE") == 0 && r->status >= 200 && wait != 0;
+    if (method != nullptr && strcmp(method, "INVITE") == 0 && r->status >= 200) {
+        r->answered_finally.store(1);
+    }
     if (reliable) {
         pending_add(r);
     }
