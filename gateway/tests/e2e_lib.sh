@@ -4,8 +4,7 @@
 #
 # e2e_start [ENV=VALUE...]   enters the namespaces (re-executing the script), makes $work, starts
 #                            the gateway ($gateway, output in $work/out and $work/err)
-# wait_for FILE TEXT [N]     up to 10 s for TEXT to appear N times (default 1); fail otherwise
-# control COMMAND            one line to the board's control socket, its answer on stdout
+# (fail, wait_for, control and status_is come from checks_lib.sh)
 # sipp_run NAME NUMBER ...   runs gateway/tests/sipp/NAME.xml once; fail unless it succeeds
 # sipp_start NAME NUMBER ... the same in the background ($caller); sipp_wait WHAT waits for it
 # idle CYCLES WHAT           CYCLES cycles ended, the line on-hook, OPTIONS answered 501
@@ -19,7 +18,8 @@ source=$(realpath "${SIPLINE_SOURCE:-.}")
 # shellcheck source=../../scripts/netns.sh
 . "$source/scripts/netns.sh"
 scenarios=$source/gateway/tests/sipp
-failures=0
+# shellcheck source=checks_lib.sh
+. "$source/gateway/tests/checks_lib.sh"
 gateway=
 capture=
 
@@ -30,11 +30,6 @@ e2e_cleanup() {
     jobs -p | xargs -r kill 2>/dev/null
     wait 2>/dev/null
     if [ -n "${SIPLINE_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
-}
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
 }
 
 # The sanitizer builds run slower; their limits on timing are wider.
@@ -57,20 +52,6 @@ gateway_start() {
     (cd "$work" && exec env "$@" "$build/bin/sipline" > "$work/out" 2> "$work/err") &
     gateway=$!
     wait_for "$work/out" "Creating OutTh"
-}
-
-wait_for() {
-    local file=$1 text=$2 times=${3:-1}
-    for _ in $(seq 100); do
-        [ "$(grep -acF -- "$text" "$file" 2>/dev/null)" -ge "$times" ] && return 0
-        sleep 0.1
-    done
-    fail "\"$text\" did not appear $times time(s) in $(basename "$file")"
-    return 1
-}
-
-control() {
-    printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$work/boardsim.sock"
 }
 
 sipp_run() {

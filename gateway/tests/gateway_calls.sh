@@ -28,29 +28,8 @@ hostname gw
 printf '127.0.0.1 gw localhost\n' > "$work/hosts"
 mount --bind "$work/hosts" /etc/hosts
 
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-# Waits up to 10 s until a fixed text appears in a file N times (default 1).
-wait_for() {
-    local file=$1 text=$2 times=${3:-1}
-    for _ in $(seq 100); do
-        [ "$(grep -cF -- "$text" "$file" 2>/dev/null)" -ge "$times" ] && return 0
-        sleep 0.1
-    done
-    fail "\"$text\" did not appear $times time(s) in $(basename "$file")"
-    return 1
-}
-control() {
-    printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$work/boardsim.sock"
-}
-status_is() {
-    local key=$1 wanted=$2 got
-    got=$(control status | tr ' ' '\n' | sed -n "s/^$key=//p")
-    [ "$got" = "$wanted" ] || fail "$3: $key=$got, not $wanted"
-}
+# shellcheck source=checks_lib.sh
+. "$source/gateway/tests/checks_lib.sh"
 # sipp_run NAME NUMBER [options...]: the scenario's calls must all succeed.
 sipp_run() {
     local name=$1 number=$2

@@ -27,29 +27,8 @@ netns_use_host gw 127.0.0.1 "$work/hosts"
 cp "$source/gateway/prompts/enter.vox" "$source/gateway/prompts/notfound.vox" "$work/"
 cd "$work" || exit 1
 
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-# Waits up to SECONDS (default 10) until a fixed text appears N times (default 1) in a file.
-wait_for() {
-    local file=$1 text=$2 times=${3:-1} seconds=${4:-10}
-    for _ in $(seq $((seconds * 10))); do
-        [ "$(grep -cF -- "$text" "$file" 2>/dev/null)" -ge "$times" ] && return 0
-        sleep 0.1
-    done
-    fail "\"$text\" did not appear $times time(s) in $(basename "$file")"
-    return 1
-}
-control() {
-    printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$work/boardsim.sock"
-}
-status_is() {
-    local key=$1 wanted=$2 got
-    got=$(control status | tr ' ' '\n' | sed -n "s/^$key=//p")
-    [ "$got" = "$wanted" ] || fail "$3: $key=$got, not $wanted"
-}
+# shellcheck source=checks_lib.sh
+. "$source/gateway/tests/checks_lib.sh"
 within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'; }
 # measure WAV START LENGTH: the frequency of that piece, as the media tests measure it.
 measure() {
