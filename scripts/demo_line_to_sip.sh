@@ -74,7 +74,7 @@ wait_for "Creating OutTh"
 sleep 1.5
 say "sipline is up; the callee (SIPp) answers sip:100@127.0.0.1:5062"
 
-timeout 25 gst-launch-1.0 -q udpsrc port=12000 timeout=6000000000 \
+timeout 25 gst-launch-1.0 -q -e udpsrc port=12000 timeout=6000000000 \
     caps="application/x-rtp,media=audio,clock-rate=8000,encoding-name=GSM,payload=3" ! \
     rtpgsmdepay ! gsmdec ! audioconvert ! audio/x-raw,format=S16LE ! wavenc ! \
     filesink location="$out/callee-heard.wav" >/dev/null 2>&1 &
@@ -83,7 +83,10 @@ socat -u UDP-RECV:12001 /dev/null &
 timeout 30 sipp -sf "$source/gateway/tests/sipp/callee/answer.xml" -s 100 -i 127.0.0.1 -p 5062 \
     -mp 6000 -m 1 -nostdin -timeout 25 -timeout_error >"$work/sipp.out" 2>&1 &
 callee=$!
-sleep 0.3
+# The callee and its media port must be bound before the INVITE and the RTP reach them.
+for port in 5062 12000 12001; do
+    for _ in $(seq 100); do [ -n "$(ss -Hlun "sport = :$port")" ] && break; sleep 0.1; done
+done
 
 control ring
 for _ in $(seq 60); do grep -q "Enter number to call" err && break; sleep 0.1; done

@@ -40,10 +40,10 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSIPLINE_BENCH=OFF \
     cmake --build build-asan -j "$jobs" | tail -n 1 || failed=$((failed + 1))
 run_ctest build-asan ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
 
-echo "== whole calls under ThreadSanitizer (build-tsan: sipline only, the tests labelled e2e_calls)"
+echo "== whole calls under ThreadSanitizer (build-tsan: sipline and media_harness; label e2e_calls)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIPLINE_BENCH=OFF \
     -DSIPLINE_SANITIZE=thread >/dev/null &&
-    cmake --build build-tsan -j "$jobs" --target sipline | tail -n 1 || failed=$((failed + 1))
+    cmake --build build-tsan -j "$jobs" --target sipline media_harness | tail -n 1 || failed=$((failed + 1))
 (cd build-tsan && env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --output-on-failure -j "$jobs" -L e2e_calls) 2>&1 | tee "$log"
 count_ctest

@@ -6,6 +6,8 @@
 #                                  (default 1) in FILE; fail otherwise
 # control COMMAND                  one line to the board's control socket, its answer on stdout
 # status_is KEY VALUE WHAT         the line's status shows KEY=VALUE; fail otherwise
+# wait_udp PORT [SECONDS]          up to SECONDS (default 10) for a UDP socket bound to PORT;
+#                                  a peer started in the background is not ready before that
 failures=0
 
 fail() {
@@ -31,4 +33,14 @@ status_is() {
     local key=$1 wanted=$2 got
     got=$(control status | tr ' ' '\n' | sed -n "s/^$key=//p")
     [ "$got" = "$wanted" ] || fail "$3: $key=$got, not $wanted"
+}
+
+wait_udp() {
+    local port=$1 seconds=${2:-10}
+    for _ in $(seq $((seconds * 10))); do
+        [ -n "$(ss -Hlun "sport = :$port" 2>/dev/null)" ] && return 0
+        sleep 0.1
+    done
+    fail "nothing listened on UDP port $port within $seconds s"
+    return 1
 }

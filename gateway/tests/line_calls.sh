@@ -41,7 +41,7 @@ callee() {
         -timeout 45 -timeout_error -trace_err -error_file "$work/$1.err" -trace_msg \
         -message_file "$work/$1.msg" > "$work/$1.out" 2>&1 &
     callee=$!
-    sleep 0.3
+    wait_udp 5062
 }
 # dial NUMBER: the line rings, the party waits for the prompt and dials.
 cycles=0
@@ -73,13 +73,16 @@ gateway=$!
 wait_for "$work/out" "Creating OutTh"
 
 echo "== 100#: INVITE, 180, 200, ACK; audio both ways; a second INVITE gets 503; the line hangs up: BYE (at ${SECONDS}s)"
-timeout 30 gst-launch-1.0 -q udpsrc port=12000 timeout=8000000000 \
+# -e: the interrupt ends the stream, so wavenc writes the WAV's real length.
+timeout 30 gst-launch-1.0 -q -e udpsrc port=12000 timeout=8000000000 \
     caps="application/x-rtp,media=audio,clock-rate=8000,encoding-name=GSM,payload=3" ! \
     rtpgsmdepay ! gsmdec ! audioconvert ! audio/x-raw,format=S16LE ! wavenc ! \
     filesink location="$work/callee-heard.wav" > "$work/gst.log" 2>&1 &
 gst=$!
 # The callee's RTCP port answers nothing, but must exist for the reports to go on.
 socat -u UDP-RECV:12001 /dev/null &
+wait_udp 12000 20
+wait_udp 12001
 callee answer
 dial "100#"
 wait_for "$work/out" "Ringback"
@@ -97,8 +100,10 @@ wait "$gst" 2> /dev/null
 grep -q "^ACK sip:100@127.0.0.1:5062 SIP/2.0" "$work/answer.msg" || fail "no ACK for the 200"
 grep -q "^BYE sip:100@127.0.0.1:5062 SIP/2.0" "$work/answer.msg" || fail "no BYE after the line hung up"
 grep -q "^CSeq: 2 BYE" "$work/answer.msg" || fail "the BYE does not count on from the INVITE"
-hz=$(measure "$work/callee-heard.wav" 1 2)
-within "${hz:-0}" 690 710 || fail "the callee heard ${hz:-nothing} Hz from the line, not 700"
+heard=$(soxi -D "$work/callee-heard.wav" 2> /dev/null || echo 0)
+hz=$(measure "$work/callee-heard.wav" 0.5 1.5)
+within "${hz:-0}" 690 710 ||
+    fail "the callee heard ${hz:-nothing} Hz from the line, not 700 (${heard} s decoded: $(tail -n 3 "$work/gst.log"))"
 echo "ok: the callee decoded ${hz:-nothing} Hz from the gateway's GSM"
 
 echo "== 100#: the callee hangs up first: its BYE is answered 200 and the line goes on-hook (at ${SECONDS}s)"

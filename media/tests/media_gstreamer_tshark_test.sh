@@ -68,7 +68,7 @@ dumpcap -i lo -f "udp port 12000 or udp port 12001" -w "$work/wire.pcapng" >"$wo
 pids+=($!)
 for _ in $(seq 100); do grep -qs "Capturing on" "$work/dumpcap.log" && break; sleep 0.1; done
 grep -q "Capturing on" "$work/dumpcap.log" || fail "dumpcap did not start: $(cat "$work/dumpcap.log")"
-timeout 30 gst-launch-1.0 -q udpsrc port=12000 timeout=2000000000 \
+timeout 30 gst-launch-1.0 -q -e udpsrc port=12000 timeout=2000000000 \
   caps="application/x-rtp,media=audio,clock-rate=8000,encoding-name=GSM,payload=3" ! \
   rtpgsmdepay ! gsmdec ! audioconvert ! audio/x-raw,format=S16LE ! wavenc ! \
   filesink location="$work/decoded.wav" >"$work/gst-receive.log" 2>&1 &
@@ -78,7 +78,8 @@ pids+=($gst)
 # the next send (ICMP port unreachable), the BYE among them.
 socat -u UDP-RECV:12001 /dev/null &
 pids+=($!)
-sleep 0.5
+# GStreamer may take seconds to start on a loaded machine (a registry rebuild): wait for its socket.
+for _ in $(seq 200); do [ -n "$(ss -Hlun 'sport = :12000')" ] && break; sleep 0.1; done
 BOARDSIM_SAY="$work/say.wav" "$harness" 12000 12 >"$work/harness-out.log" 2>&1 ||
   fail "harness (out) failed: $(tail -5 "$work/harness-out.log")"
 sleep 0.5

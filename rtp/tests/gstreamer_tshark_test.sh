@@ -47,7 +47,8 @@ timeout 30 gst-launch-1.0 -q udpsrc port=12002 num-buffers=50 caps="$gsm_caps" !
   >"$work/gst-receive.log" 2>&1 &
 gst=$!
 pids+=($gst)
-sleep 1
+# GStreamer may take seconds to start on a loaded machine (a registry rebuild): wait for its socket.
+for _ in $(seq 200); do [ -n "$(ss -Hlun 'sport = :12002')" ] && break; sleep 0.1; done
 "$peer" send 127.0.0.1 12002 50 >"$work/send.log" || fail "engine sender: $(cat "$work/send.log")"
 wait "$gst" || fail "GStreamer receiver: $(cat "$work/gst-receive.log")"
 size=$(stat -c %s "$work/out.wav")
