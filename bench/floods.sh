@@ -6,7 +6,9 @@
 # answer is lost; the highest clean rate then runs FLOOD_SECONDS. Reports answers, peak RSS
 # and threads of the gateway, and the call's outgoing RTP: packets a second and largest gap.
 # Usage: bench/floods.sh [build folder]   (FLOOD_SECONDS=60 FLOOD_STEP=10 FLOOD_RATES="...")
-export SIPLINE_BUILD=$(realpath "${1:-build}")
+# The namespaces run this script again without its arguments; the folder comes back in the
+# environment.
+export SIPLINE_BUILD=$(realpath "${1:-${SIPLINE_BUILD:-build}}")
 export SIPLINE_SOURCE=$(realpath "$(dirname "$0")/..")
 . "$SIPLINE_SOURCE/gateway/tests/e2e_lib.sh"
 e2e_start

@@ -5,7 +5,8 @@ phases throws the faults that the media path must survive. Every loop is bounded
 
 Usage: rtp_peer.py GATEWAY_HOST GATEWAY_PORT LOCAL_PORT SECONDS [PHASE...]
 Phases (each runs once, in order, while the stream goes on): garbage, rtcp_garbage, flood,
-ssrcs=N, ssrc_change, disorder, vanish=SECONDS, rtcp_bye. Prints one line per phase.
+ssrcs=N, sources=N/PACKETS, ssrc_change, disorder, vanish=SECONDS, rtcp_bye. Prints one line
+per phase.
 """
 import os
 import random
@@ -24,6 +25,7 @@ class Stream:
         self.seq = 1000
         self.ts = 0
         self.payload = bytes([0xFF]) * 160  # mu-law silence
+        self.unsent = 0  # RTP sends the socket refused (a full buffer, ICMP refusals)
 
     def packet(self, seq=None, ssrc=None, version=2, payload=None):
         first = (version << 6) & 0xC0
@@ -35,7 +37,7 @@ class Stream:
         try:
             self.rtp.sendto(data, self.destination)
         except OSError:
-            pass
+            self.unsent += 1
 
     def send_rtcp(self, data):
         try:
@@ -140,6 +142,29 @@ def ssrcs(s, count):
             time.sleep(0.005)
 
 
+def sources(s, count, packets):
+    # PACKETS packets spread over COUNT sources, each in sequence with a valid header, round by
+    # round, with an SDES from each source in the first round. The stream itself keeps its pace
+    # between batches. Returns the packets sent and the seconds taken.
+    start = time.monotonic()
+    rounds = max(1, packets // count)
+    sent = 0
+    unsent = s.unsent
+    next_tick = start
+    for k in range(rounds):
+        for i in range(count):
+            ssrc = 0x20000000 + i
+            header = struct.pack("!BBHII", 0x80, 0, k & 0xFFFF, (k * 160) & 0xFFFFFFFF, ssrc)
+            s.send_rtp(header + s.payload)
+            if k == 0:
+                s.send_rtcp(rtcp_header(1, 202, 3) + struct.pack("!I", ssrc) + b"\x01\x03abc\x00")
+            sent += 1
+            if sent % 256 == 0 and time.monotonic() >= next_tick:
+                s.tick()
+                next_tick += 0.02
+    return sent - (s.unsent - unsent), time.monotonic() - start
+
+
 def disorder(s):
     # Gaps, duplicates and reordering on the stream itself, at its own pace.
     order = []
@@ -182,6 +207,11 @@ def run(host, port, local, seconds, phases):
                 print("flood: %d packets" % flood(s), flush=True)
             elif name == "ssrcs":
                 ssrcs(s, int(value))
+            elif name == "sources":
+                count, _, packets = value.partition("/")
+                sent, took = sources(s, int(count), int(packets))
+                print("sources: %d packets from %s sources in %.1f s" % (sent, count, took),
+                      flush=True)
             elif name == "ssrc_change":
                 s.ssrc ^= 0x00ABCDEF
                 s.seq = rng.randint(0, 65535)
