@@ -6,6 +6,7 @@
 
 #include "gateway/call_internal.h"
 #include "gateway/globals.h"
+#include "sip/uas/bye_client.h"
 #include "sip/uas/outgoing.h"
 #include "sip/uas/request.h"
 
@@ -25,9 +26,7 @@ void SendBye() {
     std::printf("Sending BYE\n");
     RequestDialogHeaders(r);
     r->acked = 0;
-    WaitForSingleObject(r->mutex, INFINITE);
-    RequestSend(r, 1, 0);
-    ReleaseMutex(r->mutex);
+    RequestByeSend(r);
 }
 
 namespace {

@@ -33,9 +33,6 @@ clock_type::duration span(double s) {
 // The user part of the gateway's From and Contact in the calls it makes.
 constexpr const char *LINE_USER = "sipline";
 constexpr uint32_t WAIT_SLICE_MS = 20;
-// RFC 3261 section 17.1.2.2: a non-INVITE request (the CANCEL) is sent again at T1 doubling up
-// to T2.
-constexpr double SIP_T2 = 4;
 
 // Between the main thread and the call's SIP thread. The main thread writes line_gone and
 // finish, then wakes the thread; the thread reads them every slice of its wait. The thread

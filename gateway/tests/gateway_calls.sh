@@ -123,6 +123,20 @@ wait_for "$work/out" "Local hangup finished" 2
 cycles=$((cycles + 1))
 idle "$cycles" "after the call from the line"
 
+echo "== the gateway's first BYE is lost: it is sent again, and its 200 ends the transaction"
+dialled=$(grep -c "Exiting ST_TXDIAL" "$work/out")
+timeout 40 python3 "$source/gateway/tests/bye_lost.py" 127.0.0.1 5550004 5073 > "$work/lost.out" 2>&1 &
+caller=$!
+wait_for "$work/out" "Exiting ST_TXDIAL" $((dialled + 1))
+control hangup > /dev/null
+wait "$caller" || fail "the lost BYE: $(tail -n 3 "$work/lost.out")"
+caller=
+cat "$work/lost.out"
+wait_for "$work/out" "BYE answered 200"
+[ "$(grep -c '^BYE sent again' "$work/out")" -eq 1 ] || fail "the BYE was not sent again exactly once"
+cycles=$((cycles + 1))
+idle "$cycles" "after the lost BYE"
+
 grep -q "did not end" "$work/err" && fail "an audio thread was left running"
 grep -aqE "runtime error:|Sanitizer" "$work/err" && fail "sanitizer report in sipline's errors"
 kill -TERM "$gateway"

@@ -43,8 +43,8 @@ int32_t live_records_after_the_call() {
     return count();
 }
 
-// The far end of the SIP side on loopback: keeps every message the gateway sends it, and
-// acknowledges each final answer to the INVITE as a caller would.
+// The far end of the SIP side on loopback: keeps every message the gateway sends it,
+// acknowledges each final answer to the INVITE and answers each BYE as a caller would.
 class SipPeer {
   public:
     SipPeer() {
@@ -147,7 +147,29 @@ class SipPeer {
             if (final_to_invite && acknowledge) {
                 send("ACK", 1);
             }
+            if (message.rfind("BYE ", 0) == 0) {
+                answer(message, "200 OK");
+            }
         }
+    }
+
+    // A response to `request` with its Via, From, To, Call-ID and CSeq lines.
+    void answer(const std::string &request, const std::string &status) {
+        std::string text = "SIP/2.0 " + status + "\r\n";
+        size_t at = request.find("\r\n") + 2;
+        for (size_t end; (end = request.find("\r\n", at)) != std::string::npos && end > at;
+             at = end + 2) {
+            std::string line = request.substr(at, end - at);
+            for (const char *name : {"Via:", "From:", "To:", "Call-ID:", "CSeq:"}) {
+                if (line.rfind(name, 0) == 0) {
+                    text += line + "\r\n";
+                }
+            }
+        }
+        text += "Content-Length: 0\r\n\r\n";
+        std::vector<char> buffer(text.begin(), text.end());
+        buffer.push_back('\0');
+        DatagramProcess(buffer.data(), static_cast<int32_t>(text.size()), send_fd_, &address_);
     }
 
     int fd_ = -1;

@@ -14,7 +14,9 @@ namespace sipline {
 
 // RFC 3261 section 17.1.1.1 and table 4, in seconds.
 inline constexpr double SIP_T1 = 0.5;
+inline constexpr double SIP_T2 = 4;
 inline constexpr double SIP_TIMER_B = 64 * SIP_T1;
+inline constexpr double SIP_TIMER_F = 64 * SIP_T1;
 
 // Fills a new record with an INVITE from "sip:USER@HostAddress" to `uri` carrying `body` as
 // application/sdp: a new Call-ID, CSeq 1 INVITE, From with the gateway's tag, To, a Via with a

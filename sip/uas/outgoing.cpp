@@ -104,17 +104,32 @@ void RequestDialogHeaders(request_t *r) {
     ResponseSetBody(r, nullptr, nullptr, 0);
 }
 
+namespace {
+
+void compose(request_t *r, dstring_t *text) {
+    char *target = RouteSetRequestUri(r);
+    dstring_printf(text, "%s %s SIP/2.0\r\n", r->cseq.method, target);
+    free(target);
+    headers_print(text, &r->headers);
+    dstring_append(text, "\r\n", 2);
+    if (r->body != nullptr && r->body_length > 0) {
+        dstring_append(text, r->body, r->body_length);
+    }
+}
+
+}  // namespace
+
+char *RequestText(request_t *r) {
+    dstring_t text;
+    dstring_init(&text);
+    compose(r, &text);
+    return dstring_value(&text);
+}
+
 int RequestSend(request_t *r, int wait, int release) {
     dstring_t text;
     dstring_init(&text);
-    char *target = RouteSetRequestUri(r);
-    dstring_printf(&text, "%s %s SIP/2.0\r\n", r->cseq.method, target);
-    free(target);
-    headers_print(&text, &r->headers);
-    dstring_append(&text, "\r\n", 2);
-    if (r->body != nullptr && r->body_length > 0) {
-        dstring_append(&text, r->body, r->body_length);
-    }
+    compose(r, &text);
     Debug("RequestSend", "r=%p, r->socket = %d\n%s\n", static_cast<void *>(r), r->socket,
           dstring_value(&text));
     printf("RequestSend :r=%p, r->socket = %d\n%s\n", static_cast<void *>(r), r->socket,

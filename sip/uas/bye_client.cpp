@@ -1,0 +1,115 @@
+#include "sip/uas/bye_client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "sip/uas/invite_client.h"
+#include "sip/uas/outgoing.h"
+#include "sip/uas/transport.h"
+#include "support/system.h"
+
+namespace sipline {
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+using seconds = std::chrono::duration<double>;
+
+constexpr uint32_t WAIT_SLICE_MS = 50;
+
+// The branch parameter of the record's own Via line, as RequestDialogHeaders wrote it.
+std::string own_branch(request_t *r) {
+    header_t *line = nullptr;
+    const char *value = headers_get(&r->headers, "Via", 1, &line);
+    std::string via = value != nullptr ? value : "";
+    size_t at = via.find(";branch=");
+    if (at == std::string::npos) {
+        return "";
+    }
+    at += std::strlen(";branch=");
+    return via.substr(at, via.find(';', at) - at);
+}
+
+// A record of the transaction's own, registered so that ResponseProcessThread queues the
+// answers (matched by Call-ID, CSeq number and branch) on its one branch.
+request_t *transaction_record(request_t *r, const std::string &branch) {
+    request_t *t = RequestCreate(r->transport, r->socket, nullptr);
+    t->via.address = r->via.address;
+    t->call_id = strdup(r->call_id);
+    t->cseq = r->cseq;
+    t->branches = new sip_branch_t[1]{};
+    t->branch_count = 1;
+    t->branches[0].text = strdup(branch.c_str());
+    cond_init(&t->branches[0].cond);
+    RequestRegister(t);
+    return t;
+}
+
+struct bye_transaction {
+    request_t *record;
+    std::string text;
+};
+
+void *keep_sending(void *argument) {
+    std::unique_ptr<bye_transaction> bye(static_cast<bye_transaction *>(argument));
+    request_t *t = bye->record;
+    const clock_type::time_point start = clock_type::now();
+    double interval = SIP_T1;
+    clock_type::time_point next =
+        start + std::chrono::duration_cast<clock_type::duration>(seconds(interval));
+    bool provisional = false;
+    int32_t final_status = 0;
+    while (final_status == 0) {
+        sip_response_t *responses = RequestResponsesTake(t, WAIT_SLICE_MS);
+        for (sip_response_t *e = responses; e != nullptr; e = e->next) {
+            if (e->message.status >= 200) {
+                final_status = e->message.status;
+            } else if (e->message.status >= 100) {
+                provisional = true;
+            }
+        }
+        RequestResponsesFree(responses);
+        const clock_type::time_point now = clock_type::now();
+        if (final_status != 0) {
+            std::printf("BYE answered %d\n", final_status);
+        } else if (now - start >= seconds(SIP_TIMER_F)) {
+            std::printf("BYE unanswered: given up after %.0f s\n", SIP_TIMER_F);
+            break;
+        } else if (now >= next) {
+            std::printf("BYE sent again\n");
+            if (ResponseSendSocket(t, bye->text.c_str(), static_cast<int32_t>(bye->text.size())) !=
+                0) {
+                break;
+            }
+            interval = provisional ? SIP_T2 : std::min(interval * 2, SIP_T2);
+            next = now + std::chrono::duration_cast<clock_type::duration>(seconds(interval));
+        }
+    }
+    RequestFree(t);
+    return nullptr;
+}
+
+}  // namespace
+
+int RequestByeSend(request_t *r) {
+    // Registered before the first send, so that an answer at once is not missed.
+    auto *bye = new bye_transaction{transaction_record(r, own_branch(r)), ""};
+    char *text = RequestText(r);
+    bye->text = text;
+    std::free(text);
+    WaitForSingleObject(r->mutex, INFINITE);
+    int sent = RequestSend(r, 1, 0);
+    ReleaseMutex(r->mutex);
+    thread_t thread{};
+    if (sent != 0 || thread_create(&thread, nullptr, keep_sending, bye) != 0) {
+        RequestFree(bye->record);
+        delete bye;
+    }
+    return sent;
+}
+
+}  // namespace sipline
