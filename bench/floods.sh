@@ -52,12 +52,6 @@ search() {
     kill -0 "$gateway" 2>/dev/null || fail "sipline died under the $2 flood"
 }
 
-figures() {
-    printf '%s: RSS %d kB, threads %d, descriptors %d\n' "$1" \
-        "$(awk '/^VmRSS:/ {print $2}' "/proc/$gateway/status")" \
-        "$(awk '/^Threads:/ {print $2}' "/proc/$gateway/status")" "$(ls "/proc/$gateway/fd" | wc -l)"
-}
-
 figures "idle at the start"
 echo "== OPTIONS while idle (501)"
 search "$scenarios/options.xml" "OPTIONS flood"

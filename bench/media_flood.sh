@@ -19,17 +19,6 @@ call_ms=${FLOOD_CALL_MS:-30000}
 # Several flooded calls tell memory the gateway keeps for reuse from memory it loses.
 calls=${FLOOD_CALLS:-3}
 
-figures() {
-    printf '%s: RSS %d kB, threads %d, descriptors %d, CPU %.1f s\n' "$1" \
-        "$(awk '/^VmRSS:/ {print $2}' "/proc/$gateway/status")" \
-        "$(awk '/^Threads:/ {print $2}' "/proc/$gateway/status")" \
-        "$(ls "/proc/$gateway/fd" | wc -l)" "$(cpu_seconds)"
-}
-# The gateway's user and system time, from /proc/PID/stat (fields 14 and 15, in clock ticks).
-cpu_seconds() {
-    awk -v hz="$(getconf CLK_TCK)" '{sub(/^.*\) /, ""); printf "%.1f", ($12 + $13) / hz}' \
-        "/proc/$gateway/stat"
-}
 # Datagrams the kernel dropped on a full receive buffer of local port 10000 (hex 2710).
 drops() {
     awk '$2 ~ /:2710$/ {d += $NF} END {print d + 0}' /proc/net/udp

@@ -11,6 +11,8 @@
 # capture_start PORT / capture_stop
 #                            tshark on loopback for the gateway's RTP to the caller's PORT
 # capture_gaps               "PACKETS SECONDS LARGEST_GAP_MS" of the captured stream
+# figures WHAT              one line for the benches: the gateway's RSS, threads, descriptors
+#                            and CPU seconds so far
 # e2e_finish NAME            prints the outputs on failure; exit status
 set -uo pipefail
 build=$(realpath "${SIPLINE_BUILD:-build}")
@@ -130,6 +132,16 @@ sanitizer_clean() {
     if grep -aqE "runtime error:|(Address|Thread|Leak|UndefinedBehavior)Sanitizer" "$1"; then
         fail "sanitizer report: $(grep -aE -m 3 "runtime error:|Sanitizer" "$1")"
     fi
+}
+
+figures() {
+    # User and system time are fields 14 and 15 of /proc/PID/stat, in clock ticks.
+    printf '%s: RSS %d kB, threads %d, descriptors %d, CPU %.1f s\n' "$1" \
+        "$(awk '/^VmRSS:/ {print $2}' "/proc/$gateway/status")" \
+        "$(awk '/^Threads:/ {print $2}' "/proc/$gateway/status")" \
+        "$(ls "/proc/$gateway/fd" | wc -l)" \
+        "$(awk -v hz="$(getconf CLK_TCK)" '{sub(/^.*\) /, ""); print ($12 + $13) / hz}' \
+            "/proc/$gateway/stat")"
 }
 
 e2e_finish() {

@@ -181,14 +181,19 @@ def disorder(s):
     s.seq = base + 5001
 
 
+def open_ports(local):
+    """The peer's RTP and RTCP sockets on LOCAL and LOCAL + 1, non-blocking."""
+    pair = []
+    for offset in (0, 1):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.bind(("127.0.0.1", local + offset))
+        sock.setblocking(False)
+        pair.append(sock)
+    return pair
+
+
 def run(host, port, local, seconds, phases):
-    rtp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    rtcp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    rtp.bind(("127.0.0.1", local))
-    rtcp.bind(("127.0.0.1", local + 1))
-    rtp.setblocking(False)
-    rtcp.setblocking(False)
-    s = Stream(rtp, rtcp, (host, port))
+    s = Stream(*open_ports(local), (host, port))
     end = time.monotonic() + seconds
     received = 0
     next_tick = time.monotonic()
@@ -221,16 +226,10 @@ def run(host, port, local, seconds, phases):
             elif name == "vanish":
                 # Nothing listens on the peer's ports: every packet of the gateway's meets an
                 # ICMP port unreachable.
-                rtp.close()
-                rtcp.close()
+                s.rtp.close()
+                s.rtcp.close()
                 time.sleep(float(value))
-                rtp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-                rtcp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-                rtp.bind(("127.0.0.1", local))
-                rtcp.bind(("127.0.0.1", local + 1))
-                rtp.setblocking(False)
-                rtcp.setblocking(False)
-                s.rtp, s.rtcp = rtp, rtcp
+                s.rtp, s.rtcp = open_ports(local)
             elif name == "rtcp_bye":
                 # The gateway takes a BYE only as the first packet of a datagram.
                 s.send_rtcp(rtcp_header(1, 203, 1) + struct.pack("!I", s.ssrc))
@@ -240,7 +239,7 @@ def run(host, port, local, seconds, phases):
         if now >= next_tick:
             s.tick()
             next_tick += 0.02
-        received += drain(rtp) + drain(rtcp)
+        received += drain(s.rtp) + drain(s.rtcp)
         time.sleep(0.004)
     print("peer: received %d packets" % received, flush=True)
 
