@@ -39,7 +39,8 @@ std::string own_branch(request_t *r) {
 request_t *transaction_record(request_t *r, const std::string &branch) {
     request_t *t = RequestCreate(r->transport, r->socket, nullptr);
     t->via.address = r->via.address;
-    t->call_id = strdup(r->call_id);
+    // Without a Call-ID nothing could match an answer: the BYE then runs to timer F.
+    t->call_id = r->call_id != nullptr ? strdup(r->call_id) : nullptr;
     t->cseq = r->cseq;
     t->branches = new sip_branch_t[1]{};
     t->branch_count = 1;
