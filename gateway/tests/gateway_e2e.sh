@@ -23,24 +23,8 @@ cleanup() {
 trap cleanup EXIT
 cp "$source/gateway/prompts/enter.vox" "$source/gateway/prompts/notfound.vox" "$work/"
 
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-# Waits up to 10 s for a fixed text in a file.
-wait_for() {
-    local file=$1 text=$2
-    for _ in $(seq 100); do
-        grep -qF -- "$text" "$file" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    fail "\"$text\" never appeared in $(basename "$file")"
-    return 1
-}
-control() {
-    printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$work/boardsim.sock"
-}
+# shellcheck source=checks_lib.sh
+. "$source/gateway/tests/checks_lib.sh"
 use_host() {
     hostname "$1"
     printf '127.0.0.1 localhost\n%s\n' "$2" > "$work/hosts"
