@@ -14,6 +14,8 @@ source=$(realpath "$(dirname "$0")/..")
 mkdir -p "$out"
 # shellcheck source=scripts/netns.sh
 . "$source/scripts/netns.sh"
+# shellcheck source=scripts/gsm_listen.sh
+. "$source/scripts/gsm_listen.sh"
 netns_enter "$0" "$build" "$out"
 
 work=$(mktemp -d /tmp/sipline-line-demo-XXXXXX)
@@ -74,11 +76,7 @@ wait_for "Creating OutTh"
 sleep 1.5
 say "sipline is up; the callee (SIPp) answers sip:100@127.0.0.1:5062"
 
-timeout 25 gst-launch-1.0 -q -e udpsrc port=12000 timeout=6000000000 \
-    caps="application/x-rtp,media=audio,clock-rate=8000,encoding-name=GSM,payload=3" ! \
-    rtpgsmdepay ! gsmdec ! audioconvert ! audio/x-raw,format=S16LE ! wavenc ! \
-    filesink location="$out/callee-heard.wav" >/dev/null 2>&1 &
-gst=$!
+gsm_listen 12000 "$work/callee-heard.raw" 60
 socat -u UDP-RECV:12001 /dev/null &
 timeout 30 sipp -sf "$source/gateway/tests/sipp/callee/answer.xml" -s 100 -i 127.0.0.1 -p 5062 \
     -mp 6000 -m 1 -nostdin -timeout 25 -timeout_error >"$work/sipp.out" 2>&1 &
@@ -101,8 +99,7 @@ wait "$callee" || status=$?
 wait_for "Globals inited" 50 || true
 sleep 0.5
 control status
-kill -INT "$gst" 2>/dev/null || true
-wait "$gst" 2>/dev/null || true
+gsm_listen_stop "$work/callee-heard.raw" "$out/callee-heard.wav"
 kill -TERM "$gateway"
 wait "$gateway" || true
 sleep 0.3

@@ -13,6 +13,8 @@ fi
 ip link set lo up
 
 build=${SIPLINE_BUILD:?}
+# shellcheck source=scripts/gsm_listen.sh
+. "${SIPLINE_SOURCE:?}/scripts/gsm_listen.sh"
 harness="$build/tests/media_harness"
 work=$(mktemp -d)
 pids=()
@@ -68,12 +70,8 @@ dumpcap -i lo -f "udp port 12000 or udp port 12001" -w "$work/wire.pcapng" >"$wo
 pids+=($!)
 for _ in $(seq 100); do grep -qs "Capturing on" "$work/dumpcap.log" && break; sleep 0.1; done
 grep -q "Capturing on" "$work/dumpcap.log" || fail "dumpcap did not start: $(cat "$work/dumpcap.log")"
-timeout 30 gst-launch-1.0 -q -e udpsrc port=12000 timeout=2000000000 \
-  caps="application/x-rtp,media=audio,clock-rate=8000,encoding-name=GSM,payload=3" ! \
-  rtpgsmdepay ! gsmdec ! audioconvert ! audio/x-raw,format=S16LE ! wavenc ! \
-  filesink location="$work/decoded.wav" >"$work/gst-receive.log" 2>&1 &
-gst=$!
-pids+=($gst)
+gsm_listen 12000 "$work/decoded.raw" 30
+pids+=("$gsm_listener")
 # The peer listens for RTCP too: a port that refuses one report would make the socket refuse
 # the next send (ICMP port unreachable), the BYE among them.
 socat -u UDP-RECV:12001 /dev/null &
@@ -83,8 +81,7 @@ for _ in $(seq 200); do [ -n "$(ss -Hlun 'sport = :12000')" ] && break; sleep 0.
 BOARDSIM_SAY="$work/say.wav" "$harness" 12000 12 >"$work/harness-out.log" 2>&1 ||
   fail "harness (out) failed: $(tail -5 "$work/harness-out.log")"
 sleep 0.5
-kill -INT "$gst" 2>/dev/null || true
-wait "$gst" 2>/dev/null || true
+gsm_listen_stop "$work/decoded.raw" "$work/decoded.wav"
 sleep 0.5
 kill "${pids[-3]}" 2>/dev/null || true
 wait "${pids[-3]}" 2>/dev/null || true
