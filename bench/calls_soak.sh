@@ -10,11 +10,9 @@ set -uo pipefail
 build=$(realpath "${1:-build}")
 calls=${2:-200}
 source=$(realpath "$(dirname "$0")/..")
-if [ -z "${SIPLINE_SOAK_INSIDE:-}" ]; then
-    exec unshare --net --uts --mount env SIPLINE_SOAK_INSIDE=1 bash "$0" "$build" "$calls"
-fi
-ip link set lo up
-mount --make-rprivate /
+# shellcheck source=scripts/netns.sh
+. "$source/scripts/netns.sh"
+netns_enter "$0" "$build" "$calls"
 work=$(mktemp -d /tmp/sipline-soak-XXXXXX)
 scenarios=$source/gateway/tests/sipp
 gateway=
@@ -25,9 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 cp "$source/gateway/prompts/enter.vox" "$source/gateway/prompts/notfound.vox" "$work/"
-hostname gw
-printf '127.0.0.1 gw localhost\n' > "$work/hosts"
-mount --bind "$work/hosts" /etc/hosts
+netns_use_host gw 127.0.0.1 "$work/hosts"
 
 # Waits up to 20 s until a fixed text has appeared N times in the gateway's output.
 seen() {

@@ -5,13 +5,10 @@
 set -uo pipefail
 build=$(realpath "${SIPLINE_BUILD:-build}")
 source=$(realpath "${SIPLINE_SOURCE:-.}")
-if [ -z "${SIPLINE_E2E_INSIDE:-}" ]; then
-    exec unshare --net --uts --mount env SIPLINE_E2E_INSIDE=1 SIPLINE_BUILD="$build" \
-        SIPLINE_SOURCE="$source" bash "$0" "$@"
-fi
-
-ip link set lo up
-mount --make-rprivate /
+export SIPLINE_BUILD=$build SIPLINE_SOURCE=$source
+# shellcheck source=scripts/netns.sh
+. "$source/scripts/netns.sh"
+netns_enter "$0" "$@"
 work=$(mktemp -d /tmp/sipline-calls-XXXXXX)
 scenarios=$source/gateway/tests/sipp
 gateway=

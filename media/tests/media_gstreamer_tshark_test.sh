@@ -6,11 +6,9 @@
 # private network namespace.
 set -euo pipefail
 
-if [ -z "${SIPLINE_IN_NETNS:-}" ]; then
-  export SIPLINE_IN_NETNS=1
-  exec unshare -n bash "$0" "$@"
-fi
-ip link set lo up
+# shellcheck source=scripts/netns.sh
+. "${SIPLINE_SOURCE:?}/scripts/netns.sh"
+netns_enter "$0" "$@"
 
 build=${SIPLINE_BUILD:?}
 # shellcheck source=scripts/gsm_listen.sh

@@ -4,11 +4,9 @@
 # network namespace so that its ports collide with nothing.
 set -euo pipefail
 
-if [ -z "${SIPLINE_IN_NETNS:-}" ]; then
-  export SIPLINE_IN_NETNS=1
-  exec unshare -n bash "$0" "$@"
-fi
-ip link set lo up
+# shellcheck source=scripts/netns.sh
+. "${SIPLINE_SOURCE:?}/scripts/netns.sh"
+netns_enter "$0" "$@"
 
 build=${SIPLINE_BUILD:?}
 peer="$build/tests/rtp_peer"
