@@ -1,5 +1,7 @@
 #include "gateway/call_cycle.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,6 +44,9 @@ void RunCallCycles() {
         dx_close_device(Channels[RECORD_CHANNEL].device);
         std::fprintf(stderr, "Set onhook\n");
         DismissAudioThreads();
+        // What a call allocated is free again: a hostile stream's member table runs to megabytes,
+        // and without this the allocator keeps them, in whichever thread's arena they came from.
+        malloc_trim(0);
 
         if (QuitRequested == 0) {
             std::printf("Initing globals\n");
