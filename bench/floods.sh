@@ -22,7 +22,7 @@ flood() {
     calls=$((rate * time))
     timeout $((time * 3 + 60)) sipp -sf "$scenario" -s 100 127.0.0.1:5060 -r "$rate" \
         -m "$calls" -l $((rate * 4)) -nostdin -p 5090 -timeout $((time * 3 + 30)) \
-        -trace_screen -screen_file "$work/screen" > /dev/null 2>&1 &
+        -trace_screen -screen_file "$work/screen" > "$work/sipp.$rate.log" 2>&1 &
     load=$!
     while kill -0 "$load" 2>/dev/null; do
         r=$(awk '/^VmRSS:/ {print $2}' "/proc/$gateway/status" 2>/dev/null)
