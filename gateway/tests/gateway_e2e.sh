@@ -5,7 +5,6 @@
 set -euo pipefail
 build=$(realpath "${SIPLINE_BUILD:-build}")
 source=$(realpath "${SIPLINE_SOURCE:-.}")
-export SIPLINE_BUILD=$build SIPLINE_SOURCE=$source
 # shellcheck source=scripts/netns.sh
 . "$source/scripts/netns.sh"
 netns_enter "$0" "$@"
