@@ -5,6 +5,7 @@
 #include "gateway/globals.h"
 #include "gateway/line_tones.h"
 #include "gateway/sip_side.h"
+#include "media/line_digits.h"
 #include "media/session.h"
 #include "sip/uas/request.h"
 #include "sip/uas/response.h"
@@ -32,6 +33,7 @@ void PutLineOnHook() {
 
 void EndCallCycle(const char *message) {
     LineToneStop();
+    MediaClearDigits();
     LineSipCallEnd();
     sip_side::NewCurrentRequest();
     CallState = ST_CYCLEEND;

@@ -21,20 +21,22 @@ constexpr const char *kFirstUri = "sip:100@127.0.0.1:5062";
 constexpr const char *kSecondUri = "sip:102@127.0.0.1:5062";
 constexpr const char *kFirstBody =
     "v=0\r\no=sipline 100 100 IN IP4 127.0.0.1\r\ns=Directory test\r\nc=IN IP4 127.0.0.1\r\n"
-    "t=0 0\r\nm=audio 8188 RTP/AVP 0 3\r\n";
+    "t=0 0\r\nm=audio 8188 RTP/AVP 0 3 8 101\r\na=rtpmap:0 PCMU/8000\r\na=rtpmap:3 GSM/8000\r\n"
+    "a=rtpmap:8 PCMA/8000\r\na=rtpmap:101 telephone-event/8000\r\na=fmtp:101 0-15\r\n";
 // The first body but for its first line, which ends with a line feed alone.
 constexpr const char *kSecondBody =
     "v=0\no=sipline 100 100 IN IP4 127.0.0.1\r\ns=Directory test\r\nc=IN IP4 127.0.0.1\r\n"
-    "t=0 0\r\nm=audio 8188 RTP/AVP 0 3\r\n";
+    "t=0 0\r\nm=audio 8188 RTP/AVP 0 3 8 101\r\na=rtpmap:0 PCMU/8000\r\na=rtpmap:3 GSM/8000\r\n"
+    "a=rtpmap:8 PCMA/8000\r\na=rtpmap:101 telephone-event/8000\r\na=fmtp:101 0-15\r\n";
 
-// A body is the offer of the entry's INVITE: it names the port the entry receives on, and GSM
-// (3), which the line's audio is sent in, beside PCMU.
+// A body is the offer of the entry's INVITE: it names the port the entry receives on, and the
+// gateway's formats as its own offer lists them.
 constexpr bool offers(std::string_view body, std::string_view media_line) {
     return body.find(media_line) != std::string_view::npos;
 }
-static_assert(offers(kFirstBody, "m=audio 8188 RTP/AVP 0 3\r\n") &&
-                  offers(kSecondBody, "m=audio 8188 RTP/AVP 0 3\r\n"),
-              "the test bodies must name the entries' local port 8188 and payload types 0 and 3");
+static_assert(offers(kFirstBody, "m=audio 8188 RTP/AVP 0 3 8 101\r\n") &&
+                  offers(kSecondBody, "m=audio 8188 RTP/AVP 0 3 8 101\r\n"),
+              "the test bodies must name the entries' local port 8188 and the gateway's formats");
 
 struct entry_t {
     const char *number;
@@ -66,6 +68,8 @@ int LookupNumber(const char *dial) {
         RTPDestPort = entry.dest_port;
         LocalPort = entry.local_port;
         std::snprintf(RTPDestAddress, RTP_DEST_ADDRESS_SIZE, "%s", kEntryAddress);
+        // A SIP entry's answer replaces these; an entry without URI keeps them.
+        CallMedia = MediaDescriptionBuiltIn();
         if (entry.uri != nullptr) {
             DestinationUri = entry.uri;
         }

@@ -9,6 +9,7 @@ std::atomic<int32_t> CallState{ST_WTRING};
 std::atomic<uint8_t> HangupSignalled{0};
 std::atomic<request_t *> CurrentRequest{nullptr};
 const char *SdpOffer = nullptr;
+char SdpAnswer[SDP_BODY_SIZE] = "";
 
 char DialString[DIAL_STRING_SIZE] = "";
 std::atomic<int32_t> LineDevice{-1};

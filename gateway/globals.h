@@ -23,6 +23,9 @@ extern std::atomic<request_t *> CurrentRequest;
 // The body of the gateway's 200: the offer built at start-up, or a directory entry's test
 // body while a call from the line that found it lasts. Main thread only after start-up.
 extern const char *SdpOffer;
+// The answer to the caller's offer for the 200 of the call in progress; empty when its INVITE
+// had none. Written by the SIP side's request threads like DialString.
+extern char SdpAnswer[SDP_BODY_SIZE];
 
 // The number to dial, written by the SIP side's request threads (or by the state machine for a
 // call from the line) before the event that makes the main thread read it. The media

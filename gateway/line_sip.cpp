@@ -3,6 +3,7 @@
 // main thread that follow its answers: ringback, the media once answered, a busy tone once
 // refused, and the CANCEL when the line's party hangs up first.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,11 +14,11 @@
 #include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/line_tones.h"
+#include "gateway/sdp_offer.h"
 #include "media/session.h"
 #include "sip/uas/invite_client.h"
 #include "sip/uas/outgoing.h"
 #include "sip/uas/request.h"
-#include "sip/uas/sdp.h"
 #include "sip/uas/transport.h"
 
 namespace sipline {
@@ -33,6 +34,10 @@ clock_type::duration span(double s) {
 // The user part of the gateway's From and Contact in the calls it makes.
 constexpr const char *LINE_USER = "sipline";
 constexpr uint32_t WAIT_SLICE_MS = 20;
+
+// Whether the callee's 2xx agreed a codec. Written by the call's SIP thread before it moves
+// CallState to ST_LINEANSWERED and posts the event; read by the main thread after it.
+std::atomic<bool> AnswerUsable{false};
 
 // Between the main thread and the call's SIP thread. The main thread writes line_gone and
 // finish, then wakes the thread; the thread reads them every slice of its wait. The thread
@@ -138,7 +143,7 @@ void invite_client::on_final(const sip_response_t *response) {
     final_at_ = clock_type::now();
     std::printf("Final answer %d\n", status);
     if (status < 300) {
-        parseSDP(response->body);
+        AnswerUsable = TakeSdpAnswer(response->body);
         RequestInviteAnswered(r_, &response->message);
     }
     char *ack = RequestAckText(r_, &response->message);
@@ -244,6 +249,12 @@ int line_party_gone() {
 int connect_line_call(const call_event_t &e) {
     LineToneStop();
     CallProgress.answered = true;
+    if (!AnswerUsable) {
+        // The callee answered with nothing the line's audio can travel in.
+        SendBye();
+        end_line_call("Line call without media\n");
+        return 0;
+    }
     if (setup_connection() == -1) {
         std::printf("Error setting up the connection\n");
         CallState = ST_CLEANUP;

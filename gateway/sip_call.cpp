@@ -1,9 +1,13 @@
 // A call from the network onto the line: off-hook, dial the number of the INVITE, answer 200
 // with the gateway's offer once dialling has ended, and start the media.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "gateway/call_internal.h"
 #include "gateway/globals.h"
+#include "gateway/sdp_offer.h"
+#include "sip/uas/call_lock.h"
 #include "media/session.h"
 #include "sip/uas/request.h"
 #include "sip/uas/response.h"
@@ -16,6 +20,27 @@ int line_unavailable(const char *message) {
     AnswerInviteFinally(480);
     EndCallCycle(message);
     return 0;
+}
+
+// The ACK's answer sets the media; without one, or with one that agrees no codec, the call
+// cannot carry audio and ends: BYE, line on-hook. A BYE or CANCEL taken meanwhile ends it its
+// own way. False when the call ends.
+bool answer_in_ack(request_t *r) {
+    char *answer = nullptr;
+    {
+        std::unique_lock lock = CallLock();
+        answer = r->ack_body != nullptr ? strdup(r->ack_body) : nullptr;
+    }
+    const bool usable = TakeSdpAnswer(answer);
+    free(answer);
+    if (usable || CallState != ST_CONNECTING) {
+        return usable;
+    }
+    std::printf("No answer in the ACK: the call ends\n");
+    SendBye();
+    PutLineOnHook();
+    EndCallCycle("No media agreed\n");
+    return false;
 }
 
 }  // namespace
@@ -67,9 +92,15 @@ int ConnectSipCall() {
     std::printf("Sending 200 response\n");
     request_t *r = CurrentRequest.load();
     CallProgress.answered = true;
+    // An INVITE without an offer gets the gateway's own, and the ACK carries the answer (RFC 3261
+    // section 13.2.1).
+    const bool offer_in_200 = SdpAnswer[0] == '\0';
     WaitForSingleObject(r->mutex, INFINITE);
-    ResponseAnswer(r, 200, SdpOffer, "application/sdp", -1, 1, 0);
+    ResponseAnswer(r, 200, offer_in_200 ? SdpOffer : SdpAnswer, "application/sdp", -1, 1, 0);
     ReleaseMutex(r->mutex);
+    if (offer_in_200 && !answer_in_ack(r)) {
+        return 0;
+    }
 
     if (setup_connection() == -1) {
         std::printf("Error setting up the connection\n");

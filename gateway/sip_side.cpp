@@ -2,7 +2,10 @@
 
 #include <netinet/in.h>
 
+#include <cstdio>
+
 #include "gateway/globals.h"
+#include "media/line_digits.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/request.h"
 #include "sip/uas/status.h"
@@ -13,6 +16,12 @@ namespace {
 
 void post_to_line(void *, int32_t type) {
     PostLineEvent(type);
+}
+
+void digit_to_line(void *, char key, int32_t duration_ms) {
+    if (!MediaQueueDigit(key, duration_ms)) {
+        std::printf("DTMF %c dropped: too many keys queued\n", key);
+    }
 }
 
 }  // namespace
@@ -27,6 +36,10 @@ void Connect() {
     gateway.RTPDestAddress = RTPDestAddress;
     gateway.RTPDestPort = &RTPDestPort;
     gateway.RTPDestTTL = &RTPDestTTL;
+    gateway.CallMedia = &CallMedia;
+    gateway.SdpAnswer = SdpAnswer;
+    gateway.MediaPort = RTP_PORT;
+    gateway.DigitReceived = digit_to_line;
     gateway.HostName = HostName;
     gateway.HostShortName = HostShortName;
     gateway.HostAddress = HostAddress;

@@ -13,6 +13,16 @@ HANDLE RescheduleEvent = nullptr;
 char RTPDestAddress[RTP_DEST_ADDRESS_SIZE] = "";
 std::atomic<uint16_t> RTPDestPort{0};
 std::atomic<uint8_t> RTPDestTTL{0};
+
+media_description_t MediaDescriptionBuiltIn() {
+    media_description_t d = MediaDescriptionEmpty();
+    d.payload_type[SDP_CODEC_PCMU] = static_cast<int8_t>(SdpCodecStaticPayloadType(SDP_CODEC_PCMU));
+    d.payload_type[SDP_CODEC_GSM] = static_cast<int8_t>(SdpCodecStaticPayloadType(SDP_CODEC_GSM));
+    d.send_codec = SDP_CODEC_GSM;
+    return d;
+}
+
+media_description_t CallMedia = MediaDescriptionBuiltIn();
 const char *LocalAddress = nullptr;
 uint16_t LocalPort = RTP_PORT;
 

@@ -7,6 +7,7 @@
 
 #include "board/board.h"
 #include "host/host.h"
+#include "sip/sdp/media_description.h"
 #include "sip/uas/gateway.h"
 
 namespace sipline {
@@ -33,6 +34,14 @@ extern HANDLE RescheduleEvent;  // pulsed when an earlier RTP deadline is schedu
 extern char RTPDestAddress[RTP_DEST_ADDRESS_SIZE];
 extern std::atomic<uint16_t> RTPDestPort;
 extern std::atomic<uint8_t> RTPDestTTL;
+// What offer and answer agreed for the call's audio (codecs, payload types, telephone-event,
+// direction). Written like the destination above, before the audio threads of the call are
+// resumed, which read their copy when they start.
+extern media_description_t CallMedia;
+// What a call without offer and answer gets (a directory entry without a URI): GSM sent, PCMU
+// and GSM received on their static payload types.
+media_description_t MediaDescriptionBuiltIn();
+
 // The local receive address (none: any) and port of the call. Main thread only.
 extern const char *LocalAddress;
 extern uint16_t LocalPort;

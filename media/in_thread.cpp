@@ -1,6 +1,8 @@
 #include <poll.h>
 
+#include <array>
 #include <chrono>
+#include <memory>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,8 +11,9 @@
 
 #include "media/audio_thread.h"
 #include "media/call_link.h"
-#include "media/gsm_codec.h"
-#include "media/mulaw.h"
+#include "media/codecs.h"
+#include "media/line_digits.h"
+#include "media/telephone_event.h"
 #include "media/play_feed.h"
 #include "media/probe.h"
 #include "media/report_limit.h"
@@ -29,9 +32,9 @@ constexpr uint32_t WAKE_LOWEST_MS = 5;
 constexpr uint32_t WAKE_HIGHEST_MS = 100;
 // More audio than one packet of any sane sender carries (RFC 3551 packets are 20 to 60 ms):
 // a bigger payload would hold the play stream's every block for one datagram of garbage.
-constexpr int32_t PAYLOAD_MS_MOST = 200;
-constexpr int32_t PCMU_BYTES_MOST = 8 * PAYLOAD_MS_MOST;
-constexpr int32_t GSM_BYTES_MOST = GSM_FRAME_BYTES * PAYLOAD_MS_MOST / 20;
+// An event packet with RFC 4733 redundancy carries a few events; more is no event packet.
+constexpr int32_t EVENT_BYTES_MOST = 64;
+constexpr int32_t PAYLOAD_TYPES = 128;
 // While the call's audio source is heard, packets of other sources are not played over it.
 constexpr auto SOURCE_HOLD = std::chrono::seconds(1);
 
@@ -43,10 +46,23 @@ class receiver {
           rtp_(rtp),
           rtcp_(rtcp),
           buffer_(RECEIVE_BUFFER),
+          media_(CallMedia),
+          events_(media_.events),
           feed_(PlayStream, FWBuffersize, [serial] { return call_still_runs(serial); }) {
         if (resolve_host(RTPDestAddress, &peer_) != 0) {
             peer_.s_addr = INADDR_ANY;
         }
+        // Any codec the call agreed is played, whichever the caller switches to (RFC 3264
+        // section 5.1); one coder each, as GSM keeps state from frame to frame.
+        codec_of_.fill(SDP_CODEC_NONE);
+        for (int32_t c = 0; c < SDP_CODEC_COUNT; ++c) {
+            const int32_t pt = media_.payload_type[c];
+            if (pt >= 0 && pt < PAYLOAD_TYPES) {
+                codec_of_[static_cast<size_t>(pt)] = static_cast<int8_t>(c);
+                coders_[static_cast<size_t>(c)] = std::make_unique<audio_coder>(c);
+            }
+        }
+        plays_ = media_.direction == SDP_SENDRECV || media_.direction == SDP_RECVONLY;
     }
 
     void run();
@@ -55,6 +71,9 @@ class receiver {
     void receive_rtp();
     void receive_rtcp();
     void play(const rtp_packet_info_t &info);
+    void take_event(const rtp_packet_info_t &info);
+    // The keys the caller sent by SIP INFO, and the end of a press whose packets stopped.
+    void play_digits();
     // Whether the packet's audio is played: it is of a sane size and comes from the call's
     // audio source (or the source it had fell silent). Notes the source when it is.
     bool take_source(const rtp_packet_info_t &info, int32_t most);
@@ -65,13 +84,19 @@ class receiver {
     int rtp_;
     int rtcp_;
     std::vector<char> buffer_;
-    gsm_codec decoder_;
+    const media_description_t media_;
+    std::array<int8_t, PAYLOAD_TYPES> codec_of_{};
+    std::array<std::unique_ptr<audio_coder>, SDP_CODEC_COUNT> coders_;
+    std::vector<uint8_t> line_ = std::vector<uint8_t>(8 * RECEIVE_BUFFER);
+    bool plays_ = true;
+    telephone_event_receiver events_;
+    line_digits digits_;
     play_feed feed_;
     in_addr peer_{};
     bool audio_heard_ = false;
     uint32_t audio_ssrc_ = 0;
     std::chrono::steady_clock::time_point audio_at_{};
-    once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_;
+    once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_, event_error_;
 };
 
 void receiver::run() {
@@ -85,6 +110,7 @@ void receiver::run() {
             }
             continue;
         }
+        play_digits();
         // Woken by the limit: the loop condition decides. Once the call has ended the sockets
         // may be closed and their numbers taken by the next call: do not touch them.
         if (ready == 0 || !call_still_runs(serial_)) {
@@ -166,29 +192,53 @@ bool receiver::take_source(const rtp_packet_info_t &info, int32_t most) {
 
 void receiver::play(const rtp_packet_info_t &info) {
     const auto *payload = reinterpret_cast<const uint8_t *>(info.payload);
-    const int32_t length = info.payload_length;
-    if (info.header->pt == RTP_PAYLOAD_PCMU) {
-        if (take_source(info, PCMU_BYTES_MOST)) {
-            feed_.write(payload, static_cast<size_t>(length), 'w');
+    const int32_t pt = info.header->pt;
+    if (pt == media_.event_payload_type) {
+        take_event(info);
+        return;
+    }
+    const int8_t codec = codec_of_[static_cast<size_t>(pt & 0x7F)];
+    if (codec == SDP_CODEC_NONE) {
+        return;
+    }
+    audio_coder &coder = *coders_[static_cast<size_t>(codec)];
+    if (!take_source(info, coder.payload_bytes_most()) || !plays_ || digits_.muting()) {
+        return;
+    }
+    const int32_t samples = coder.decode(payload, info.payload_length, line_.data());
+    feed_.write(line_.data(), static_cast<size_t>(samples), codec == SDP_CODEC_GSM ? 'x' : 'w');
+}
+
+void receiver::take_event(const rtp_packet_info_t &info) {
+    telephone_event_t event{};
+    if (!take_source(info, EVENT_BYTES_MOST)) {
+        return;
+    }
+    if (TelephoneEventRead(reinterpret_cast<const uint8_t *>(info.payload), info.payload_length,
+                           &event) != 0) {
+        if (event_error_.due()) {
+            std::fprintf(stderr, "InTh: event packet of %d bytes ignored\n", info.payload_length);
         }
-    } else if (info.header->pt == RTP_PAYLOAD_GSM) {
-        if (!take_source(info, GSM_BYTES_MOST)) {
+        return;
+    }
+    const key_action_t action = events_.take(info.header->ts, info.header->m != 0, event);
+    if (action.ignored && event.event >= 16 && event_error_.due()) {
+        std::fprintf(stderr, "InTh: event %d ignored\n", static_cast<int>(event.event));
+    }
+    if (plays_) {
+        digits_.take(action, feed_);
+    }
+}
+
+void receiver::play_digits() {
+    char key = 0;
+    int32_t duration_ms = 0;
+    while (MediaNextDigit(&key, &duration_ms)) {
+        if (plays_ && !digits_.press(key, duration_ms, feed_)) {
             return;
         }
-        int16_t samples[GSM_FRAME_SAMPLES];
-        uint8_t line[GSM_FRAME_SAMPLES];
-        for (int32_t at = 0; at + GSM_FRAME_BYTES <= length; at += GSM_FRAME_BYTES) {
-            if (!decoder_.decode(payload + at, samples)) {
-                continue;
-            }
-            for (int32_t i = 0; i < GSM_FRAME_SAMPLES; ++i) {
-                line[i] = mulaw_compress(samples[i]);
-            }
-            if (!feed_.write(line, sizeof line, 'x')) {
-                return;
-            }
-        }
     }
+    digits_.tick(events_, feed_);
 }
 
 void receiver::receive_rtcp() {

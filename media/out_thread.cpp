@@ -1,11 +1,17 @@
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <deque>
+#include <memory>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
+#include "dsp/dtmf.h"
 #include "media/audio_thread.h"
-#include "media/gsm_codec.h"
+#include "media/codecs.h"
+#include "media/telephone_event.h"
 #include "media/probe.h"
 #include "media/record_framer.h"
 #include "media/report_limit.h"
@@ -22,13 +28,35 @@ constexpr int32_t RELEASE_COUNT = 0xFFFF;
 constexpr uint32_t WAKE_LOWEST_MS = 20;
 constexpr uint32_t WAKE_HIGHEST_MS = 200;
 
-struct gsm_packet {
-    uint8_t frame[GSM_FRAME_BYTES];
+// Frames held back while telephone-event is agreed, so that a key is detected before the frames
+// that carry its first tone go out as audio (the far end would hear the key twice).
+constexpr size_t HELD_FRAMES_MOST = 2;
+constexpr uint8_t EVENT_VOLUME = 10;  // dBm0 below 0: the level a Q.23 key is sent at
+
+struct out_packet {
+    int16_t payload_type;
+    char marker;
+    int32_t increment;
+    int32_t length;
+    uint8_t payload[GSM_FRAME_BYTES > FRAME_SAMPLES ? GSM_FRAME_BYTES : FRAME_SAMPLES];
 };
 
 class sender {
   public:
-    sender(uint64_t serial, int32_t context) : serial_(serial), context_(context) {}
+    sender(uint64_t serial, int32_t context, const media_description_t &media)
+        : serial_(serial),
+          context_(context),
+          coder_(media.send_codec),
+          payload_type_(media.send_codec >= 0 ? media.payload_type[media.send_codec] : RTP_PAYLOAD_GSM),
+          event_payload_type_(media.event_payload_type),
+          events_(media.events),
+          sends_(media.direction == SDP_SENDRECV || media.direction == SDP_SENDONLY) {
+        if (event_payload_type_ >= 0) {
+            detector_ = std::make_unique<dsp::DtmfDetector>([this](char key, bool down) {
+                (down ? key_down_ : key_up_) = key;
+            });
+        }
+    }
 
     // False when the call ended while the block was being sent.
     bool send_block(const uint8_t *block, int32_t count);
@@ -36,25 +64,96 @@ class sender {
     void clear_marker() { marker_ = 0; }
 
   private:
+    void take_frame(const int16_t *samples);
+    void audio(const int16_t *samples);
+    void send_event(const event_packet_t &p);
+
     uint64_t serial_;
     int32_t context_;
+    audio_coder coder_;
+    int16_t payload_type_;
+    int16_t event_payload_type_;
+    uint16_t events_;
+    bool sends_;
     char marker_ = 1;
-    // Timestamp units of frames dropped before they reached the engine; the next packet sent
-    // carries them, so that the peer's timing stays true.
-    int32_t held_back_ = 0;
-    gsm_codec encoder_;
+    // The timestamp increment of the next packet: one frame, or more after frames that were
+    // dropped before they reached the engine or that a key press took, so that the peer's
+    // timing stays true.
+    int32_t gap_ = FRAME_SAMPLES;
     record_framer framer_;
-    std::vector<gsm_packet> packets_;
+    std::unique_ptr<dsp::DtmfDetector> detector_;
+    char key_down_ = 0;  // set by the detector during feed()
+    char key_up_ = 0;
+    std::deque<std::array<int16_t, FRAME_SAMPLES>> held_;
+    telephone_event_sender keys_;
+    std::vector<out_packet> packets_;
     once_a_second send_error_, busy_;
 };
 
+void sender::audio(const int16_t *samples) {
+    if (!sends_) {
+        gap_ += FRAME_SAMPLES;  // on hold: the clock goes on, nothing is sent
+        return;
+    }
+    out_packet &p = packets_.emplace_back();
+    p.payload_type = payload_type_;
+    p.marker = 0;
+    p.increment = gap_;
+    p.length = coder_.frame_bytes();
+    coder_.encode(samples, p.payload);
+    gap_ = FRAME_SAMPLES;
+}
+
+void sender::send_event(const event_packet_t &e) {
+    out_packet &p = packets_.emplace_back();
+    p.payload_type = event_payload_type_;
+    p.marker = e.marker ? 1 : 0;
+    p.increment = e.timestamp_increment;
+    p.length = TELEPHONE_EVENT_BYTES;
+    TelephoneEventWrite(e.event, p.payload);
+}
+
+// RFC 4733 section 2.5: a key held on the line goes out as one event with one timestamp, its
+// duration growing each frame, its end sent three times; the audio of those frames is not sent.
+void sender::take_frame(const int16_t *samples) {
+    if (detector_ == nullptr) {
+        audio(samples);
+        return;
+    }
+    key_down_ = 0;
+    key_up_ = 0;
+    detector_->feed(samples, FRAME_SAMPLES);
+    auto &frame = held_.emplace_back();
+    std::copy(samples, samples + FRAME_SAMPLES, frame.begin());
+    const int32_t event = TelephoneEventOfKey(key_down_);
+    if (!keys_.held() && event >= 0 && (events_ & (1U << event)) != 0 && sends_) {
+        std::printf("DTMF %c from the line\n", key_down_);
+        send_event(keys_.press(key_down_, static_cast<int32_t>(held_.size()) * FRAME_SAMPLES, gap_,
+                          EVENT_VOLUME));
+        gap_ = 0;
+        held_.clear();
+    } else if (keys_.held()) {
+        held_.clear();
+        send_event(keys_.hold(FRAME_SAMPLES));
+    }
+    if (keys_.held() && key_up_ != 0) {
+        int32_t next = 0;
+        const event_packet_t end = keys_.release(&next);
+        for (int32_t i = 0; i < TELEPHONE_EVENT_END_PACKETS; ++i) {
+            send_event(end);
+        }
+        gap_ = next;
+    }
+    while (held_.size() > (keys_.held() ? 0 : HELD_FRAMES_MOST)) {
+        audio(held_.front().data());
+        held_.pop_front();
+    }
+}
+
 bool sender::send_block(const uint8_t *block, int32_t count) {
     packets_.clear();
-    // Encoded before the context is locked: the lock is for the engine only.
-    framer_.push(block, count, [this](const int16_t *samples) {
-        packets_.emplace_back();
-        encoder_.encode(samples, packets_.back().frame);
-    });
+    // Coded before the context is locked: the lock is for the engine only.
+    framer_.push(block, count, [this](const int16_t *samples) { take_frame(samples); });
     if (packets_.empty()) {
         return true;
     }
@@ -63,19 +162,22 @@ bool sender::send_block(const uint8_t *block, int32_t count) {
         return false;
     }
     if (!hold.held()) {
-        held_back_ += GSM_FRAME_SAMPLES * static_cast<int32_t>(packets_.size());
+        for (const out_packet &p : packets_) {
+            gap_ += p.increment;
+        }
         if (busy_.due()) {
             std::fprintf(stderr, "OutTh: RTP context busy for %u ms, frames dropped\n",
                          RTP_MUTEX_WAIT_MS);
         }
         return true;
     }
-    for (const gsm_packet &p : packets_) {
-        rtperror e = RTPSend(context_, GSM_FRAME_SAMPLES + held_back_, marker_, RTP_PAYLOAD_GSM,
-                             p.frame, GSM_FRAME_BYTES);
-        held_back_ = 0;
+    for (const out_packet &p : packets_) {
+        const char marker = p.payload_type == payload_type_ ? marker_ : p.marker;
+        rtperror e = RTPSend(context_, p.increment, marker, p.payload_type, p.payload, p.length);
         if (e == RTP_OK) {
-            marker_ = 0;
+            if (p.payload_type == payload_type_) {
+                marker_ = 0;
+            }
         } else if (send_error_.due()) {
             // A peer that went away (ICMP port unreachable on the connected socket) must not end
             // the gateway: the frame is dropped.
@@ -96,7 +198,7 @@ uint32_t OutTh(void *) {
     const uint32_t wake_ms = block_ms(2 * block, WAKE_LOWEST_MS, WAKE_HIGHEST_MS);
     std::printf("OutTh started, FWBuffersize %d\n", block);
     const uint64_t serial = MediaSessionSerial();
-    sender out(serial, RtpContext);
+    sender out(serial, RtpContext, CallMedia);
     while (call_still_runs(serial)) {
         uint32_t woken = WaitForMultipleObjects(2, wakers, false, wake_ms);
         if (woken == WAIT_OBJECT_0) {

@@ -25,6 +25,7 @@ constexpr size_t HOST_NAME_SIZE = 50;
 // The SSRC's low four bits are free, every other bit is drawn (RTPSessionSetSSRCBits).
 constexpr uint32_t SSRC_FIXED = 0;
 constexpr uint32_t SSRC_FIXED_MASK = 0xFFFFFFF0;
+constexpr int32_t kMicrosecondsPerSample = 125;
 // Not an engine code: the host name could not be read (already reported by perror).
 constexpr rtperror HOST_NAME_FAILED = -1;
 
@@ -84,6 +85,14 @@ rtperror open_session(int32_t context) {
         (e = RTPOpenConnection(context)) != RTP_OK ||
         (e = RTPSessionSetSendErrorCallback(context, SendErrorHandler)) != RTP_OK) {
         return e;
+    }
+    // Dynamic payload types of the call run on the 8 kHz clock of all its formats (jitter).
+    const media_description_t &media = CallMedia;
+    for (int32_t pt : {int32_t{media.payload_type[SDP_CODEC_PCMU]}, int32_t{media.payload_type[SDP_CODEC_PCMA]},
+                       int32_t{media.payload_type[SDP_CODEC_GSM]}, int32_t{media.event_payload_type}}) {
+        if (pt >= 0 && (e = RTPSessionSetRTPStampRate(context, pt, kMicrosecondsPerSample)) != RTP_OK) {
+            return e;
+        }
     }
     return RTP_OK;
 }

@@ -355,8 +355,9 @@ TEST(Directory, KnowsThreeNumbersOfThreeCharacters) {
             EXPECT_STREQ(SdpOffer, "built") << row.dial;
         } else {
             EXPECT_EQ(std::string(SdpOffer).rfind(row.body_start, 0), 0u) << row.dial;
-            EXPECT_NE(std::string(SdpOffer).find("m=audio 8188 RTP/AVP 0 3\r\n"), std::string::npos)
-                << "the offer names the GSM the gateway sends, beside PCMU";
+            EXPECT_NE(std::string(SdpOffer).find("m=audio 8188 RTP/AVP 0 3 8 101\r\n"),
+                      std::string::npos)
+                << "the offer names the gateway's formats and telephone-event";
         }
         ForgetDirectoryEntry();
         EXPECT_STREQ(SdpOffer, "built") << "the offer comes back after " << row.dial;

@@ -19,7 +19,12 @@ TEST(SdpOffer, IsTheCleanFormByteForByte) {
               "s=Telephone call\r\n"
               "c=IN IP4 192.0.2.7\r\n"
               "t=0 0\r\n"
-              "m=audio 10000 RTP/AVP 0 3\r\n");
+              "m=audio 10000 RTP/AVP 0 3 8 101\r\n"
+              "a=rtpmap:0 PCMU/8000\r\n"
+              "a=rtpmap:3 GSM/8000\r\n"
+              "a=rtpmap:8 PCMA/8000\r\n"
+              "a=rtpmap:101 telephone-event/8000\r\n"
+              "a=fmtp:101 0-15\r\n");
     std::free(offer);
 }
 

@@ -9,6 +9,7 @@
 #include "sip/uas/call_lock.h"
 #include "sip/uas/dialog.h"
 #include "sip/uas/dispatch.h"
+#include "sip/uas/dtmf_info.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/invite.h"
 #include "sip/uas/request.h"
@@ -62,6 +63,21 @@ void drop_ack(request_t *r) {
         printf("ACKed\n");
     }
     RequestFree(r);
+}
+
+// RFC 6086: an INFO inside the call. A DTMF key in it is played on the line.
+void take_info(request_t *r) {
+    const sip_gateway_t *gateway = SipGateway();
+    char key = 0;
+    int32_t duration_ms = 0;
+    const int status = DtmfInfoRead(r->content_type, r->body, &key, &duration_ms);
+    if (status == 200 && key != 0) {
+        printf("INFO: DTMF %c for %d ms\n", key, duration_ms);
+        gateway->DigitReceived(gateway->context, key, duration_ms);
+    } else if (status != 200) {
+        printf("INFO refused %d\n", status);
+    }
+    refuse(r, status);
 }
 
 void check_request(request_t *r, const char *method) {
@@ -147,6 +163,9 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
     }
     if (is(method, "ACK") && current->acked.load() == 0) {
         printf("ACKed\n");
+        if (r->body != nullptr && r->body[0] != '\0' && current->ack_body == nullptr) {
+            current->ack_body = strdup(r->body);
+        }
         current->acked.store(1);
         cond_broadcast(&current->cond);
         r->status = 0;
@@ -180,6 +199,10 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
     if (outgoing) {
         current->remote_cseq = r->cseq.number;
         current->remote_cseq_seen = 1;
+    }
+    if (is(method, "INFO")) {
+        take_info(r);
+        return;
     }
     if (!is(method, "BYE")) {
         printf("Bad request\n");

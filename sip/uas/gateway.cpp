@@ -10,6 +10,24 @@ namespace {
 // only read it; the thread start orders the two.
 sip_gateway_t registered;
 
+// What a gateway that registers none of the media fields gets: storage of its own and a DTMF
+// key that goes nowhere, so that the SIP side never tests for them.
+media_description_t inert_media = MediaDescriptionEmpty();
+char inert_answer[SDP_BODY_SIZE];
+void ignore_digit(void *, char, int32_t) {}
+
+void fill_inert(sip_gateway_t *g) {
+    if (g->CallMedia == nullptr) {
+        g->CallMedia = &inert_media;
+    }
+    if (g->SdpAnswer == nullptr) {
+        g->SdpAnswer = inert_answer;
+    }
+    if (g->DigitReceived == nullptr) {
+        g->DigitReceived = ignore_digit;
+    }
+}
+
 std::mutex &call_mutex() {
     static std::mutex mutex;
     return mutex;
@@ -21,6 +39,7 @@ void SipGatewayRegister(const sip_gateway_t *gateway) {
     if (gateway != nullptr) {
         registered = *gateway;
     }
+    fill_inert(&registered);
 }
 
 const sip_gateway_t *SipGateway() {

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "sip/sdp/media_description.h"
+
 namespace sipline {
 
 struct request_t;
@@ -37,6 +39,9 @@ inline constexpr int32_t ST_LINEHANGUP = 17;
 
 inline constexpr int DIAL_STRING_SIZE = 32;
 inline constexpr int RTP_DEST_ADDRESS_SIZE = 256;
+static_assert(RTP_DEST_ADDRESS_SIZE == MEDIA_ADDRESS_SIZE);
+// Room for the answer to a caller's offer: a refused stream's line echoes its formats.
+inline constexpr int SDP_BODY_SIZE = 8192;
 
 // Every pointer refers to storage that the gateway owns for the life of the process.
 // Ordering: the SIP side writes DialString, RTPDestAddress, RTPDestPort and RTPDestTTL on a
@@ -53,11 +58,24 @@ struct sip_gateway_t {
     char *RTPDestAddress;  // RTP_DEST_ADDRESS_SIZE bytes
     std::atomic<uint16_t> *RTPDestPort;
     std::atomic<uint8_t> *RTPDestTTL;
+    // What offer and answer agreed for the call, and the answer's text for the 200 (SDP_BODY_SIZE
+    // bytes; empty when the INVITE carried no offer and the 200 is to carry the gateway's own).
+    // Written with DialString and ordered the same way.
+    media_description_t *CallMedia;
+    char *SdpAnswer;
+    // The gateway's codecs in its order of preference (none: its built-in choice), and the port
+    // its media receive on.
+    const int8_t *Codecs;
+    int32_t CodecCount;
+    uint16_t MediaPort;
     const char *HostName;
     const char *HostShortName;
     const char *HostAddress;
     // Posts a board event of the given type, with no data, to the channel of the call.
     void (*PostEvent)(void *context, int32_t type);
+    // A DTMF key the caller sent inside the call's dialog (SIP INFO), to be played on the line
+    // for duration_ms; from a request thread.
+    void (*DigitReceived)(void *context, char key, int32_t duration_ms);
     void *context;
 };
 

@@ -7,11 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "board/board.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
-#include "sip/uas/sdp.h"
+#include "sip/sdp/offer_answer.h"
 
 namespace sipline {
 
@@ -31,9 +32,11 @@ void post(const sip_gateway_t *gateway, int32_t type) {
     }
 }
 
-void refuse_number(const sip_gateway_t *gateway, request_t *r, const char *why) {
+// The INVITE is refused before the line is touched; the state machine is woken to clean up.
+void refuse_number(const sip_gateway_t *gateway, request_t *r, const char *why,
+                   int32_t status = 404) {
     printf("%s", why);
-    answer(r, 404);
+    answer(r, status);
     if (gateway->CallState != nullptr) {
         gateway->CallState->store(ST_CLEANUP);
     }
@@ -69,6 +72,55 @@ bool names_us(const sip_gateway_t *gateway, const char *host) {
     auto same = [host](const char *name) { return name != nullptr && strcmp(host, name) == 0; };
     return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName) ||
                                is_own_address(gateway, host));
+}
+
+bool is_sdp(const char *content_type) {
+    return content_type == nullptr || strncasecmp(content_type, "application/sdp", 15) == 0;
+}
+
+// The caller's offer answered (RFC 3264 section 6) into the call's media and the 200's body; an
+// INVITE without one leaves the answer empty, and the 200 carries the gateway's own offer
+// (RFC 3261 section 13.2.1). The status to refuse the INVITE with, or 0.
+int32_t answer_offer(const sip_gateway_t *gateway, const request_t *r) {
+    media_description_t media = MediaDescriptionEmpty();
+    gateway->SdpAnswer[0] = '\0';
+    if (r->body == nullptr || r->body[0] == '\0') {
+        *gateway->CallMedia = media;
+        printf("No offer: the 200 carries ours\n");
+        return 0;
+    }
+    if (!is_sdp(r->content_type)) {
+        return 415;
+    }
+    const sdp_local_t local{gateway->HostAddress != nullptr ? gateway->HostAddress : "0.0.0.0",
+                            gateway->MediaPort, gateway->Codecs, gateway->CodecCount};
+    char *text = nullptr;
+    const int status = SdpAnswerOffer(r->body, &local, &media, &text);
+    if (status != 200) {
+        return status;
+    }
+    const size_t length = strlen(text);
+    const bool fits = length < static_cast<size_t>(SDP_BODY_SIZE);
+    if (fits) {
+        memcpy(gateway->SdpAnswer, text, length + 1);
+    }
+    free(text);
+    if (!fits) {
+        return 488;
+    }
+    *gateway->CallMedia = media;
+    if (gateway->RTPDestAddress != nullptr) {
+        snprintf(gateway->RTPDestAddress, RTP_DEST_ADDRESS_SIZE, "%s", media.address);
+    }
+    if (gateway->RTPDestPort != nullptr) {
+        gateway->RTPDestPort->store(media.port);
+    }
+    if (gateway->RTPDestTTL != nullptr) {
+        gateway->RTPDestTTL->store(media.ttl);
+    }
+    printf("Offer answered: %s sent to %s:%d, telephone-event %d\n",
+           SdpCodecName(media.send_codec), media.address, media.port, media.event_payload_type);
+    return 0;
 }
 
 char *copy_text(const char *text) {
@@ -129,8 +181,15 @@ int InviteHandle(request_t *r) {
     if (gateway->DialString != nullptr) {
         snprintf(gateway->DialString, DIAL_STRING_SIZE, "%s", number);
     }
+    if (const int32_t refused = answer_offer(gateway, r); refused != 0) {
+        refuse_number(gateway, r,
+                      refused == 415   ? "Body is not SDP\n"
+                      : refused == 400 ? "Offer is no session description\n"
+                                       : "No codec in common\n",
+                      refused);
+        return 0;
+    }
     printf("application/sdp OK\n");
-    parseSDP(r->body);
 
     // The caller holds CallLock, so the record cannot be exchanged under us.
     request_t *current =

@@ -62,6 +62,7 @@ void RequestFree(request_t *r) {
     free(r->call_id);
     free(r->to_tag);
     free(r->target);
+    free(r->ack_body);
     free(r->body);
     free(r->reason);
     headers_free(&r->headers);

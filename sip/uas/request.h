@@ -96,6 +96,10 @@ struct request_t {
     // the first). Under CallLock.
     uint32_t remote_cseq;
     int32_t remote_cseq_seen;
+    // The body of the ACK that acknowledged this record's 2xx (owned, null without one): the
+    // answer to an offer the 2xx carried (RFC 3261 section 13.2.1). Written under CallLock
+    // before acked is set; read by the sender once it sees acked.
+    char *ack_body;
 };
 
 request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address);

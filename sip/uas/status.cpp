@@ -50,6 +50,7 @@ constexpr status_entry kStatusTable[] = {
     {485, "Ambiguous"},
     {486, "Busy here"},
     {487, "Request Terminated"},
+    {488, "Not Acceptable Here"},
     {500, "Internal Server Error"},
     {501, "Not Implemented"},
     {502, "Bad Gateway"},
