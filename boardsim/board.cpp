@@ -62,7 +62,7 @@ void start_threads(Board &b) {
 
 }  // namespace
 
-Board::Board() {
+Board::Board() : far_ear(far_party_ear(*this)) {
     for (int32_t n = 1; n <= CHANNELS; ++n) {
         channels[n].number = n;
         channels[n].name = "dxxxB1C" + std::to_string(n);
@@ -259,6 +259,7 @@ void far_party_hangs_up(Board &b) {
 
 void connect_line(Board &b) {
     b.line = Line::connected;
+    reset_keypad(b);
     if (b.settings.hangup_after >= 0) {
         b.hangup_at = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                          std::chrono::duration<double>(b.settings.hangup_after));
@@ -272,6 +273,7 @@ void heard_by_far_party(Board &b, const uint8_t *bytes, size_t count) {
     }
     b.capture.write(bytes, count);
     b.played += count;
+    far_party_listens(b, bytes, count);
 }
 
 std::string status_line(Board &b) {
@@ -289,7 +291,8 @@ std::string status_line(Board &b) {
            " played=" + std::to_string(b.played) + " recorded=" + std::to_string(b.recorded) +
            " prompts=" + prompts + " opened=" + opened +
            " block=" + std::to_string(b.settings.block) +
-           " underruns=" + std::to_string(b.underruns) + " overruns=" + std::to_string(b.overruns);
+           " underruns=" + std::to_string(b.underruns) + " overruns=" + std::to_string(b.overruns) +
+           " heard_digits=" + b.heard_digits;
 }
 
 }  // namespace boardsim
@@ -348,6 +351,7 @@ void boardsim_shutdown() {
     b.dial_done_at.reset();
     b.hangup_at.reset();
     b.played = b.recorded = b.underruns = b.overruns = 0;
+    reset_keypad(b);
     b.started = false;
     b.stopping = false;
 }

@@ -52,6 +52,9 @@ void record_block(Board &b, Channel &ch) {
             b.say_at = (b.say_at + 1) % b.say.size();
         }
     }
+    if (b.line == Line::connected) {
+        keypad_plays(b, block.data(), block.size());
+    }
     std::lock_guard lock(s->mutex);
     if (s->storage.empty()) {
         return;

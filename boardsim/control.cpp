@@ -57,6 +57,14 @@ std::string execute(Board &b, const control_command_t &c) {
                 line_hears_digit(b, digit);
             }
             return "OK pressed " + c.argument;
+        case Command::press:
+            if (b.line != Line::connected) {
+                return "ERR no call on the line";
+            }
+            if (!press_keys(b, c.argument)) {
+                return "ERR too many keys waiting to be pressed";
+            }
+            return "OK pressing " + c.argument;
         case Command::hangup:
             if (b.line == Line::idle) {
                 return "ERR no call on the line";

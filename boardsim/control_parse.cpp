@@ -32,9 +32,10 @@ std::string control_parse(std::string_view line, control_command_t *out) {
     std::string_view word = line.substr(0, space);
     std::string_view rest = space == std::string_view::npos ? "" : trim(line.substr(space));
 
-    static constexpr std::array<std::pair<std::string_view, Command>, 5> words{{
+    static constexpr std::array<std::pair<std::string_view, Command>, 6> words{{
         {"ring", Command::ring},
         {"digits", Command::digits},
+        {"press", Command::press},
         {"hangup", Command::hangup},
         {"say", Command::say},
         {"status", Command::status},
@@ -43,14 +44,15 @@ std::string control_parse(std::string_view line, control_command_t *out) {
         if (word != name) {
             continue;
         }
-        bool takes_argument = command == Command::digits || command == Command::say;
+        bool keys = command == Command::digits || command == Command::press;
+        bool takes_argument = keys || command == Command::say;
         if (takes_argument && rest.empty()) {
             return std::string(name) + " needs an argument";
         }
         if (!takes_argument && !rest.empty()) {
             return std::string(name) + " takes no argument";
         }
-        if (command == Command::digits) {
+        if (keys) {
             if (rest.size() > CONTROL_DIGITS_MAX) {
                 return "too many digits";
             }
@@ -64,7 +66,7 @@ std::string control_parse(std::string_view line, control_command_t *out) {
         out->argument = std::string(rest);
         return {};
     }
-    return "unknown command (ring, digits D, hangup, say FILE, status)";
+    return "unknown command (ring, digits D, press D, hangup, say FILE, status)";
 }
 
 }  // namespace sipline::boardsim

@@ -19,6 +19,7 @@
 #include "board/board.h"
 #include "boardsim/settings.h"
 #include "boardsim/wav.h"
+#include "dsp/dtmf.h"
 #include "host/host.h"
 
 namespace sipline {
@@ -130,6 +131,17 @@ struct Board {
     uint64_t overruns = 0;
     std::vector<std::string> prompts;
 
+    // The far party's keypad, played into what it says by the clock thread and queued by the
+    // control thread, both under the board's mutex: the keys still to press, the tone of the key
+    // being pressed, and the samples of silence left after it.
+    std::string keys_to_press;
+    dsp::DtmfTone key_tone;
+    int32_t key_gap_left = 0;
+    // What the far party hears goes through a DTMF detector (fed by the clock thread, under the
+    // board's mutex); the keys it heard in this call, for status.
+    dsp::DtmfDetector far_ear;
+    std::string heard_digits;
+
     std::vector<std::unique_ptr<stream_buffer>> buffers;
     // Freed buffers, oldest first. A freed handle stays valid memory, so a late caller finds an
     // empty buffer; its shell is used again only after FREED_SHELLS_KEPT later frees, so that
@@ -161,6 +173,14 @@ void far_party_hangs_up(Board &b);
 void end_io_if_hung_up(Board &b, Channel &ch);
 void connect_line(Board &b);
 void heard_by_far_party(Board &b, const uint8_t *bytes, size_t count);
+// The far party's keys: queued by the press command, played over `count` mu-law samples of what
+// it says, and detected in what it hears. false when too many keys are queued already.
+bool press_keys(Board &b, const std::string &keys);
+void keypad_plays(Board &b, uint8_t *said, size_t count);
+void far_party_listens(Board &b, const uint8_t *heard, size_t count);
+dsp::DtmfDetector far_party_ear(Board &b);  // a detector that adds its keys to heard_digits
+// A new call: nothing left to press, nothing heard yet.
+void reset_keypad(Board &b);
 uint16_t digit_bit(char digit);
 std::string status_line(Board &b);
 

@@ -28,6 +28,8 @@ TEST(ControlParse, CommandsAndTheirArguments) {
         {"status", "", Command::status, ""},
         {"digits 0123456789*#ABCD", "", Command::digits, "0123456789*#ABCD"},
         {"digits\t12#", "", Command::digits, "12#"},
+        {"press 5#", "", Command::press, "5#"},
+        {"press 0123456789*#ABCD", "", Command::press, "0123456789*#ABCD"},
         {"say /tmp/a file.wav", "", Command::say, "/tmp/a file.wav"},
         {"", "empty command", Command::status, ""},
         {"\r", "empty command", Command::status, ""},
@@ -39,6 +41,8 @@ TEST(ControlParse, CommandsAndTheirArguments) {
         {"digits 12x", "not a key", Command::status, ""},
         {"digits 1 2", "not a key", Command::status, ""},
         {"digits e", "not a key", Command::status, ""},
+        {"press", "press needs an argument", Command::status, ""},
+        {"press 5 #", "not a key", Command::status, ""},
         {"say", "say needs an argument", Command::status, ""},
     };
     for (const Case &c : cases) {
@@ -54,6 +58,7 @@ TEST(ControlParse, CommandsAndTheirArguments) {
     }
     control_command_t out;
     EXPECT_EQ(control_parse("digits " + std::string(65, '1'), &out), "too many digits");
+    EXPECT_EQ(control_parse("press " + std::string(65, '1'), &out), "too many digits");
     EXPECT_EQ(control_parse(std::string(2000, 'x'), &out), "line too long");
     EXPECT_EQ(control_parse(std::string_view("ring\0x", 6), &out).rfind("unknown", 0), 0u);
 }
@@ -154,6 +159,7 @@ TEST_F(ControlTest, RepliesFollowTheLine) {
     };
     const Step steps[] = {
         {"digits 1", "ERR no call on the line"},
+        {"press 1", "ERR no call on the line"},
         {"hangup", "ERR no call on the line"},
         {"status", "OK hook=on line=idle dialled= played=0 recorded=0 prompts="},
         {"ring", "OK ringing"},

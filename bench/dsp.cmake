@@ -1,0 +1,5 @@
+# DTMF detection: digits at the Q.24 limits, talk-off over espeak-ng speech, CPU per second.
+add_executable(dtmf_bench ${CMAKE_CURRENT_LIST_DIR}/dtmf_bench.cpp)
+target_link_libraries(dtmf_bench PRIVATE sipline_options sipline_dsp sipline_boardsim)
+target_compile_definitions(dtmf_bench PRIVATE SIPLINE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+set_target_properties(dtmf_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
