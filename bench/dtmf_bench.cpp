@@ -89,7 +89,7 @@ void detection_table() {
         "Detection (16 keys x 102 block alignments, random phases, 100 ms on, mu-law;\n"
         "other: found twice or as another key):\n");
     std::printf("  %-40s %14s %7s %7s  %s\n", "case", "found once", "missed", "other",
-                "missed keys");
+                "keys missed");
     for (const Case &c : cases) {
         int once = 0, missed = 0, twice = 0, expected = 0;
         std::string missed_keys;

@@ -52,10 +52,17 @@ class DtmfDetector {
     DtmfDetector(const DtmfDetector &) = delete;
     DtmfDetector &operator=(const DtmfDetector &) = delete;
 
+    // A key goes down 22-36 ms after its tone starts (two of the detector's 12.75 ms blocks)
+    // and comes up 14-28 ms after it ends: audio that must not carry the tone onwards needs
+    // about 40 ms of delay to be cut in time.
     void feed(const int16_t *samples, int n);
     bool tone_present() const;  // a key is down now (for keeping the tone out of the audio)
     // The key that is down now, or 0.
     char key_down() const;
+    // A tone pair is seen but not yet confirmed as a key (10-23 ms after it starts), or a key
+    // is down: the earliest hint, for muting without a delay line. Speech raises it now and
+    // then without a key following.
+    bool tone_suspected() const;
 
   private:
     struct State;

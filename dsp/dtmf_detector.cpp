@@ -87,4 +87,8 @@ char DtmfDetector::key_down() const {
     return state_ ? state_->down : 0;
 }
 
+bool DtmfDetector::tone_suspected() const {
+    return state_ && state_->rx && (state_->down != 0 || dtmf_rx_status(state_->rx.get()) != 0);
+}
+
 }  // namespace sipline::dsp

@@ -167,6 +167,29 @@ TEST(DtmfDetector, ToneIsPresentWhileTheKeyIsDown) {
     EXPECT_EQ(detector.key_down(), 0);
 }
 
+TEST(DtmfDetector, ASuspectedToneComesBeforeTheKey) {
+    for (int offset = 0; offset < 102; offset += 17) {
+        std::vector<int16_t> s(static_cast<size_t>(offset), 0);
+        append_silence(s, 50);
+        append_key(s, '8', 24, -20);  // the onset only
+        DtmfDetector detector(nullptr);
+        detector.feed(s.data(), static_cast<int>(s.size()));
+        EXPECT_TRUE(detector.tone_suspected()) << "24 ms into the tone, offset " << offset;
+
+        s.clear();
+        append_key(s, '8', 76, -20);
+        append_silence(s, 40);
+        detector.feed(s.data(), static_cast<int>(s.size()));
+        EXPECT_FALSE(detector.tone_present());
+        EXPECT_FALSE(detector.tone_suspected()) << "40 ms after the tone";
+    }
+    std::vector<int16_t> quiet;
+    append_silence(quiet, 200);
+    DtmfDetector detector(nullptr);
+    detector.feed(quiet.data(), static_cast<int>(quiet.size()));
+    EXPECT_FALSE(detector.tone_suspected());
+}
+
 TEST(DtmfDetector, BadArgumentsAreHarmless) {
     DtmfDetector detector(nullptr);
     detector.feed(nullptr, 160);

@@ -1,6 +1,7 @@
 // Test signals made independently of spandsp: tone pairs, noise, and a Goertzel meter.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
