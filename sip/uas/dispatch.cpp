@@ -14,6 +14,7 @@
 #include "sip/uas/invite.h"
 #include "sip/uas/request.h"
 #include "sip/uas/response.h"
+#include "sip/uas/rport.h"
 
 namespace sipline {
 
@@ -105,6 +106,12 @@ void check_request(request_t *r, const char *method) {
         r->via.address = r->source;
     } else if (r->via.address.sin_addr.s_addr != r->source.sin_addr.s_addr) {
         r->via.address.sin_addr = r->source.sin_addr;
+    }
+    parser_header_t *top_via = RFC822_FindEither(message->headers, "Via", "V");
+    if (ViaAsksRport(top_via != nullptr && top_via->elements != nullptr ? top_via->elements->element
+                                                                        : nullptr) != 0) {
+        r->rport = 1;
+        r->via.address = r->source;
     }
     r->destination = r->via.address;
     r->contact = SIP_Contact(message);

@@ -137,6 +137,7 @@ void RequestCopy(request_t *target, request_t *source) {
     target->destination = source->destination;
     target->source = source->source;
     target->socket = source->socket;
+    target->rport = source->rport;
     target->cseq = source->cseq;
     free(target->call_id);
     target->call_id = copy_text(source->call_id);

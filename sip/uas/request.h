@@ -100,6 +100,9 @@ struct request_t {
     // answer to an offer the 2xx carried (RFC 3261 section 13.2.1). Written under CallLock
     // before acked is set; read by the sender once it sees acked.
     char *ack_body;
+    // 1 when the request's top Via asked for rport (RFC 3581): its answers go to its source
+    // address and port, and their top Via says so.
+    int32_t rport;
 };
 
 request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address);

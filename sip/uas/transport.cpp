@@ -110,10 +110,6 @@ void DatagramProcess(char *text, int32_t length, int socket, const sockaddr_in *
 
 void *ReceiveUDP(void *) {
     printf("UDP listener started\n");
-    socket_guard sender{::socket(AF_INET, SOCK_DGRAM, 0)};
-    if (sender.fd < 0) {
-        perror("UDP socket for responses");
-    }
     socket_guard listener{::socket(AF_INET, SOCK_DGRAM, 0)};
     if (listener.fd < 0) {
         return nullptr;
@@ -152,7 +148,9 @@ void *ReceiveUDP(void *) {
         Debug("ReceiveUDP", "received UDP packet (length %d) from %s:%d:\n%s\n",
               static_cast<int>(received), address, ntohs(from.sin_port), buffer);
         printf("Received packet from %s:\n%s\n", address, buffer);
-        DatagramProcess(buffer, static_cast<int32_t>(received), sender.fd, &from);
+        // Answers and requests leave from the port they came to (RFC 3581 section 4): a NAT in
+        // front of the caller lets back only what comes from where it sent.
+        DatagramProcess(buffer, static_cast<int32_t>(received), listener.fd, &from);
     }
     listening.store(-1);
     return nullptr;

@@ -1,4 +1,4 @@
-// SIP over UDP: the listener on port 5060 and the one unbound socket everything is sent from.
+// SIP over UDP: the socket on port 5060 that everything is received on and sent from.
 #pragma once
 
 #include <cstdint>
