@@ -6,6 +6,7 @@
 
 #include "gateway/globals.h"
 #include "media/line_digits.h"
+#include "media/media_update.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/request.h"
 #include "sip/uas/status.h"
@@ -16,6 +17,10 @@ namespace {
 
 void post_to_line(void *, int32_t type) {
     PostLineEvent(type);
+}
+
+void media_changed(void *, const media_description_t *media) {
+    MediaUpdate(*media);
 }
 
 void digit_to_line(void *, char key, int32_t duration_ms) {
@@ -40,6 +45,7 @@ void Connect() {
     gateway.SdpAnswer = SdpAnswer;
     gateway.MediaPort = RTP_PORT;
     gateway.DigitReceived = digit_to_line;
+    gateway.MediaChanged = media_changed;
     gateway.HostName = HostName;
     gateway.HostShortName = HostShortName;
     gateway.HostAddress = HostAddress;

@@ -13,6 +13,7 @@
 #include "media/call_link.h"
 #include "media/codecs.h"
 #include "media/line_digits.h"
+#include "media/media_update.h"
 #include "media/telephone_event.h"
 #include "media/play_feed.h"
 #include "media/probe.h"
@@ -46,23 +47,12 @@ class receiver {
           rtp_(rtp),
           rtcp_(rtcp),
           buffer_(RECEIVE_BUFFER),
-          media_(CallMedia),
-          events_(media_.events),
+          events_(SDP_DTMF_EVENTS),
           feed_(PlayStream, FWBuffersize, [serial] { return call_still_runs(serial); }) {
         if (resolve_host(RTPDestAddress, &peer_) != 0) {
             peer_.s_addr = INADDR_ANY;
         }
-        // Any codec the call agreed is played, whichever the caller switches to (RFC 3264
-        // section 5.1); one coder each, as GSM keeps state from frame to frame.
-        codec_of_.fill(SDP_CODEC_NONE);
-        for (int32_t c = 0; c < SDP_CODEC_COUNT; ++c) {
-            const int32_t pt = media_.payload_type[c];
-            if (pt >= 0 && pt < PAYLOAD_TYPES) {
-                codec_of_[static_cast<size_t>(pt)] = static_cast<int8_t>(c);
-                coders_[static_cast<size_t>(c)] = std::make_unique<audio_coder>(c);
-            }
-        }
-        plays_ = media_.direction == SDP_SENDRECV || media_.direction == SDP_RECVONLY;
+        take_media();
     }
 
     void run();
@@ -70,6 +60,8 @@ class receiver {
   private:
     void receive_rtp();
     void receive_rtcp();
+    // The call's codecs and direction, again after each re-INVITE or UPDATE.
+    void take_media();
     void play(const rtp_packet_info_t &info);
     void take_event(const rtp_packet_info_t &info);
     // The keys the caller sent by SIP INFO, and the end of a press whose packets stopped.
@@ -84,7 +76,8 @@ class receiver {
     int rtp_;
     int rtcp_;
     std::vector<char> buffer_;
-    const media_description_t media_;
+    media_description_t media_{};
+    uint64_t media_seen_ = 0;
     std::array<int8_t, PAYLOAD_TYPES> codec_of_{};
     std::array<std::unique_ptr<audio_coder>, SDP_CODEC_COUNT> coders_;
     std::vector<uint8_t> line_ = std::vector<uint8_t>(8 * RECEIVE_BUFFER);
@@ -99,6 +92,26 @@ class receiver {
     once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_, event_error_;
 };
 
+void receiver::take_media() {
+    media_seen_ = MediaUpdateCount();
+    media_ = MediaCurrent();
+    // Any codec the call agreed is played, whichever the caller switches to (RFC 3264 section
+    // 5.1); one coder each, as GSM keeps state from frame to frame.
+    codec_of_.fill(SDP_CODEC_NONE);
+    for (int32_t c = 0; c < SDP_CODEC_COUNT; ++c) {
+        const int32_t pt = media_.payload_type[c];
+        if (pt >= 0 && pt < PAYLOAD_TYPES) {
+            codec_of_[static_cast<size_t>(pt)] = static_cast<int8_t>(c);
+            if (coders_[static_cast<size_t>(c)] == nullptr) {
+                coders_[static_cast<size_t>(c)] = std::make_unique<audio_coder>(c);
+            }
+        }
+    }
+    events_.set_events(media_.events);
+    // On hold (the gateway's side sendonly or inactive) nothing the caller sends is played.
+    plays_ = media_.direction == SDP_SENDRECV || media_.direction == SDP_RECVONLY;
+}
+
 void receiver::run() {
     const uint32_t wake_ms = block_ms(FWBuffersize, WAKE_LOWEST_MS, WAKE_HIGHEST_MS);
     while (call_still_runs(serial_)) {
@@ -109,6 +122,9 @@ void receiver::run() {
                 std::fprintf(stderr, "select error\n");
             }
             continue;
+        }
+        if (MediaUpdateCount() != media_seen_) {
+            take_media();
         }
         play_digits();
         // Woken by the limit: the loop condition decides. Once the call has ended the sockets

@@ -152,7 +152,19 @@ void DialogAnswerHeaders(request_t *r) {
         free(present);
     }
     const char *method = r->message.method;
-    if (method == nullptr || strcmp(method, "INVITE") != 0 || r->status < 200 || r->status >= 300) {
+    const bool offer_answer =
+        method != nullptr && (strcmp(method, "INVITE") == 0 || strcmp(method, "UPDATE") == 0);
+    if (!offer_answer) {
+        return;
+    }
+    // What the dialog may carry (RFC 3261 section 20.5, RFC 4028 section 7.1).
+    headers_remove_all(&r->headers, "Allow");
+    headers_add(&r->headers, "Allow", SIP_ALLOWED_METHODS);
+    move_before_body(&r->headers);
+    headers_remove_all(&r->headers, "Supported");
+    headers_add(&r->headers, "Supported", "timer");
+    move_before_body(&r->headers);
+    if (r->status < 200 || r->status >= 300) {
         return;
     }
     const sip_gateway_t *gateway = SipGateway();

@@ -10,6 +10,7 @@
 #include "sip/uas/dialog.h"
 #include "sip/uas/dispatch.h"
 #include "sip/uas/dtmf_info.h"
+#include "sip/uas/in_dialog.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/invite.h"
 #include "sip/uas/request.h"
@@ -124,7 +125,7 @@ void dispatch_new_call(request_t *r, const char *method) {
     if (is(method, "ACK")) {
         printf("ACK to unknown request received\n");
         drop_ack(r);
-    } else if (is(method, "CANCEL")) {
+    } else if (is(method, "CANCEL") || is(method, "UPDATE")) {
         refuse(r, 481);
     } else if (is(method, "OPTIONS") || is(method, "REGISTER")) {
         refuse(r, 501);
@@ -138,7 +139,8 @@ void dispatch_new_call(request_t *r, const char *method) {
     }
 }
 
-void dispatch_same_call(request_t *r, request_t *current, const char *method) {
+void dispatch_same_call(request_t *r, request_t *current, const char *method,
+                        std::unique_lock<std::mutex> &lock) {
     const sip_gateway_t *gateway = SipGateway();
     printf("Same callID\n");
     // In a dialog the gateway made, the far end's requests come from the callee, To us.
@@ -179,6 +181,14 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
         RequestFree(r);
         return;
     }
+    // The ACK of a 2xx to a re-INVITE (or a late copy of the first one's): never answered.
+    if (is(method, "ACK")) {
+        if (ResponseAcknowledge(r) != 0) {
+            printf("ACKed\n");
+        }
+        RequestFree(r);
+        return;
+    }
     // A CANCEL carries the CSeq number of the INVITE it cancels (RFC 3261 section 9.1), so it
     // is recognised before the test for retransmissions.
     if (is(method, "CANCEL")) {
@@ -196,24 +206,33 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
         RequestFree(r);
         return;
     }
-    // Each side numbers its own requests (RFC 3261 section 12.2.2): the callee's start anywhere.
-    if (outgoing ? current->remote_cseq_seen != 0 && r->cseq.number <= current->remote_cseq
-                 : r->cseq.number <= current->cseq.number) {
+    // Each side numbers its own requests (RFC 3261 section 12.2.2): the callee's start anywhere,
+    // the caller's go on from its INVITE.
+    const bool seen = current->remote_cseq_seen != 0;
+    if (outgoing ? seen && r->cseq.number <= current->remote_cseq
+                 : r->cseq.number <= (seen ? current->remote_cseq : current->cseq.number)) {
         printf("Retransmission of %s\n", method);
         RequestFree(r);
         return;
     }
-    if (outgoing) {
-        current->remote_cseq = r->cseq.number;
-        current->remote_cseq_seen = 1;
-    }
+    current->remote_cseq = r->cseq.number;
+    current->remote_cseq_seen = 1;
     if (is(method, "INFO")) {
         take_info(r);
         return;
     }
+    if (is(method, "INVITE") || is(method, "UPDATE")) {
+        InDialogOffer(r, current, lock);
+        return;
+    }
+    if (is(method, "OPTIONS")) {
+        InDialogOptions(r);
+        return;
+    }
+    // RFC 3261 section 8.2.1: a method the gateway does not do.
     if (!is(method, "BYE")) {
-        printf("Bad request\n");
-        refuse(r, 400);
+        printf("Not implemented in the call: %s\n", method != nullptr ? method : "");
+        refuse(r, 501);
         return;
     }
     printf("BYE\n");
@@ -246,13 +265,15 @@ void dispatch(request_t *r, const char *method) {
         printf("Service unavailable to:%s\n", method);
         if (is(method, "INVITE")) {
             refuse(r, 503);
+        } else if (is(method, "UPDATE")) {
+            refuse(r, 481);  // RFC 3311 section 5.2: no such dialog
         } else if (is(method, "ACK")) {
             drop_ack(r);
         } else {
             RequestFree(r);
         }
     } else {
-        dispatch_same_call(r, current, method);
+        dispatch_same_call(r, current, method, lock);
     }
 }
 

@@ -15,6 +15,7 @@ sip_gateway_t registered;
 media_description_t inert_media = MediaDescriptionEmpty();
 char inert_answer[SDP_BODY_SIZE];
 void ignore_digit(void *, char, int32_t) {}
+void ignore_media(void *, const media_description_t *) {}
 
 void fill_inert(sip_gateway_t *g) {
     if (g->CallMedia == nullptr) {
@@ -25,6 +26,9 @@ void fill_inert(sip_gateway_t *g) {
     }
     if (g->DigitReceived == nullptr) {
         g->DigitReceived = ignore_digit;
+    }
+    if (g->MediaChanged == nullptr) {
+        g->MediaChanged = ignore_media;
     }
 }
 

@@ -76,6 +76,9 @@ struct sip_gateway_t {
     // A DTMF key the caller sent inside the call's dialog (SIP INFO), to be played on the line
     // for duration_ms; from a request thread.
     void (*DigitReceived)(void *context, char key, int32_t duration_ms);
+    // A new offer in the call was answered (re-INVITE, UPDATE): the media follow `media`; from a
+    // request thread.
+    void (*MediaChanged)(void *context, const media_description_t *media);
     void *context;
 };
 

@@ -103,6 +103,8 @@ struct request_t {
     // 1 when the request's top Via asked for rport (RFC 3581): its answers go to its source
     // address and port, and their top Via says so.
     int32_t rport;
+    // 1 on the call record while a re-INVITE's 2xx waits for its ACK. Under CallLock.
+    int32_t reoffer_pending;
 };
 
 request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address);
