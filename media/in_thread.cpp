@@ -64,6 +64,10 @@ class receiver {
     void take_media();
     void play(const rtp_packet_info_t &info);
     void take_event(const rtp_packet_info_t &info);
+    // The first packet of an agreed payload type names where the caller's media really come
+    // from; the gateway sends there. Later packets never move it (a stranger's packets must not
+    // redirect an established stream, the "RTP bleed" of CVE-2017-14099); a new agreement may.
+    void latch(const rtp_packet_info_t &info);
     // The keys the caller sent by SIP INFO, and the end of a press whose packets stopped.
     void play_digits();
     // Whether the packet's audio is played: it is of a sane size and comes from the call's
@@ -78,6 +82,7 @@ class receiver {
     std::vector<char> buffer_;
     media_description_t media_{};
     uint64_t media_seen_ = 0;
+    bool latched_ = false;
     std::array<int8_t, PAYLOAD_TYPES> codec_of_{};
     std::array<std::unique_ptr<audio_coder>, SDP_CODEC_COUNT> coders_;
     std::vector<uint8_t> line_ = std::vector<uint8_t>(8 * RECEIVE_BUFFER);
@@ -92,8 +97,22 @@ class receiver {
     once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_, event_error_;
 };
 
+void receiver::latch(const rtp_packet_info_t &info) {
+    const int32_t pt = info.header->pt;
+    if (latched_ || (codec_of_[static_cast<size_t>(pt & 0x7F)] == SDP_CODEC_NONE &&
+                     pt != media_.event_payload_type)) {
+        return;
+    }
+    latched_ = true;
+    sockaddr_in from{};
+    if (RTPMostRecentAddr(context_, &from) == RTP_OK && MediaLatch(context_, from)) {
+        peer_ = from.sin_addr;
+    }
+}
+
 void receiver::take_media() {
     media_seen_ = MediaUpdateCount();
+    latched_ = false;
     media_ = MediaCurrent();
     // Any codec the call agreed is played, whichever the caller switches to (RFC 3264 section
     // 5.1); one coder each, as GSM keeps state from frame to frame.
@@ -185,6 +204,7 @@ void receiver::receive_rtp() {
         if (RTPGetRTPPacketInfo(&info, buffer_.data(), length) != RTP_OK) {
             return;
         }
+        latch(info);
     }
     play(info);
 }

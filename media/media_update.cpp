@@ -1,5 +1,7 @@
 #include "media/media_update.h"
 
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +52,23 @@ void MediaUpdate(const media_description_t &media) {
     std::lock_guard lock(update_mutex);
     CallMedia = media;
     updates.fetch_add(1);
+}
+
+bool MediaLatch(int32_t context, const sockaddr_in &from) {
+    char address[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+    const uint16_t port = ntohs(from.sin_port);
+    if (port == 0 || (std::strcmp(address, RTPDestAddress) == 0 && port == RTPDestPort) ||
+        RTPDestTTL != 0) {
+        return false;
+    }
+    RTPSessionRemoveSendAddr(context, RTPDestAddress, RTPDestPort, RTPDestTTL);
+    const rtperror e = RTPSessionAddSendAddr(context, address, port, 0);
+    std::printf("RTP latched to %s:%d (the description said %s:%d): %s\n", address, port,
+                RTPDestAddress, static_cast<int>(RTPDestPort), RTPStrError(e));
+    std::snprintf(RTPDestAddress, RTP_DEST_ADDRESS_SIZE, "%s", address);
+    RTPDestPort = port;
+    return true;
 }
 
 uint64_t MediaUpdateCount() {

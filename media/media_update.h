@@ -3,6 +3,8 @@
 // (hold stops the gateway's audio to the caller, resume starts it again).
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 
 #include "sip/sdp/media_description.h"
@@ -15,5 +17,10 @@ void MediaUpdate(const media_description_t &media);
 uint64_t MediaUpdateCount();
 // The call's description as it stands (CallMedia, read under the update's lock).
 media_description_t MediaCurrent();
+
+// Symmetric RTP (RFC 4961): the caller's media came from `from`, not from where its description
+// said (a NAT's public address): the gateway sends there from now on. InTh, with RtpMutex held,
+// once per agreement. True when the destination moved.
+bool MediaLatch(int32_t context, const sockaddr_in &from);
 
 }  // namespace sipline
