@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "gateway/globals.h"
+#include "gateway/session_refresh.h"
 #include "media/line_digits.h"
 #include "media/media_update.h"
 #include "sip/uas/gateway.h"
@@ -21,6 +22,10 @@ void post_to_line(void *, int32_t type) {
 
 void media_changed(void *, const media_description_t *media) {
     MediaUpdate(*media);
+}
+
+void session_refreshed(void *, int32_t interval, int32_t gateway_refreshes) {
+    SessionTimerArm(interval, gateway_refreshes != 0);
 }
 
 void digit_to_line(void *, char key, int32_t duration_ms) {
@@ -46,6 +51,7 @@ void Connect() {
     gateway.MediaPort = RTP_PORT;
     gateway.DigitReceived = digit_to_line;
     gateway.MediaChanged = media_changed;
+    gateway.SessionRefreshed = session_refreshed;
     gateway.HostName = HostName;
     gateway.HostShortName = HostShortName;
     gateway.HostAddress = HostAddress;

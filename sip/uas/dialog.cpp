@@ -1,5 +1,7 @@
 #include "sip/uas/dialog.h"
 
+#include "sip/uas/session_timer.h"
+
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -167,6 +169,8 @@ void DialogAnswerHeaders(request_t *r) {
     if (r->status < 200 || r->status >= 300) {
         return;
     }
+    SessionTimerAnswerHeaders(r->session, &r->headers);
+    move_before_body(&r->headers);
     const sip_gateway_t *gateway = SipGateway();
     const char *user = r->to.uri.user != nullptr ? r->to.uri.user : r->message.uri.user;
     headers_remove_all(&r->headers, "Contact");

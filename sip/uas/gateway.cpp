@@ -16,6 +16,7 @@ media_description_t inert_media = MediaDescriptionEmpty();
 char inert_answer[SDP_BODY_SIZE];
 void ignore_digit(void *, char, int32_t) {}
 void ignore_media(void *, const media_description_t *) {}
+void ignore_refresh(void *, int32_t, int32_t) {}
 
 void fill_inert(sip_gateway_t *g) {
     if (g->CallMedia == nullptr) {
@@ -29,6 +30,9 @@ void fill_inert(sip_gateway_t *g) {
     }
     if (g->MediaChanged == nullptr) {
         g->MediaChanged = ignore_media;
+    }
+    if (g->SessionRefreshed == nullptr) {
+        g->SessionRefreshed = ignore_refresh;
     }
 }
 

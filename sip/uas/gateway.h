@@ -79,6 +79,9 @@ struct sip_gateway_t {
     // A new offer in the call was answered (re-INVITE, UPDATE): the media follow `media`; from a
     // request thread.
     void (*MediaChanged)(void *context, const media_description_t *media);
+    // A refresh granted the call a session timer anew (RFC 4028): `interval` seconds from now,
+    // refreshed by the gateway when gateway_refreshes; interval 0 stops it. From a request thread.
+    void (*SessionRefreshed)(void *context, int32_t interval, int32_t gateway_refreshes);
     void *context;
 };
 

@@ -9,6 +9,7 @@
 #include "sip/uas/dialog.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
+#include "sip/uas/session_timer.h"
 
 namespace sipline {
 namespace {
@@ -64,6 +65,16 @@ void InDialogOptions(request_t *r) {
 
 void InDialogOffer(request_t *r, request_t *current, std::unique_lock<std::mutex> &lock) {
     const sip_gateway_t *gateway = SipGateway();
+    // RFC 4028 section 10: a re-INVITE or UPDATE refreshes the session; one that asks for too
+    // short an interval is refused and changes nothing.
+    if (SessionTimerRead(&r->message, &r->session) == 422) {
+        WaitForSingleObject(r->mutex, INFINITE);
+        RequestSetStatus(r, 422, nullptr);
+        ResponseCopyHeaders(r);
+        headers_printf(&r->headers, 0, "Min-SE", "%d", SESSION_MIN_SE);
+        ResponseSend(r, 0, 1);
+        return;
+    }
     const bool invite = is(r->message.method, "INVITE");
     const int32_t state = gateway->CallState != nullptr ? gateway->CallState->load() : ST_CLEANUP;
     // RFC 3261 section 14.2: an offer while one is under way (or while the call is still being
@@ -78,6 +89,7 @@ void InDialogOffer(request_t *r, request_t *current, std::unique_lock<std::mutex
         // A refresh without an offer: an UPDATE gets 200 alone; a re-INVITE gets the session as
         // it stands, and the media stay as they are whatever the ACK says.
         printf("%s without an offer: the session stays\n", r->message.method);
+        gateway->SessionRefreshed(gateway->context, r->session.interval, r->session.uas_refreshes);
         std::string last = gateway->SdpAnswer;
         current->reoffer_pending = invite ? 1 : 0;
         lock.unlock();
@@ -110,6 +122,7 @@ void InDialogOffer(request_t *r, request_t *current, std::unique_lock<std::mutex
     printf("%s: %s sent to %s:%d, direction %d\n", r->message.method, SdpCodecName(media.send_codec),
            media.address, media.port, static_cast<int>(media.direction));
     gateway->MediaChanged(gateway->context, &media);
+    gateway->SessionRefreshed(gateway->context, r->session.interval, r->session.uas_refreshes);
     current->reoffer_pending = invite ? 1 : 0;
     lock.unlock();
     answer(r, 200, text, invite);

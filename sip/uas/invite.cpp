@@ -12,6 +12,7 @@
 #include "board/board.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
+#include "sip/uas/session_timer.h"
 #include "sip/sdp/offer_answer.h"
 
 namespace sipline {
@@ -72,6 +73,20 @@ bool names_us(const sip_gateway_t *gateway, const char *host) {
     auto same = [host](const char *name) { return name != nullptr && strcmp(host, name) == 0; };
     return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName) ||
                                is_own_address(gateway, host));
+}
+
+// RFC 4028 section 8.1: a session interval below the gateway's minimum is refused with the
+// minimum, before the line is touched.
+void refuse_too_brief(const sip_gateway_t *gateway, request_t *r) {
+    printf("Session interval too small\n");
+    RequestSetStatus(r, 422, nullptr);
+    ResponseCopyHeaders(r);
+    headers_printf(&r->headers, 0, "Min-SE", "%d", SESSION_MIN_SE);
+    ResponseSend(r, 0, 0);
+    if (gateway->CallState != nullptr) {
+        gateway->CallState->store(ST_CLEANUP);
+    }
+    post(gateway, EV_WAKEUP);
 }
 
 bool is_sdp(const char *content_type) {
@@ -138,6 +153,7 @@ void RequestCopy(request_t *target, request_t *source) {
     target->source = source->source;
     target->socket = source->socket;
     target->rport = source->rport;
+    target->session = source->session;
     target->cseq = source->cseq;
     free(target->call_id);
     target->call_id = copy_text(source->call_id);
@@ -181,6 +197,10 @@ int InviteHandle(request_t *r) {
     }
     if (gateway->DialString != nullptr) {
         snprintf(gateway->DialString, DIAL_STRING_SIZE, "%s", number);
+    }
+    if (SessionTimerRead(&r->message, &r->session) == 422) {
+        refuse_too_brief(gateway, r);
+        return 0;
     }
     if (const int32_t refused = answer_offer(gateway, r); refused != 0) {
         refuse_number(gateway, r,
