@@ -1,8 +1,10 @@
-// HTTP_Authorization over any Authorization value, with a From header for the pgp scheme.
+// HTTP_Authorization over any Authorization value, with a From header for the pgp scheme, and
+// the digest verifier over the record it reads.
 #include <cstdint>
 #include <string>
 
 #include "fuzz/parsed_message.h"
+#include "sip/message/digest.h"
 #include "sip/message/http.h"
 #include "support/error.h"
 
@@ -19,6 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                        std::string(value.c_str()) + "\r\n\r\n";
     parsed_message parsed(text);
     http_authorization_t authorization = HTTP_Authorization(&parsed.message);
+    int32_t algorithm = -1;
+    uint32_t nc = 0;
+    if (DigestCheckForm(&authorization, &algorithm, &nc) == DIGEST_OK) {
+        char ha1[DIGEST_HEX_SIZE];
+        DigestHa1(algorithm, "alice", "sipline", "secret", ha1);
+        DigestVerify(&authorization, "INVITE", ha1);
+    }
     HTTP_AuthorizationFree(&authorization);
     return 0;
 }
