@@ -2,7 +2,10 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
+
 #include "gateway/globals.h"
+#include "gateway/policy.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/request.h"
 #include "sip/uas/status.h"
@@ -15,9 +18,29 @@ void post_to_line(void *, int32_t type) {
     PostLineEvent(type);
 }
 
+double monotonic_seconds() {
+    using seconds = std::chrono::duration<double>;
+    return std::chrono::duration_cast<seconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int admit_invite(void *policy, request_t *r) {
+    return PolicyAdmitInvite(static_cast<gateway_policy_t *>(policy), r, monotonic_seconds()) ==
+                   POLICY_ADMIT
+               ? 0
+               : -1;
+}
+
+int ignore_source(void *policy, const sockaddr_in *source) {
+    return PolicyIgnores(static_cast<gateway_policy_t *>(policy), ntohl(source->sin_addr.s_addr),
+                         monotonic_seconds())
+               ? 1
+               : 0;
+}
+
 }  // namespace
 
-void Connect() {
+void Connect(gateway_policy_t *policy) {
     StatusTextInit();
     sip_gateway_t gateway{};
     gateway.CallState = &CallState;
@@ -32,6 +55,11 @@ void Connect() {
     gateway.HostAddress = HostAddress;
     gateway.PostEvent = post_to_line;
     gateway.context = nullptr;
+    if (policy != nullptr) {
+        gateway.AdmitInvite = admit_invite;
+        gateway.IgnoreSource = ignore_source;
+        gateway.admission = policy;
+    }
     SipGatewayRegister(&gateway);
 }
 

@@ -5,11 +5,15 @@
 #include <cstdint>
 
 namespace sipline {
+
+struct gateway_policy_t;
+
 namespace sip_side {
 
-// Fills the status texts and gives the SIP side the gateway's call variables and its way of
-// posting board events. Before the listener starts.
-void Connect();
+// Fills the status texts and gives the SIP side the gateway's call variables, its way of
+// posting board events, and the security policy that admits INVITEs and ignores banned
+// sources (none when null). Before the listener starts; the policy outlives it.
+void Connect(gateway_policy_t *policy);
 // Makes a fresh, idle record for the next call the current one, releasing any it replaces.
 void NewCurrentRequest();
 // Leaves no current record (the state machine has released it, or it is released here).

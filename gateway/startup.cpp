@@ -6,10 +6,12 @@
 #include "gateway/channels.h"
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
+#include "gateway/policy.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
 #include "sip/message/fields.h"
+#include "sip/uas/access_log.h"
 #include "sip/uas/gateway.h"
 
 namespace sipline {
@@ -22,6 +24,9 @@ namespace {
 int32_t SipPort = SIP_PORT;
 
 constexpr uint32_t THREAD_END_MS = 1000;
+
+// The security decision the SIP side consults for the life of the process.
+gateway_policy_t *Policy = nullptr;
 
 HANDLE start_thread(thread_routine_t routine, void *argument) {
     HANDLE thread = CreateThread(routine, argument, CREATE_SUSPENDED);
@@ -44,7 +49,7 @@ void Cleanup() {
     std::fflush(stdout);
 }
 
-void StartUp() {
+void StartUp(const gateway_settings_t &settings) {
     if (StartWinsock() != 0) {
         std::fprintf(stderr, "Can't start Winsock\n");
         std::exit(1);
@@ -57,7 +62,15 @@ void StartUp() {
     if (RtpMutex == nullptr) {
         std::exit(1);
     }
-    sip_side::Connect();
+    Policy = PolicyCreate(settings.security);
+    if (Policy == nullptr) {
+        std::fprintf(stderr, "Can't apply the security settings\n");
+        std::exit(1);
+    }
+    if (!settings.log.access_log.empty()) {
+        LogInit(settings.log.access_log.c_str(), settings.log.access_format.c_str());
+    }
+    sip_side::Connect(Policy);
     sip_side::NewCurrentRequest();
     CallState = ST_WTRING;
     SdpOffer = BuildSdpOffer(HostAddress);

@@ -6,9 +6,27 @@ namespace sipline {
 
 namespace {
 
+int admit_every_invite(void *, request_t *) {
+    return 0;
+}
+
+int ignore_no_source(void *, const sockaddr_in *) {
+    return 0;
+}
+
+sip_gateway_t with_defaults(sip_gateway_t gateway) {
+    if (gateway.AdmitInvite == nullptr) {
+        gateway.AdmitInvite = admit_every_invite;
+    }
+    if (gateway.IgnoreSource == nullptr) {
+        gateway.IgnoreSource = ignore_no_source;
+    }
+    return gateway;
+}
+
 // Written once by SipGatewayRegister before ReceiveUDP starts the request threads, which
 // only read it; the thread start orders the two.
-sip_gateway_t registered;
+sip_gateway_t registered = with_defaults({});
 
 std::mutex &call_mutex() {
     static std::mutex mutex;
@@ -19,7 +37,7 @@ std::mutex &call_mutex() {
 
 void SipGatewayRegister(const sip_gateway_t *gateway) {
     if (gateway != nullptr) {
-        registered = *gateway;
+        registered = with_defaults(*gateway);
     }
 }
 

@@ -3,6 +3,8 @@
 // state machine. The gateway registers its variables once at start-up; tests register their own.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -59,11 +61,20 @@ struct sip_gateway_t {
     // Posts a board event of the given type, with no data, to the channel of the call.
     void (*PostEvent)(void *context, int32_t type);
     void *context;
+    // The gateway's security decision on the INVITE of a new call, before InviteHandle sees it:
+    // 0 lets it through; otherwise it has been answered (or dropped) and the caller only frees
+    // the record. Called under CallLock. Every INVITE goes through when left null.
+    int (*AdmitInvite)(void *admission, request_t *r);
+    // Non-zero for a source whose datagrams are dropped unread, before any record or thread is
+    // made for them (a banned address). None when left null.
+    int (*IgnoreSource)(void *admission, const sockaddr_in *source);
+    void *admission;
 };
 
-// Called once before ReceiveUDP starts; the record is copied.
+// Called once before ReceiveUDP starts; the record is copied, with inert defaults for the
+// hooks left null.
 void SipGatewayRegister(const sip_gateway_t *gateway);
-// The registered gateway (all fields null before registration).
+// The registered gateway (all call fields null before registration).
 const sip_gateway_t *SipGateway();
 
 // Stores a new call record and returns the previous one, which the caller then releases.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sip/uas/dispatch.h"
+#include "sip/uas/gateway.h"
 #include "sip/uas/outgoing.h"
 #include "support/error.h"
 
@@ -145,6 +146,11 @@ void *ReceiveUDP(void *) {
                 continue;
             }
             break;
+        }
+        // A banned source costs one lookup: no record, no thread, no log line.
+        const sip_gateway_t *gateway = SipGateway();
+        if (gateway->IgnoreSource(gateway->admission, &from) != 0) {
+            continue;
         }
         buffer[received] = '\0';
         char address[INET_ADDRSTRLEN];
