@@ -3,8 +3,10 @@
 //
 // toml++ 3.3.0 (Debian 12) reaches __builtin_unreachable() in its whitespace test for most
 // characters from U+00A1 to U+FEFF met outside strings and comments
-// (is_non_ascii_horizontal_whitespace): undefined behaviour on a typing slip. Such characters
-// are refused here before the text reaches it.
+// (is_non_ascii_horizontal_whitespace): undefined behaviour on a typing slip. So the text is
+// parsed first with every byte above 0x7f replaced by a backtick, which TOML allows inside
+// strings and comments only and which never changes where they begin or end; only a text that
+// passes is given to toml++ as it stands.
 #define TOML_EXCEPTIONS 0
 #include <arpa/inet.h>
 
@@ -116,70 +118,21 @@ bool compiles(const std::string &pattern) {
     }
 }
 
-// The place of the first byte above 0x7f outside strings and comments, following TOML's
-// lexical rules far enough to know where strings and comments begin and end; false if none.
-bool non_ascii_outside_strings(std::string_view text, size_t *line, size_t *column) {
-    enum { plain, comment, basic, literal, multi_basic, multi_literal } state = plain;
-    size_t line_start = 0;
-    *line = 1;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        std::string_view rest = text.substr(i);
-        if (c == '\n') {
-            ++*line;
-            line_start = i + 1;
-            if (state == comment || state == basic || state == literal) {
-                state = plain;
-            }
-            continue;
+// The byte at a place toml++ reports in an all-ASCII text (columns count bytes there); 0 when
+// the place is past the end.
+unsigned char ascii_at(std::string_view text, const toml::source_position &where) {
+    size_t line = 1;
+    size_t start = 0;
+    while (line < where.line) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            return 0;
         }
-        switch (state) {
-            case plain:
-                if (static_cast<unsigned char>(c) > 0x7f) {
-                    *column = i - line_start + 1;
-                    return true;
-                }
-                if (c == '#') {
-                    state = comment;
-                } else if (rest.substr(0, 3) == "\"\"\"") {
-                    state = multi_basic;
-                    i += 2;
-                } else if (rest.substr(0, 3) == "'''") {
-                    state = multi_literal;
-                    i += 2;
-                } else if (c == '"') {
-                    state = basic;
-                } else if (c == '\'') {
-                    state = literal;
-                }
-                break;
-            case basic:
-            case multi_basic:
-                if (c == '\\' && i + 1 < text.size() && text[i + 1] != '\n') {
-                    ++i;
-                } else if (state == basic && c == '"') {
-                    state = plain;
-                } else if (state == multi_basic && rest.substr(0, 3) == "\"\"\"") {
-                    state = plain;
-                    i += 2;
-                }
-                break;
-            case literal:
-                if (c == '\'') {
-                    state = plain;
-                }
-                break;
-            case multi_literal:
-                if (rest.substr(0, 3) == "'''") {
-                    state = plain;
-                    i += 2;
-                }
-                break;
-            case comment:
-                break;
-        }
+        start = end + 1;
+        ++line;
     }
-    return false;
+    size_t at = start + (where.column > 0 ? where.column - 1 : 0);
+    return at < text.size() ? static_cast<unsigned char>(text[at]) : 0;
 }
 
 class reader {
@@ -650,13 +603,17 @@ int SettingsParse(const char *text, size_t length, const char *file, gateway_set
         read.fail(where, "", "text without NUL bytes");
         return -1;
     }
-    size_t line = 0;
-    size_t column = 0;
-    if (non_ascii_outside_strings(document, &line, &column)) {
-        toml::source_region where{};
-        where.begin = {static_cast<toml::source_index>(line),
-                       static_cast<toml::source_index>(column)};
-        read.fail(where, "", "ASCII outside strings and comments");
+    std::string ascii(document);
+    for (char &c : ascii) {
+        c = static_cast<unsigned char>(c) > 0x7f ? '`' : c;
+    }
+    toml::parse_result screened = toml::parse(std::string_view(ascii), std::string_view(name));
+    if (!screened) {
+        const toml::parse_error &fault = screened.error();
+        bool non_ascii = ascii_at(document, fault.source().begin) > 0x7f;
+        read.fail(
+            fault.source(), "",
+            non_ascii ? "ASCII outside strings and comments" : std::string(fault.description()));
         return -1;
     }
     toml::parse_result parsed = toml::parse(document, std::string_view(name));

@@ -39,8 +39,8 @@ int ReadCommandLine(int argc, char **argv, gateway_settings_t *settings, FILE *o
         }
         if (!takes_file || i + 1 >= argc || (config != nullptr || check != nullptr)) {
             std::fprintf(err, "sipline: %s %s\n%s",
-                         takes_file && i + 1 >= argc ? "a file must follow" : "unexpected",
-                         argv[i], kUsage);
+                         takes_file && i + 1 >= argc ? "a file must follow" : "unexpected", argv[i],
+                         kUsage);
             return COMMAND_FAIL;
         }
         (argument == "--check-config" ? check : config) = argv[++i];

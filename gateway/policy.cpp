@@ -95,8 +95,7 @@ void send_answer(request_t *r, int32_t status, const std::vector<std::string> &c
 }
 
 // RFC 8760 section 2.4: one challenge per algorithm, the preferred first.
-int32_t challenge(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
-                  bool stale) {
+int32_t challenge(gateway_policy_t *policy, request_t *r, uint32_t source, double now, bool stale) {
     std::string nonce = policy->nonces.issue(source, now);
     std::vector<std::string> challenges;
     for (int32_t algorithm : {DIGEST_SHA256, DIGEST_MD5}) {
