@@ -24,8 +24,8 @@ double monotonic_seconds() {
         .count();
 }
 
-int admit_invite(void *policy, request_t *r) {
-    return PolicyAdmitInvite(static_cast<gateway_policy_t *>(policy), r, monotonic_seconds()) ==
+int admit_request(void *policy, request_t *r) {
+    return PolicyAdmitRequest(static_cast<gateway_policy_t *>(policy), r, monotonic_seconds()) ==
                    POLICY_ADMIT
                ? 0
                : -1;
@@ -56,7 +56,7 @@ void Connect(gateway_policy_t *policy) {
     gateway.PostEvent = post_to_line;
     gateway.context = nullptr;
     if (policy != nullptr) {
-        gateway.AdmitInvite = admit_invite;
+        gateway.AdmitRequest = admit_request;
         gateway.IgnoreSource = ignore_source;
         gateway.admission = policy;
     }

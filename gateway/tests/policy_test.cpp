@@ -74,7 +74,7 @@ class PolicyTest : public ::testing::Test {
         r->via.address = answers_to_;
         r->destination = answers_to_;
         ::testing::internal::CaptureStderr();
-        int32_t verdict = PolicyAdmitInvite(policy_.get(), r, now);
+        int32_t verdict = PolicyAdmitRequest(policy_.get(), r, now);
         log_ = ::testing::internal::GetCapturedStderr();
         RequestFree(r);
         answer_ = receive();
@@ -132,15 +132,16 @@ class PolicyTest : public ::testing::Test {
     std::string log_;
 };
 
-TEST_F(PolicyTest, AnInviteWithoutCredentialsIsChallengedForSha256ThenMd5) {
+TEST_F(PolicyTest, AnInviteWithoutCredentialsIsChallengedForMd5ThenSha256) {
     start();
     EXPECT_EQ(invite(kAlice), POLICY_CHALLENGED);
     EXPECT_EQ(status_line(answer_), "SIP/2.0 401 Unauthorized");
-    size_t sha = answer_.find("WWW-Authenticate: Digest realm=\"sipline\", nonce=\"");
-    size_t md5 = answer_.find("algorithm=MD5, qop=\"auth\"");
+    size_t sha = answer_.find("algorithm=SHA-256, qop=\"auth\"");
+    size_t md5 = answer_.find("WWW-Authenticate: Digest realm=\"sipline\", nonce=\"");
     ASSERT_NE(sha, std::string::npos) << answer_;
     ASSERT_NE(md5, std::string::npos) << answer_;
-    EXPECT_LT(answer_.find("algorithm=SHA-256, qop=\"auth\""), md5) << "SHA-256 must come first";
+    EXPECT_LT(answer_.find("algorithm=MD5, qop=\"auth\""), sha)
+        << "clients that read the first challenge only know MD5";
     EXPECT_EQ(answer_.find("stale"), std::string::npos);
     EXPECT_EQ(log_, "") << "a plain challenge is not a failure";
 }

@@ -99,7 +99,7 @@ void check_request(request_t *r, const char *method) {
 // The gateway's security decision; when it refuses, it has answered already.
 bool admitted(request_t *r) {
     const sip_gateway_t *gateway = SipGateway();
-    return gateway->AdmitInvite(gateway->admission, r) == 0;
+    return gateway->AdmitRequest(gateway->admission, r) == 0;
 }
 
 void dispatch_new_call(request_t *r, const char *method) {
@@ -109,8 +109,15 @@ void dispatch_new_call(request_t *r, const char *method) {
         drop_ack(r);
     } else if (is(method, "CANCEL")) {
         refuse(r, 481);
-    } else if (is(method, "OPTIONS") || is(method, "REGISTER")) {
+    } else if (is(method, "OPTIONS")) {
         refuse(r, 501);
+    } else if (is(method, "REGISTER")) {
+        // A password guesser registers: it meets the same challenge and bans as a caller.
+        if (admitted(r)) {
+            refuse(r, 501);
+        } else {
+            RequestFree(r);
+        }
     } else if (is(method, "INVITE")) {
         if (admitted(r)) {
             InviteHandle(r);
@@ -222,9 +229,9 @@ void dispatch(request_t *r, const char *method) {
         dispatch_new_call(r, method);
     } else if (!equal(r->call_id, current->call_id)) {
         printf("Service unavailable to:%s\n", method);
-        if (is(method, "INVITE")) {
+        if (is(method, "INVITE") || is(method, "REGISTER")) {
             if (admitted(r)) {
-                refuse(r, 503);
+                refuse(r, is(method, "INVITE") ? 503 : 501);
             } else {
                 RequestFree(r);
             }

@@ -6,7 +6,7 @@ namespace sipline {
 
 namespace {
 
-int admit_every_invite(void *, request_t *) {
+int admit_every_request(void *, request_t *) {
     return 0;
 }
 
@@ -15,8 +15,8 @@ int ignore_no_source(void *, const sockaddr_in *) {
 }
 
 sip_gateway_t with_defaults(sip_gateway_t gateway) {
-    if (gateway.AdmitInvite == nullptr) {
-        gateway.AdmitInvite = admit_every_invite;
+    if (gateway.AdmitRequest == nullptr) {
+        gateway.AdmitRequest = admit_every_request;
     }
     if (gateway.IgnoreSource == nullptr) {
         gateway.IgnoreSource = ignore_no_source;

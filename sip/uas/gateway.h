@@ -61,10 +61,11 @@ struct sip_gateway_t {
     // Posts a board event of the given type, with no data, to the channel of the call.
     void (*PostEvent)(void *context, int32_t type);
     void *context;
-    // The gateway's security decision on the INVITE of a new call, before InviteHandle sees it:
-    // 0 lets it through; otherwise it has been answered (or dropped) and the caller only frees
-    // the record. Called under CallLock. Every INVITE goes through when left null.
-    int (*AdmitInvite)(void *admission, request_t *r);
+    // The gateway's security decision on the INVITE of a new call, before InviteHandle sees it,
+    // and on a REGISTER, before it is answered 501: 0 lets it through; otherwise it has been
+    // answered (or dropped) and the caller only frees the record. Called under CallLock. Every
+    // request goes through when left null.
+    int (*AdmitRequest)(void *admission, request_t *r);
     // Non-zero for a source whose datagrams are dropped unread, before any record or thread is
     // made for them (a banned address). None when left null.
     int (*IgnoreSource)(void *admission, const sockaddr_in *source);
