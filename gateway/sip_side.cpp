@@ -40,7 +40,7 @@ int ignore_source(void *policy, const sockaddr_in *source) {
 
 }  // namespace
 
-void Connect(gateway_policy_t *policy) {
+void Connect(gateway_policy_t *policy, const gateway_settings_t *settings) {
     StatusTextInit();
     sip_gateway_t gateway{};
     gateway.CallState = &CallState;
@@ -55,6 +55,11 @@ void Connect(gateway_policy_t *policy) {
     gateway.HostAddress = HostAddress;
     gateway.PostEvent = post_to_line;
     gateway.context = nullptr;
+    if (settings != nullptr) {
+        gateway.SipPort = settings->sip.port;
+        gateway.OutboundUser = settings->outbound.user.c_str();
+        gateway.OutboundPassword = settings->outbound.password.c_str();
+    }
     if (policy != nullptr) {
         gateway.AdmitRequest = admit_request;
         gateway.IgnoreSource = ignore_source;

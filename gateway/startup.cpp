@@ -1,9 +1,12 @@
 #include "gateway/startup.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "gateway/channels.h"
+#include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
 #include "gateway/policy.h"
@@ -21,7 +24,7 @@ std::atomic<bool> StartUpDone{false};
 namespace {
 
 // ReceiveUDP's parameter: it keeps the address for its whole life.
-int32_t SipPort = SIP_PORT;
+sockaddr_in SipListen{};
 
 constexpr uint32_t THREAD_END_MS = 1000;
 
@@ -70,7 +73,13 @@ void StartUp(const gateway_settings_t &settings) {
     if (!settings.log.access_log.empty()) {
         LogInit(settings.log.access_log.c_str(), settings.log.access_format.c_str());
     }
-    sip_side::Connect(Policy);
+    SipListen.sin_family = AF_INET;
+    SipListen.sin_port = htons(static_cast<uint16_t>(settings.sip.port));
+    inet_pton(AF_INET, settings.sip.listen.c_str(), &SipListen.sin_addr);
+    DirectoryConfigure(settings.directory);
+    // The SIP side keeps pointers into the settings for the life of the process.
+    const gateway_settings_t *kept = new gateway_settings_t(settings);
+    sip_side::Connect(Policy, kept);
     sip_side::NewCurrentRequest();
     CallState = ST_WTRING;
     SdpOffer = BuildSdpOffer(HostAddress);
@@ -79,7 +88,7 @@ void StartUp(const gateway_settings_t &settings) {
     shdwnhandle = CreateEvent(false, nullptr);
     RescheduleEvent = CreateEvent(false, nullptr);
     ScheduleThread = start_thread(RTPScheduleProc, nullptr);
-    ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipPort);
+    ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipListen);
     std::printf("UDP listen thread started\n");
     StartUpDone.store(true, std::memory_order_release);
 }

@@ -42,7 +42,141 @@ void join_hash(int32_t algorithm, std::initializer_list<std::string_view> parts,
     DigestHash(algorithm, text.data(), text.size(), out);
 }
 
+// One name=value pair of a challenge, the value without its quotes.
+bool pair_of(std::string_view text, std::string_view *name, std::string_view *value) {
+    size_t equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        return false;
+    }
+    *name = text.substr(0, equals);
+    while (!name->empty() && (name->back() == ' ' || name->back() == '\t')) {
+        name->remove_suffix(1);
+    }
+    std::string_view rest = text.substr(equals + 1);
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) {
+        rest.remove_prefix(1);
+    }
+    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) {
+        rest.remove_suffix(1);
+    }
+    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
+        rest = rest.substr(1, rest.size() - 2);
+    }
+    *value = rest;
+    return true;
+}
+
+bool copy_field(char *field, std::string_view value) {
+    if (value.size() >= DIGEST_TEXT_SIZE) {
+        return false;
+    }
+    std::memcpy(field, value.data(), value.size());
+    field[value.size()] = '\0';
+    return true;
+}
+
+bool offers_auth(std::string_view qop) {
+    size_t start = 0;
+    while (start <= qop.size()) {
+        size_t end = qop.find(',', start);
+        std::string_view option =
+            qop.substr(start, end == std::string_view::npos ? end : end - start);
+        while (!option.empty() && option.front() == ' ') {
+            option.remove_prefix(1);
+        }
+        while (!option.empty() && option.back() == ' ') {
+            option.remove_suffix(1);
+        }
+        if (equal_nocase(option, "auth")) {
+            return true;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+struct challenge_state {
+    digest_challenge_t read{};
+    bool digest = false;
+    bool usable = true;
+    bool has_nonce = false;
+    bool has_qop = false;
+};
+
+bool answerable(const challenge_state &c) {
+    return c.digest && c.usable && c.has_nonce && c.read.algorithm >= 0 &&
+           (!c.has_qop || c.read.qop_auth != 0);
+}
+
 }  // namespace
+
+int32_t DigestChallengeRead(const parser_header_t *header, digest_challenge_t *challenge) {
+    challenge_state current;
+    bool started = false;
+    for (const parser_element_t *e = header != nullptr ? header->elements : nullptr; e != nullptr;
+         e = e->next) {
+        std::string_view text = e->element != nullptr ? e->element : "";
+        size_t space = text.find_first_of(" \t");
+        std::string_view first = text.substr(0, space);
+        if (first.find('=') == std::string_view::npos && space != std::string_view::npos) {
+            // A new challenge: the one before it is taken if it can be answered.
+            if (started && answerable(current)) {
+                break;
+            }
+            current = challenge_state{};
+            current.read.algorithm = DIGEST_MD5;
+            current.digest = equal_nocase(first, "Digest");
+            started = true;
+            text = text.substr(space + 1);
+        }
+        std::string_view name;
+        std::string_view value;
+        if (!started || !pair_of(text, &name, &value)) {
+            continue;
+        }
+        digest_challenge_t &r = current.read;
+        if (equal_nocase(name, "realm")) {
+            current.usable = current.usable && copy_field(r.realm, value);
+        } else if (equal_nocase(name, "nonce")) {
+            current.has_nonce = !value.empty();
+            current.usable = current.usable && copy_field(r.nonce, value);
+        } else if (equal_nocase(name, "opaque")) {
+            current.usable = current.usable && copy_field(r.opaque, value);
+        } else if (equal_nocase(name, "algorithm")) {
+            r.algorithm = DigestAlgorithm(std::string(value).c_str());
+        } else if (equal_nocase(name, "qop")) {
+            current.has_qop = true;
+            r.qop_auth = offers_auth(value) ? 1 : 0;
+        }
+    }
+    if (!started || !answerable(current)) {
+        return -1;
+    }
+    *challenge = current.read;
+    return 0;
+}
+
+char *DigestCredentials(const digest_challenge_t *c, const char *user, const char *password,
+                        const char *method, const char *uri, const char *cnonce) {
+    char ha1[DIGEST_HEX_SIZE];
+    DigestHa1(c->algorithm, user, c->realm, password, ha1);
+    const char *qop = c->qop_auth != 0 ? "auth" : "";
+    char response[DIGEST_HEX_SIZE];
+    DigestResponse(c->algorithm, ha1, c->nonce, "00000001", cnonce, qop, method, uri, response);
+    std::string text = std::string("Digest username=\"") + user + "\", realm=\"" + c->realm +
+                       "\", nonce=\"" + c->nonce + "\", uri=\"" + uri + "\", response=\"" +
+                       response + "\", algorithm=" + DigestAlgorithmName(c->algorithm);
+    if (c->qop_auth != 0) {
+        text += std::string(", qop=auth, nc=00000001, cnonce=\"") + cnonce + "\"";
+    }
+    if (c->opaque[0] != '\0') {
+        text += std::string(", opaque=\"") + c->opaque + "\"";
+    }
+    return strdup(text.c_str());
+}
 
 int32_t DigestAlgorithm(const char *name) {
     std::string_view value = unquoted(name);

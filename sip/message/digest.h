@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "sip/message/http.h"
+#include "sip/message/parser.h"
 
 namespace sipline {
 
@@ -52,5 +53,25 @@ int32_t DigestCheckForm(const http_authorization_t *authorization, int32_t *algo
 // or DIGEST_WRONG. Call DigestCheckForm first.
 int32_t DigestVerify(const http_authorization_t *authorization, const char *method,
                      const char *ha1);
+
+// A challenge of a WWW-Authenticate or Proxy-Authenticate header (RFC 2617 section 3.2.1) that
+// the gateway can answer: Digest, MD5 or SHA-256, with qop "auth" offered or no qop at all.
+inline constexpr size_t DIGEST_TEXT_SIZE = 256;
+struct digest_challenge_t {
+    char realm[DIGEST_TEXT_SIZE];
+    char nonce[DIGEST_TEXT_SIZE];
+    char opaque[DIGEST_TEXT_SIZE];  // "" when none was given
+    int32_t algorithm;
+    int32_t qop_auth;  // 1 when qop offers "auth"
+};
+
+// The first challenge in the header's elements (one header may carry several, each beginning
+// with its scheme) that the gateway can answer: 0 and *challenge filled, or -1.
+int32_t DigestChallengeRead(const parser_header_t *header, digest_challenge_t *challenge);
+// The credentials answering it for the request (RFC 3261 section 22.2): the value of an
+// Authorization or Proxy-Authorization header, with nc 00000001 and the cnonce given. Release
+// with free().
+char *DigestCredentials(const digest_challenge_t *challenge, const char *user, const char *password,
+                        const char *method, const char *uri, const char *cnonce);
 
 }  // namespace sipline

@@ -1,5 +1,6 @@
 #include "sip/uas/gateway.h"
 
+#include "sip/message/fields.h"
 #include "sip/uas/call_lock.h"
 
 namespace sipline {
@@ -20,6 +21,9 @@ sip_gateway_t with_defaults(sip_gateway_t gateway) {
     }
     if (gateway.IgnoreSource == nullptr) {
         gateway.IgnoreSource = ignore_no_source;
+    }
+    if (gateway.SipPort <= 0) {
+        gateway.SipPort = SIP_PORT;
     }
     return gateway;
 }

@@ -70,6 +70,12 @@ struct sip_gateway_t {
     // made for them (a banned address). None when left null.
     int (*IgnoreSource)(void *admission, const sockaddr_in *source);
     void *admission;
+    // The port ReceiveUDP listens on, which the gateway's Via and Contact headers name;
+    // SIP_PORT when left 0.
+    int32_t SipPort;
+    // The credentials that answer a challenge to the gateway's own INVITE ("" or null: none).
+    const char *OutboundUser;
+    const char *OutboundPassword;
 };
 
 // Called once before ReceiveUDP starts; the record is copied, with inert defaults for the

@@ -109,7 +109,7 @@ void DatagramProcess(char *text, int32_t length, int socket, const sockaddr_in *
     }
 }
 
-void *ReceiveUDP(void *) {
+void *ReceiveUDP(void *argument) {
     printf("UDP listener started\n");
     socket_guard sender{::socket(AF_INET, SOCK_DGRAM, 0)};
     if (sender.fd < 0) {
@@ -123,6 +123,9 @@ void *ReceiveUDP(void *) {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(SIP_PORT);
+    if (argument != nullptr) {
+        local = *static_cast<const sockaddr_in *>(argument);
+    }
     if (bind(listener.fd, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
         Error("ReceiveUDP", "bind\n");
         return nullptr;

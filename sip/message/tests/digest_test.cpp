@@ -138,5 +138,71 @@ TEST(DigestEqual, ComparesWholeTexts) {
     EXPECT_TRUE(DigestEqual("", ""));
 }
 
+// The challenges of a proxy as the response's header carries them: the first the gateway can
+// answer is taken, and its answer verifies against the same password.
+TEST(DigestChallengeRead, TakesTheFirstAnswerableChallenge) {
+    struct row {
+        const char *what;
+        const char *lines;
+        int32_t result;
+        int32_t algorithm;
+        const char *nonce;
+    };
+    const row rows[] = {
+        {"one MD5", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n1\", qop=\"auth\"\r\n", 0,
+         DIGEST_MD5, "n1"},
+        {"SHA-256 then MD5",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n2\", algorithm=SHA-256, qop=\"auth\"\r\n"
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n3\", algorithm=MD5, qop=\"auth\"\r\n",
+         0, DIGEST_SHA256, "n2"},
+        {"unknown algorithm first",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n4\", algorithm=SHA-512-256\r\n"
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n5\"\r\n",
+         0, DIGEST_MD5, "n5"},
+        {"auth-int only",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n6\", qop=\"auth-int\"\r\n", -1, 0, ""},
+        {"no nonce", "WWW-Authenticate: Digest realm=\"r\"\r\n", -1, 0, ""},
+        {"Basic", "WWW-Authenticate: Basic realm=\"r\"\r\n", -1, 0, ""},
+        {"none", "", -1, 0, ""},
+    };
+    for (const row &r : rows) {
+        ParsedMessage parsed("SIP/2.0 401 Unauthorized\r\n" + std::string(r.lines) + "\r\n");
+        digest_challenge_t challenge{};
+        ASSERT_EQ(
+            DigestChallengeRead(RFC822_Find(parsed.get()->headers, "WWW-Authenticate"), &challenge),
+            r.result)
+            << r.what;
+        if (r.result == 0) {
+            EXPECT_EQ(challenge.algorithm, r.algorithm) << r.what;
+            EXPECT_STREQ(challenge.nonce, r.nonce) << r.what;
+            EXPECT_STREQ(challenge.realm, "r") << r.what;
+        }
+    }
+}
+
+TEST(DigestCredentials, AnswerTheChallengeSoThatTheVerifierTakesIt) {
+    ParsedMessage challenge_message(
+        "SIP/2.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Digest "
+        "realm=\"proxy\", nonce=\"abc\", opaque=\"op\", qop=\"auth,auth-int\"\r\n\r\n");
+    digest_challenge_t challenge{};
+    ASSERT_EQ(DigestChallengeRead(
+                  RFC822_Find(challenge_message.get()->headers, "Proxy-Authenticate"), &challenge),
+              0);
+    char *credentials =
+        DigestCredentials(&challenge, "gw", "secret", "INVITE", "sip:100@proxy", "cn");
+    ParsedMessage answer(
+        "INVITE sip:100@proxy SIP/2.0\r\nAuthorization: " + std::string(credentials) + "\r\n\r\n");
+    std::free(credentials);
+    http_authorization_t record = HTTP_Authorization(answer.get());
+    int32_t algorithm = -1;
+    uint32_t nc = 0;
+    ASSERT_EQ(DigestCheckForm(&record, &algorithm, &nc), DIGEST_OK);
+    EXPECT_STREQ(record.opaque, "op");
+    char ha1[DIGEST_HEX_SIZE];
+    DigestHa1(DIGEST_MD5, "gw", "proxy", "secret", ha1);
+    EXPECT_EQ(DigestVerify(&record, "INVITE", ha1), DIGEST_OK);
+    HTTP_AuthorizationFree(&record);
+}
+
 }  // namespace
 }  // namespace sipline
