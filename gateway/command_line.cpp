@@ -15,12 +15,32 @@ constexpr const char *kOpenWarning =
     "sipline: warning: no --config: anyone who can reach this gateway may dial any number on "
     "its line (see the README's \"Security\" section)\n";
 
+// The board is opened by its fixed name and channels so far: other values would be a gateway
+// that does not do what its file says, so they are refused like any bad setting.
+bool board_supported(const board_settings_t &board, FILE *err, const char *file) {
+    const board_settings_t fixed;
+    if (board.device == fixed.device && board.line_channel == fixed.line_channel &&
+        board.record_channel == fixed.record_channel) {
+        return true;
+    }
+    std::fprintf(err,
+                 "sipline: %s: board: expected device \"%s\", line_channel %d and "
+                 "record_channel %d, the only board this build drives\n",
+                 file, fixed.device.c_str(), fixed.line_channel, fixed.record_channel);
+    return false;
+}
+
 int read_file(const char *file, gateway_settings_t *settings, FILE *err) {
     settings_error_t error;
-    if (SettingsRead(file, settings, &error) != 0) {
+    gateway_settings_t read;
+    if (SettingsRead(file, &read, &error) != 0) {
         std::fprintf(err, "sipline: %s\n", SettingsErrorText(error).c_str());
         return COMMAND_FAIL;
     }
+    if (!board_supported(read.board, err, file)) {
+        return COMMAND_FAIL;
+    }
+    *settings = std::move(read);
     return COMMAND_RUN;
 }
 

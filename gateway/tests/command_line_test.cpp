@@ -87,6 +87,17 @@ TEST(ReadCommandLine, CheckConfigPrintsTheSettingsOrTheFirstError) {
     unlink(bad.c_str());
 }
 
+TEST(ReadCommandLine, ABoardOtherThanTheOneDrivenIsRefused) {
+    std::string path = write_file("cl_board.toml", "[board]\nline_channel = 2\n");
+    gateway_settings_t settings;
+    outcome o = run({"--check-config", path}, &settings);
+    EXPECT_EQ(o.result, COMMAND_FAIL);
+    EXPECT_NE(o.err.find("board: expected device \"dxxxB1\", line_channel 1"), std::string::npos)
+        << o.err;
+    EXPECT_EQ(run({"-c", path}, &settings).result, COMMAND_FAIL);
+    unlink(path.c_str());
+}
+
 TEST(ReadCommandLine, BadArgumentsFail) {
     gateway_settings_t settings;
     for (const std::vector<std::string> &words : {std::vector<std::string>{"--config"},
