@@ -15,7 +15,7 @@ int ignore_no_source(void *, const sockaddr_in *) {
     return 0;
 }
 
-sip_gateway_t with_defaults(sip_gateway_t gateway) {
+constexpr sip_gateway_t with_defaults(sip_gateway_t gateway) {
     if (gateway.AdmitRequest == nullptr) {
         gateway.AdmitRequest = admit_every_request;
     }
@@ -29,8 +29,9 @@ sip_gateway_t with_defaults(sip_gateway_t gateway) {
 }
 
 // Written once by SipGatewayRegister before ReceiveUDP starts the request threads, which
-// only read it; the thread start orders the two.
-sip_gateway_t registered = with_defaults({});
+// only read it; the thread start orders the two. Constant-initialized, so that it holds its
+// defaults before any other initialization runs.
+constinit sip_gateway_t registered = with_defaults({});
 
 std::mutex &call_mutex() {
     static std::mutex mutex;
