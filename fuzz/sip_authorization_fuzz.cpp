@@ -1,6 +1,8 @@
 // HTTP_Authorization over any Authorization value, with a From header for the pgp scheme, and
-// the digest verifier over the record it reads.
+// the digest verifier over the record it reads; the same text as a proxy's challenge to the
+// gateway's INVITE, and the credentials that answer it.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "fuzz/parsed_message.h"
@@ -29,5 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         DigestVerify(&authorization, "INVITE", ha1);
     }
     HTTP_AuthorizationFree(&authorization);
+
+    std::string response = "SIP/2.0 407 Proxy Authentication Required\r\nProxy-Authenticate: " +
+                           std::string(value.c_str()) + "\r\n\r\n";
+    parsed_message challenged(response);
+    digest_challenge_t challenge{};
+    if (DigestChallengeRead(RFC822_Find(challenged.message.headers, "Proxy-Authenticate"),
+                            &challenge) == 0) {
+        std::free(DigestCredentials(&challenge, "gw", "secret", "INVITE", "sip:100@h", "c"));
+    }
     return 0;
 }
