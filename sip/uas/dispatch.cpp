@@ -229,9 +229,9 @@ void dispatch(request_t *r, const char *method) {
         dispatch_new_call(r, method);
     } else if (!equal(r->call_id, current->call_id)) {
         printf("Service unavailable to:%s\n", method);
-        if (is(method, "INVITE") || is(method, "REGISTER")) {
+        if (is(method, "INVITE")) {
             if (admitted(r)) {
-                refuse(r, is(method, "INVITE") ? 503 : 501);
+                refuse(r, 503);
             } else {
                 RequestFree(r);
             }
