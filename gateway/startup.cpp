@@ -1,15 +1,20 @@
 #include "gateway/startup.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "gateway/channels.h"
+#include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
+#include "gateway/policy.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
 #include "sip/message/fields.h"
+#include "sip/uas/access_log.h"
 #include "sip/uas/gateway.h"
 
 namespace sipline {
@@ -19,9 +24,12 @@ std::atomic<bool> StartUpDone{false};
 namespace {
 
 // ReceiveUDP's parameter: it keeps the address for its whole life.
-int32_t SipPort = SIP_PORT;
+sockaddr_in SipListen{};
 
 constexpr uint32_t THREAD_END_MS = 1000;
+
+// The security decision the SIP side consults for the life of the process.
+gateway_policy_t *Policy = nullptr;
 
 HANDLE start_thread(thread_routine_t routine, void *argument) {
     HANDLE thread = CreateThread(routine, argument, CREATE_SUSPENDED);
@@ -44,7 +52,7 @@ void Cleanup() {
     std::fflush(stdout);
 }
 
-void StartUp() {
+void StartUp(const gateway_settings_t &settings) {
     if (StartWinsock() != 0) {
         std::fprintf(stderr, "Can't start Winsock\n");
         std::exit(1);
@@ -57,7 +65,21 @@ void StartUp() {
     if (RtpMutex == nullptr) {
         std::exit(1);
     }
-    sip_side::Connect();
+    Policy = PolicyCreate(settings.security);
+    if (Policy == nullptr) {
+        std::fprintf(stderr, "Can't apply the security settings\n");
+        std::exit(1);
+    }
+    if (!settings.log.access_log.empty()) {
+        LogInit(settings.log.access_log.c_str(), settings.log.access_format.c_str());
+    }
+    SipListen.sin_family = AF_INET;
+    SipListen.sin_port = htons(static_cast<uint16_t>(settings.sip.port));
+    inet_pton(AF_INET, settings.sip.listen.c_str(), &SipListen.sin_addr);
+    DirectoryConfigure(settings.directory);
+    // The SIP side keeps pointers into the settings for the life of the process.
+    const gateway_settings_t *kept = new gateway_settings_t(settings);
+    sip_side::Connect(Policy, kept);
     sip_side::NewCurrentRequest();
     CallState = ST_WTRING;
     SdpOffer = BuildSdpOffer(HostAddress);
@@ -66,7 +88,7 @@ void StartUp() {
     shdwnhandle = CreateEvent(false, nullptr);
     RescheduleEvent = CreateEvent(false, nullptr);
     ScheduleThread = start_thread(RTPScheduleProc, nullptr);
-    ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipPort);
+    ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipListen);
     std::printf("UDP listen thread started\n");
     StartUpDone.store(true, std::memory_order_release);
 }

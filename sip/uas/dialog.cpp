@@ -175,7 +175,8 @@ void DialogAnswerHeaders(request_t *r) {
     const char *user = r->to.uri.user != nullptr ? r->to.uri.user : r->message.uri.user;
     headers_remove_all(&r->headers, "Contact");
     headers_printf(&r->headers, 0, "Contact", "<sip:%.*s@%.*s:%d>", 64, user != nullptr ? user : "",
-                   64, gateway->HostAddress != nullptr ? gateway->HostAddress : "", SIP_PORT);
+                   64, gateway->HostAddress != nullptr ? gateway->HostAddress : "",
+                   gateway->SipPort);
     move_before_body(&r->headers);
 }
 

@@ -120,6 +120,12 @@ void check_request(request_t *r, const char *method) {
     DialogTakeTag(r);
 }
 
+// The gateway's security decision; when it refuses, it has answered already.
+bool admitted(request_t *r) {
+    const sip_gateway_t *gateway = SipGateway();
+    return gateway->AdmitRequest(gateway->admission, r) == 0;
+}
+
 void dispatch_new_call(request_t *r, const char *method) {
     printf("New call\n");
     if (is(method, "ACK")) {
@@ -127,10 +133,19 @@ void dispatch_new_call(request_t *r, const char *method) {
         drop_ack(r);
     } else if (is(method, "CANCEL") || is(method, "UPDATE")) {
         refuse(r, 481);
-    } else if (is(method, "OPTIONS") || is(method, "REGISTER")) {
+    } else if (is(method, "OPTIONS")) {
         refuse(r, 501);
+    } else if (is(method, "REGISTER")) {
+        // A password guesser registers: it meets the same challenge and bans as a caller.
+        if (admitted(r)) {
+            refuse(r, 501);
+        } else {
+            RequestFree(r);
+        }
     } else if (is(method, "INVITE")) {
-        InviteHandle(r);
+        if (admitted(r)) {
+            InviteHandle(r);
+        }
         // CurrentRequest holds what the call needs (and shares the condition object), and the
         // 100 has been sent: nothing refers to this record any more.
         RequestFree(r);
@@ -264,7 +279,11 @@ void dispatch(request_t *r, const char *method) {
     } else if (!equal(r->call_id, current->call_id)) {
         printf("Service unavailable to:%s\n", method);
         if (is(method, "INVITE")) {
-            refuse(r, 503);
+            if (admitted(r)) {
+                refuse(r, 503);
+            } else {
+                RequestFree(r);
+            }
         } else if (is(method, "UPDATE")) {
             refuse(r, 481);  // RFC 3311 section 5.2: no such dialog
         } else if (is(method, "ACK")) {

@@ -1,14 +1,37 @@
 #include "sip/uas/gateway.h"
 
+#include "sip/message/fields.h"
 #include "sip/uas/call_lock.h"
 
 namespace sipline {
 
 namespace {
 
+int admit_every_request(void *, request_t *) {
+    return 0;
+}
+
+int ignore_no_source(void *, const sockaddr_in *) {
+    return 0;
+}
+
+constexpr sip_gateway_t with_defaults(sip_gateway_t gateway) {
+    if (gateway.AdmitRequest == nullptr) {
+        gateway.AdmitRequest = admit_every_request;
+    }
+    if (gateway.IgnoreSource == nullptr) {
+        gateway.IgnoreSource = ignore_no_source;
+    }
+    if (gateway.SipPort <= 0) {
+        gateway.SipPort = SIP_PORT;
+    }
+    return gateway;
+}
+
 // Written once by SipGatewayRegister before ReceiveUDP starts the request threads, which
-// only read it; the thread start orders the two.
-sip_gateway_t registered;
+// only read it; the thread start orders the two. Constant-initialized, so that it holds its
+// defaults before any other initialization runs.
+constinit sip_gateway_t registered = with_defaults({});
 
 // What a gateway that registers none of the media fields gets: storage of its own and a DTMF
 // key that goes nowhere, so that the SIP side never tests for them.
@@ -45,7 +68,7 @@ std::mutex &call_mutex() {
 
 void SipGatewayRegister(const sip_gateway_t *gateway) {
     if (gateway != nullptr) {
-        registered = *gateway;
+        registered = with_defaults(*gateway);
     }
     fill_inert(&registered);
 }

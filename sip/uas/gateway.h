@@ -3,6 +3,8 @@
 // state machine. The gateway registers its variables once at start-up; tests register their own.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -83,11 +85,27 @@ struct sip_gateway_t {
     // refreshed by the gateway when gateway_refreshes; interval 0 stops it. From a request thread.
     void (*SessionRefreshed)(void *context, int32_t interval, int32_t gateway_refreshes);
     void *context;
+    // The gateway's security decision on the INVITE of a new call, before InviteHandle sees it,
+    // and on a REGISTER, before it is answered 501: 0 lets it through; otherwise it has been
+    // answered (or dropped) and the caller only frees the record. Called under CallLock. Every
+    // request goes through when left null.
+    int (*AdmitRequest)(void *admission, request_t *r);
+    // Non-zero for a source whose datagrams are dropped unread, before any record or thread is
+    // made for them (a banned address). None when left null.
+    int (*IgnoreSource)(void *admission, const sockaddr_in *source);
+    void *admission;
+    // The port ReceiveUDP listens on, which the gateway's Via and Contact headers name;
+    // SIP_PORT when left 0.
+    int32_t SipPort;
+    // The credentials that answer a challenge to the gateway's own INVITE ("" or null: none).
+    const char *OutboundUser;
+    const char *OutboundPassword;
 };
 
-// Called once before ReceiveUDP starts; the record is copied.
+// Called once before ReceiveUDP starts; the record is copied, with inert defaults for the
+// hooks left null.
 void SipGatewayRegister(const sip_gateway_t *gateway);
-// The registered gateway (all fields null before registration).
+// The registered gateway (all call fields null before registration).
 const sip_gateway_t *SipGateway();
 
 // Stores a new call record and returns the previous one, which the caller then releases.

@@ -173,6 +173,10 @@ void RequestCopy(request_t *target, request_t *source) {
     ResponseSetBody(target, source->response_body, source->response_type, source->response_length);
 }
 
+const char *InviteNumber(const char *user) {
+    return user == nullptr ? "" : strncmp(user, "kx", 2) == 0 ? "26" : user;
+}
+
 int InviteHandle(request_t *r) {
     const sip_gateway_t *gateway = SipGateway();
     printf("Method entered\n");
@@ -190,7 +194,7 @@ int InviteHandle(request_t *r) {
         return 0;
     }
     char number[kNumberSize];
-    snprintf(number, sizeof number, "%s", strncmp(user, "kx", 2) == 0 ? "26" : user);
+    snprintf(number, sizeof number, "%s", InviteNumber(user));
     if (atoi(number) < 1) {
         refuse_number(gateway, r, "Dialstr is not a number\n");
         return 0;

@@ -80,7 +80,7 @@ void RequestDialogHeaders(request_t *r) {
     headers_free(&r->headers);
     char *branch = DialogNewBranch();
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   text_or_empty(gateway->HostAddress), SIP_PORT, branch);
+                   text_or_empty(gateway->HostAddress), gateway->SipPort, branch);
     free(branch);
     // RFC 3261 section 8.1.1.6: every request carries it; softphones refuse a BYE without it.
     headers_printf(&r->headers, 1, "Max-Forwards", "%d", kMaxForwards);

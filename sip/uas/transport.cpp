@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sip/uas/dispatch.h"
+#include "sip/uas/gateway.h"
 #include "sip/uas/outgoing.h"
 #include "support/error.h"
 
@@ -108,7 +109,7 @@ void DatagramProcess(char *text, int32_t length, int socket, const sockaddr_in *
     }
 }
 
-void *ReceiveUDP(void *) {
+void *ReceiveUDP(void *argument) {
     printf("UDP listener started\n");
     socket_guard listener{::socket(AF_INET, SOCK_DGRAM, 0)};
     if (listener.fd < 0) {
@@ -118,6 +119,9 @@ void *ReceiveUDP(void *) {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(SIP_PORT);
+    if (argument != nullptr) {
+        local = *static_cast<const sockaddr_in *>(argument);
+    }
     if (bind(listener.fd, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
         Error("ReceiveUDP", "bind\n");
         return nullptr;
@@ -141,6 +145,11 @@ void *ReceiveUDP(void *) {
                 continue;
             }
             break;
+        }
+        // A banned source costs one lookup: no record, no thread, no log line.
+        const sip_gateway_t *gateway = SipGateway();
+        if (gateway->IgnoreSource(gateway->admission, &from) != 0) {
+            continue;
         }
         buffer[received] = '\0';
         char address[INET_ADDRSTRLEN];
