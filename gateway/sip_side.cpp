@@ -77,6 +77,9 @@ void Connect(gateway_policy_t *policy, const gateway_settings_t *settings) {
     gateway.HostName = HostName;
     gateway.HostShortName = HostShortName;
     gateway.HostAddress = HostAddress;
+    gateway.ExternalAddress = AdvertisedAddress;
+    gateway.Codecs = GatewayCodecs;
+    gateway.CodecCount = GatewayCodecCount;
     gateway.PostEvent = post_to_line;
     gateway.context = nullptr;
     if (settings != nullptr) {

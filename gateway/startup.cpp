@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "gateway/channels.h"
 #include "gateway/directory.h"
@@ -14,6 +15,7 @@
 #include "gateway/sip_side.h"
 #include "media/threads.h"
 #include "sip/message/fields.h"
+#include "sip/sdp/media_description.h"
 #include "sip/uas/access_log.h"
 #include "sip/uas/gateway.h"
 
@@ -52,6 +54,28 @@ void Cleanup() {
     std::fflush(stdout);
 }
 
+namespace {
+
+// The codecs of [rtp] (the default list keeps the built-in choice: GSM when the caller offers
+// it, else the caller's first) and the address the gateway announces.
+void TakeMediaSettings(const gateway_settings_t &settings) {
+    const gateway_settings_t defaults{};
+    GatewayCodecCount = 0;
+    if (settings.rtp.codecs != defaults.rtp.codecs) {
+        for (const std::string &name : settings.rtp.codecs) {
+            const int32_t codec = SdpCodecByName(name.c_str());
+            if (codec != SDP_CODEC_NONE && GatewayCodecCount < SDP_CODEC_COUNT) {
+                GatewayCodecs[GatewayCodecCount++] = static_cast<int8_t>(codec);
+            }
+        }
+    }
+    std::snprintf(AdvertisedAddress, sizeof AdvertisedAddress, "%s",
+                  settings.sip.external_address.empty() ? HostAddress
+                                                        : settings.sip.external_address.c_str());
+}
+
+}  // namespace
+
 void StartUp(const gateway_settings_t &settings) {
     if (StartWinsock() != 0) {
         std::fprintf(stderr, "Can't start Winsock\n");
@@ -77,12 +101,13 @@ void StartUp(const gateway_settings_t &settings) {
     SipListen.sin_port = htons(static_cast<uint16_t>(settings.sip.port));
     inet_pton(AF_INET, settings.sip.listen.c_str(), &SipListen.sin_addr);
     DirectoryConfigure(settings.directory);
+    TakeMediaSettings(settings);
     // The SIP side keeps pointers into the settings for the life of the process.
     const gateway_settings_t *kept = new gateway_settings_t(settings);
     sip_side::Connect(Policy, kept);
     sip_side::NewCurrentRequest();
     CallState = ST_WTRING;
-    SdpOffer = BuildSdpOffer(HostAddress);
+    SdpOffer = BuildSdpOffer(AdvertisedAddress);
     std::printf("SDP:\n%s\n", SdpOffer);
     HangupSignalled = 0;
     shdwnhandle = CreateEvent(false, nullptr);

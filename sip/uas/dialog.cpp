@@ -169,13 +169,20 @@ void DialogAnswerHeaders(request_t *r) {
     if (r->status < 200 || r->status >= 300) {
         return;
     }
-    SessionTimerAnswerHeaders(r->session, &r->headers);
-    move_before_body(&r->headers);
+    if (r->session.interval > 0) {
+        headers_remove_all(&r->headers, "Session-Expires");
+        headers_remove_all(&r->headers, "Require");
+        SessionTimerAnswerHeaders(r->session, &r->headers);
+        move_before_body(&r->headers);
+        if (r->session.uac_supports != 0) {
+            move_before_body(&r->headers);
+        }
+    }
     const sip_gateway_t *gateway = SipGateway();
     const char *user = r->to.uri.user != nullptr ? r->to.uri.user : r->message.uri.user;
     headers_remove_all(&r->headers, "Contact");
     headers_printf(&r->headers, 0, "Contact", "<sip:%.*s@%.*s:%d>", 64, user != nullptr ? user : "",
-                   64, gateway->HostAddress != nullptr ? gateway->HostAddress : "",
+                   64, SipAdvertisedAddress(gateway),
                    gateway->SipPort);
     move_before_body(&r->headers);
 }

@@ -73,6 +73,9 @@ struct sip_gateway_t {
     const char *HostName;
     const char *HostShortName;
     const char *HostAddress;
+    // The address a gateway behind its own NAT announces (Contact, Via, SDP) and is called at;
+    // null or empty: HostAddress.
+    const char *ExternalAddress;
     // Posts a board event of the given type, with no data, to the channel of the call.
     void (*PostEvent)(void *context, int32_t type);
     // A DTMF key the caller sent inside the call's dialog (SIP INFO), to be played on the line
@@ -101,6 +104,14 @@ struct sip_gateway_t {
     const char *OutboundUser;
     const char *OutboundPassword;
 };
+
+// The address the gateway's messages announce: ExternalAddress when set, else HostAddress.
+inline const char *SipAdvertisedAddress(const sip_gateway_t *g) {
+    if (g->ExternalAddress != nullptr && g->ExternalAddress[0] != '\0') {
+        return g->ExternalAddress;
+    }
+    return g->HostAddress != nullptr ? g->HostAddress : "";
+}
 
 // Called once before ReceiveUDP starts; the record is copied, with inert defaults for the
 // hooks left null.

@@ -99,7 +99,7 @@ void InDialogOffer(request_t *r, request_t *current, std::unique_lock<std::mutex
         return;
     }
     const uint32_t before = version_of(gateway->SdpAnswer);
-    sdp_local_t local{gateway->HostAddress != nullptr ? gateway->HostAddress : "0.0.0.0",
+    sdp_local_t local{SipAdvertisedAddress(gateway),
                       gateway->MediaPort, gateway->Codecs, gateway->CodecCount, before};
     media_description_t media = MediaDescriptionEmpty();
     char *text = nullptr;

@@ -72,6 +72,7 @@ bool is_own_address(const sip_gateway_t *gateway, const char *host) {
 bool names_us(const sip_gateway_t *gateway, const char *host) {
     auto same = [host](const char *name) { return name != nullptr && strcmp(host, name) == 0; };
     return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName) ||
+                               (same(gateway->ExternalAddress) && host[0] != '\0') ||
                                is_own_address(gateway, host));
 }
 
@@ -107,7 +108,7 @@ int32_t answer_offer(const sip_gateway_t *gateway, const request_t *r) {
     if (!is_sdp(r->content_type)) {
         return 415;
     }
-    const sdp_local_t local{gateway->HostAddress != nullptr ? gateway->HostAddress : "0.0.0.0",
+    const sdp_local_t local{SipAdvertisedAddress(gateway),
                             gateway->MediaPort, gateway->Codecs, gateway->CodecCount};
     char *text = nullptr;
     const int status = SdpAnswerOffer(r->body, &local, &media, &text);

@@ -78,7 +78,7 @@ char *in_transaction(request_t *r, const char *method, const std::string &to) {
 int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body,
                         int socket) {
     const sip_gateway_t *gateway = SipGateway();
-    const char *own = text_or_empty(gateway->HostAddress);
+    const char *own = SipAdvertisedAddress(gateway);
     uri_t target = URI_Parse(text_or_empty(uri));
     sockaddr_in to{};
     bool aimed = aim(&to, target.host, target.port);
@@ -180,7 +180,7 @@ char *RequestAckText(request_t *r, const parser_t *response) {
     header_list_t headers{};
     char *branch = DialogNewBranch();
     headers_printf(&headers, 0, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   text_or_empty(SipGateway()->HostAddress), SipGateway()->SipPort, branch);
+                   SipAdvertisedAddress(SipGateway()), SipGateway()->SipPort, branch);
     free(branch);
     headers_printf(&headers, 0, "Max-Forwards", "%d", kMaxForwards);
     RouteSetHeaders(r, &headers);
@@ -232,7 +232,7 @@ int RequestInviteAuthorize(request_t *r, const parser_t *response, const char *u
     free(r->branches[0].text);
     r->branches[0].text = branch;
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   text_or_empty(SipGateway()->HostAddress), SipGateway()->SipPort, branch);
+                   SipAdvertisedAddress(SipGateway()), SipGateway()->SipPort, branch);
     headers_printf(&r->headers, 1, "CSeq", "%lu INVITE",
                    static_cast<unsigned long>(r->cseq.number));
     headers_set(&r->headers, header, credentials);
