@@ -58,8 +58,11 @@ bool MediaLatch(int32_t context, const sockaddr_in &from) {
     char address[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
     const uint16_t port = ntohs(from.sin_port);
-    if (port == 0 || (std::strcmp(address, RTPDestAddress) == 0 && port == RTPDestPort) ||
-        RTPDestTTL != 0) {
+    // Only another address is a NAT's doing: a peer on the address its description named that
+    // sends from another port (many do: SIPp, GStreamer) still wants its audio where it said.
+    in_addr named{};
+    if (port == 0 || RTPDestTTL != 0 || std::strcmp(address, RTPDestAddress) == 0 ||
+        (inet_pton(AF_INET, RTPDestAddress, &named) == 1 && named.s_addr == from.sin_addr.s_addr)) {
         return false;
     }
     RTPSessionRemoveSendAddr(context, RTPDestAddress, RTPDestPort, RTPDestTTL);

@@ -18,8 +18,8 @@ uint64_t MediaUpdateCount();
 // The call's description as it stands (CallMedia, read under the update's lock).
 media_description_t MediaCurrent();
 
-// Symmetric RTP (RFC 4961): the caller's media came from `from`, not from where its description
-// said (a NAT's public address): the gateway sends there from now on. InTh, with RtpMutex held,
+// Symmetric RTP (RFC 4961): the caller's media came from `from`, another address than its
+// description named (a NAT's public address): the gateway sends there from now on. InTh, with RtpMutex held,
 // once per agreement. True when the destination moved.
 bool MediaLatch(int32_t context, const sockaddr_in &from);
 
