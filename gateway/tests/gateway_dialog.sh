@@ -7,7 +7,8 @@
 #   SIPp whose Via names another port, with rport: every answer comes back to the port it sent
 #     from, its top Via saying where that was; every SIP message of the gateway leaves from port
 #     5060; the line hangs up, the caller answers the BYE from its own port, and the BYE is sent
-#     once.
+#     once;
+#   baresip puts the call on hold and resumes it: the gateway's audio stops and comes back.
 set -uo pipefail
 source_dir=$(realpath "${SIPLINE_SOURCE:-.}")
 build=$(realpath "${SIPLINE_BUILD:-build}")
@@ -21,6 +22,7 @@ source "$source_dir/scripts/callers.sh"
 dumpcap_pid=
 failures=0
 cleanup() {
+    callers_stop
     [ -n "$dumpcap_pid" ] && kill "$dumpcap_pid" 2>/dev/null && wait "$dumpcap_pid" 2>/dev/null
     gateway_stop
     netns_cleanup
@@ -86,6 +88,35 @@ ports=$(tshark -r "$work/wire.pcapng" -Y "ip.src==$gateway_address && sip" -T fi
     2>/dev/null | sort -u | tr '\n' ' ')
 [ "$ports" = "5060 " ] || fail "the gateway's SIP left from ports $ports"
 echo "ok: every SIP message of the gateway left from port $ports"
+
+echo "== baresip holds the call and resumes it"
+baresip_start bare "$work/far.wav" 5062 PCMU
+baresip_do bare dial "sip:5550903@$gateway_address"
+baresip_wait bare CALL_ESTABLISHED 15 || fail "baresip: call not established"
+line_wait line connected || fail "baresip: the line is not connected"
+sleep 1.5
+baresip_do bare hold
+sleep 2.5
+baresip_do bare resume
+sleep 2
+baresip_do bare hangup
+baresip_wait bare CALL_CLOSED || fail "baresip: call not closed"
+line_wait hook on || fail "baresip: the line stayed off-hook"
+sleep 0.5
+port=$(grep -o 'Offer answered: PCMU sent to [0-9.]*:[0-9]*' "$gateway_dir/out" | tail -n 1 | sed 's/.*://')
+grep -qE '^INVITE: PCMU sent to .* direction [23]$' "$gateway_dir/out" ||
+    fail "baresip: its hold was not answered as a hold"
+tshark -r "$work/wire.pcapng" -d "udp.port==$port,rtp" \
+    -Y "ip.src==$gateway_address && udp.dstport==$port && rtp" -T fields -e frame.time_relative \
+    2>/dev/null >"$work/bare_held.txt"
+awk '
+    NR > 1 && $1 - last > gap { gap = $1 - last; after = 0 }
+    { last = $1; after++ }
+    END {
+        printf "baresip held: largest gap %.2f s, %d packets after it\n", gap, after
+        exit !(gap >= 1.5 && after >= 40)
+    }' "$work/bare_held.txt" || fail "baresip: the gateway's audio did not stop while held and come back"
+callers_stop
 
 gateway_stop || fail "sipline did not end cleanly"
 if [ "$failures" -ne 0 ]; then
