@@ -221,8 +221,10 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method,
         RequestFree(r);
         return;
     }
-    // Each side numbers its own requests (RFC 3261 section 12.2.2): the callee's start anywhere,
-    // the caller's go on from its INVITE.
+    // Each side numbers its own requests (RFC 3261 section 12.2.2): the callee's start anywhere;
+    // the caller's are told from retransmissions by its INVITE's number (kept in remote_cseq
+    // once the gateway's own requests number on from it), so that a request of higher number
+    // sent by a stranger cannot make the caller's own BYE look old.
     const bool seen = current->remote_cseq_seen != 0;
     if (outgoing ? seen && r->cseq.number <= current->remote_cseq
                  : r->cseq.number <= (seen ? current->remote_cseq : current->cseq.number)) {
@@ -230,18 +232,26 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method,
         RequestFree(r);
         return;
     }
-    current->remote_cseq = r->cseq.number;
-    current->remote_cseq_seen = 1;
+    if (outgoing) {
+        current->remote_cseq = r->cseq.number;
+        current->remote_cseq_seen = 1;
+    }
     if (is(method, "INFO")) {
         take_info(r);
         return;
     }
-    if (is(method, "INVITE") || is(method, "UPDATE")) {
+    // A re-INVITE or UPDATE names the dialog by its To tag (RFC 3261 section 14.2).
+    if ((is(method, "INVITE") || is(method, "UPDATE")) && r->to_tag_received != 0) {
         InDialogOffer(r, current, lock);
         return;
     }
     if (is(method, "OPTIONS")) {
         InDialogOptions(r);
+        return;
+    }
+    if (is(method, "INVITE") || is(method, "UPDATE")) {
+        printf("Bad request\n");
+        refuse(r, 400);
         return;
     }
     // RFC 3261 section 8.2.1: a method the gateway does not do.
