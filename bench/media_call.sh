@@ -4,7 +4,8 @@
 # line says a tone. Reports the process's CPU time as a share of one core beside libgsm's own
 # cost (the floor), the path latency added by the bridge in each direction (p50, p99), and
 # whether every packet and every recorded block came through once. Private network namespace.
-# Usage: bench/media_call.sh [build folder] [seconds]
+# With PCMU, both sides send mu-law (payload type 0) instead, as after an offer of PCMU alone.
+# Usage: bench/media_call.sh [build folder] [seconds] [GSM|PCMU]
 set -uo pipefail
 
 if [ -z "${SIPLINE_NETNS:-}" ]; then
@@ -14,6 +15,12 @@ ip link set lo up
 
 build=$(realpath "${1:-build}")
 seconds=${2:-60}
+codec=${3:-GSM}
+case "$codec" in
+  GSM) encode="gsmenc ! rtpgsmpay pt=3" ;;
+  PCMU) encode="mulawenc ! rtppcmupay pt=0 min-ptime=20000000 max-ptime=20000000" ;;
+  *) echo "media_call: codec GSM or PCMU, not $codec" >&2; exit 2 ;;
+esac
 harness="$build/tests/media_harness"
 work=$(mktemp -d)
 pids=()
@@ -34,17 +41,18 @@ pids+=($!)
 socat -u UDP-RECV:12001 /dev/null &
 pids+=($!)
 frames=$((seconds * 50 - 100))
-MEDIA_HARNESS_BENCH=1 BOARDSIM_SAY="$work/say.wav" "$harness" 12000 "$seconds" >"$work/harness.log" 2>&1 &
+MEDIA_HARNESS_CODEC=$codec MEDIA_HARNESS_BENCH=1 BOARDSIM_SAY="$work/say.wav" "$harness" 12000 "$seconds" >"$work/harness.log" 2>&1 &
 harness_pid=$!
 pids+=($harness_pid)
 sleep 1
 gst-launch-1.0 -q audiotestsrc freq=1000 volume=0.25 is-live=true num-buffers=$frames \
-  samplesperbuffer=160 ! audio/x-raw,rate=8000,channels=1 ! gsmenc ! rtpgsmpay pt=3 ! \
+  samplesperbuffer=160 ! audio/x-raw,rate=8000,channels=1 ! $encode ! \
   udpsink host=127.0.0.1 port=10000 >/dev/null 2>&1
 wait "$harness_pid"
 sleep 0.5
 kill "${pids[0]}"; wait "${pids[0]}" 2>/dev/null
 
+echo "codec: $codec"
 grep -E '^(cpu|bridge cpu|thread|in|out|gsm floor|status)' "$work/harness.log"
 grep -E "RTPSend|Send error" "$work/harness.log" | head -3
 # The bridge's own threads: the process's total also holds the simulated board's clock.

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -25,6 +27,11 @@ struct context_table {
     std::vector<std::unique_ptr<rtp_context_t>> slots;
     int32_t in_use = 0;
     uint64_t last_serial = 0;
+    // The first slots again, for look-ups without the mutex (every RTPSend and RTPReceive
+    // makes one): written under the mutex by RTPLowLevelCreate once the record is complete
+    // (release) and by RTPLowLevelDestroy before the record goes; read by RTPContextFind
+    // (acquire). A null entry sends the look-up to the slots, which report the error.
+    std::array<std::atomic<rtp_context_t *>, initial_slots> published{};
 };
 
 context_table &table() {
@@ -71,6 +78,11 @@ void member_address_relay(int32_t context, int32_t member, const sockaddr_in *ad
 
 rtp_context_t *RTPContextFind(int32_t context, const char *caller, rtperror *error) {
     context_table &t = table();
+    if (context >= 0 && static_cast<size_t>(context) < t.published.size()) {
+        if (rtp_context_t *ctx = t.published[context].load(std::memory_order_acquire)) {
+            return ctx;
+        }
+    }
     std::lock_guard lock(t.mutex);
     if (context < 0 || static_cast<size_t>(context) >= t.slots.size()) {
         *error = RTPReportError(RTP_UNKNOWN_CONTEXT, caller, "unknown context %d", context);
@@ -147,6 +159,9 @@ rtperror RTPLowLevelCreate(int32_t *context) {
     RTPMembersInit(record);
     record->last_rtcp = now;
     t.slots[slot] = std::move(ctx);
+    if (slot < t.published.size()) {
+        t.published[slot].store(record, std::memory_order_release);
+    }
     ++t.in_use;
     *context = record->number;
     return RTP_OK;
@@ -161,6 +176,9 @@ rtperror RTPLowLevelDestroy(int32_t context) {
     {
         context_table &t = table();
         std::lock_guard lock(t.mutex);
+        if (static_cast<size_t>(context) < t.published.size()) {
+            t.published[context].store(nullptr, std::memory_order_release);
+        }
         record = std::move(t.slots[context]);
         --t.in_use;
     }

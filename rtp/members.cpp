@@ -219,7 +219,14 @@ void RTPMemberHeard(rtp_context_t *ctx, rtp_member_t *member, const timeval &now
 
 rtp_member_t *RTPMemberFindOrCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
                                     bool rtcp, bool as_csrc, const timeval &now) {
-    rtp_member_t *m = RTPMemberBySSRC(ctx, ssrc);
+    return RTPMemberFoundOrCreate(ctx, RTPMemberBySSRC(ctx, ssrc), ssrc, address, rtcp, as_csrc,
+                                  now);
+}
+
+rtp_member_t *RTPMemberFoundOrCreate(rtp_context_t *ctx, rtp_member_t *found, uint32_t ssrc,
+                                     const sockaddr_in *address, bool rtcp, bool as_csrc,
+                                     const timeval &now) {
+    rtp_member_t *m = found;
     if (m == nullptr) {
         return RTPMemberCreate(ctx, ssrc, address, rtcp,
                                as_csrc ? RTP_MEMBER_NEW_CONTRIBUTOR : RTP_MEMBER_NEW, now);
@@ -316,7 +323,14 @@ void RTPMemberActivity(rtp_context_t *ctx, rtp_member_t *member, bool sender, co
     if (old == RTP_SENDER_ACTIVE && !sender) {
         return;
     }
-    if (member->active_listed) {
+    // A member that sends a stream is the newest on the activity list packet after packet:
+    // unlinking and pushing it back would only move the cursor off it, which is done here.
+    bool newest = member->active_listed && ctx->active.newest == member;
+    if (newest) {
+        if (ctx->active.sender_cursor == member) {
+            ctx->active.sender_cursor = member->active_older;
+        }
+    } else if (member->active_listed) {
         active_unlink(ctx, member);
     }
     int32_t status = RTP_SENDER_ACTIVE;
@@ -327,7 +341,9 @@ void RTPMemberActivity(rtp_context_t *ctx, rtp_member_t *member, bool sender, co
         member->last_rtp = now;
     }
     member->last_activity = now;
-    active_push_front(ctx, member);
+    if (!newest) {
+        active_push_front(ctx, member);
+    }
     member->sender = status;
     if (status == RTP_SENDER_SENDING && old != RTP_SENDER_SENDING) {
         ++ctx->active.senders;

@@ -23,6 +23,10 @@ rtp_member_t *RTPMemberCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_
 // one), learns an unknown address; then marks it heard now.
 rtp_member_t *RTPMemberFindOrCreate(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *address,
                                     bool rtcp, bool as_csrc, const timeval &now);
+// The same when the caller has already looked the SSRC up: found is RTPMemberBySSRC's answer.
+rtp_member_t *RTPMemberFoundOrCreate(rtp_context_t *ctx, rtp_member_t *found, uint32_t ssrc,
+                                     const sockaddr_in *address, bool rtcp, bool as_csrc,
+                                     const timeval &now);
 // The member of a context in use, by id (following the merge log), or null after reporting
 // the unknown context or "context %d person %ld does not exist" under the caller's name.
 // context_record, when given, receives the context's record once it is found.

@@ -32,8 +32,9 @@ rtperror invalid_rtcp(const rtp_context_t *ctx) {
 // collision (RFC 1889 section 8.2): the other participant becomes a member of its own.
 rtp_member_t *rtp_sender(rtp_context_t *ctx, uint32_t ssrc, const sockaddr_in *from,
                          const timeval &now) {
-    if (RTPMemberBySSRC(ctx, ssrc) != ctx->own || from == nullptr) {
-        return RTPMemberFindOrCreate(ctx, ssrc, from, false, false, now);
+    rtp_member_t *found = RTPMemberBySSRC(ctx, ssrc);
+    if (found != ctx->own || from == nullptr) {
+        return RTPMemberFoundOrCreate(ctx, found, ssrc, from, false, false, now);
     }
     for (rtp_member_t *m = ctx->own->collision_next; m != nullptr; m = m->collision_next) {
         if (RTPAddressKnown(m->rtp_address) && RTPSameAddress(m->rtp_address, *from)) {

@@ -5,8 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang-14 libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libgsm1-dev libmd-dev libosip2-dev libortp-dev libspandsp-dev libspeexdsp-dev libtomlplusplus-dev
-  sip-tester tshark iproute2 util-linux
+  libgsm1-dev libmd-dev libosip2-dev libortp-dev libsofia-sip-ua-dev libspandsp-dev libspeexdsp-dev libtomlplusplus-dev
+  sip-tester tshark iproute2 util-linux linux-perf valgrind
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   sox libsox-fmt-base espeak-ng socat procps kamailio
   baresip-core linphone-cli sngrep sipvicious nftables fail2ban

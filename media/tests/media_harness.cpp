@@ -147,6 +147,18 @@ int run(uint16_t peer_port, double seconds) {
     if (setup_connection() != 0) {
         return 1;
     }
+    // What an offer of that codec alone agrees (the bench measures a call per codec).
+    if (const char *codec = std::getenv("MEDIA_HARNESS_CODEC"); codec != nullptr) {
+        const int32_t agreed = SdpCodecByName(codec);
+        if (agreed == SDP_CODEC_NONE) {
+            std::fprintf(stderr, "media_harness: unknown codec %s\n", codec);
+            return 1;
+        }
+        CallMedia = MediaDescriptionEmpty();
+        CallMedia.payload_type[agreed] = static_cast<int8_t>(SdpCodecStaticPayloadType(agreed));
+        CallMedia.send_codec = static_cast<int8_t>(agreed);
+        CallMedia.direction = SDP_SENDRECV;
+    }
     const bool bench = std::getenv("MEDIA_HARNESS_BENCH") != nullptr;
     if (bench) {
         MediaProbe = &BENCH_PROBE;

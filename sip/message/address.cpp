@@ -1,4 +1,4 @@
-#include <string>
+#include <cstdlib>
 #include <string_view>
 
 #include "sip/message/fields.h"
@@ -28,19 +28,22 @@ sip_address_t SIP_Address(const char *text) {
     }
     std::string_view input(text);
     if (!input.empty() && input.front() == '"') {
-        std::string display;
+        // The display name without its quotes and escapes is never longer than the text.
+        auto *display = static_cast<char *>(std::malloc(input.size()));
+        size_t length = 0;
         size_t pos = 1;
         while (pos < input.size() && input[pos] != '"') {
             if (input[pos] == '\\' && pos + 1 < input.size()) {
                 ++pos;
             }
-            display.push_back(input[pos]);
+            display[length++] = input[pos];
             ++pos;
         }
+        display[length] = '\0';
         if (pos < input.size()) {
             ++pos;
         }
-        address.display = text_copy(display.c_str());
+        address.display = display;
         address.uri = URI_Parse(text + pos);
         return address;
     }

@@ -124,16 +124,21 @@ parser_header_t *find(parser_header_t *headers, std::string_view name) {
 // record (one malloc instead of three); texts set any other way are separate allocations.
 bool in_block(const void *block, const char *text) {
     auto *start = static_cast<const char *>(block);
+    if (text == nullptr) {
+        return false;
+    }
     return text >= start && text < start + malloc_usable_size(const_cast<void *>(block));
 }
 
 void free_elements(parser_element_t *element) {
     while (element != nullptr) {
         parser_element_t *next = element->next;
+        // The parser puts the element's text right after the record: no size look-up then.
+        bool made_here = element->element == reinterpret_cast<char *>(element + 1);
         if (element->value != element->element && !in_block(element, element->value)) {
             std::free(element->value);
         }
-        if (!in_block(element, element->element)) {
+        if (!made_here && !in_block(element, element->element)) {
             std::free(element->element);
         }
         std::free(element->comment);
@@ -145,8 +150,24 @@ void free_elements(parser_element_t *element) {
 
 void free_header(parser_header_t *header) {
     free_elements(header->elements);
-    std::free(header->name);
+    if (!in_block(header, header->name)) {
+        std::free(header->name);
+    }
     std::free(header);
+}
+
+// A header record made by the parser carries its name in the same allocation.
+parser_header_t *new_header(std::string_view name) {
+    auto *header =
+        static_cast<parser_header_t *>(std::malloc(sizeof(parser_header_t) + name.size() + 1));
+    char *text = reinterpret_cast<char *>(header + 1);
+    std::memcpy(text, name.data(), name.size());
+    text[name.size()] = '\0';
+    header->name = text;
+    header->elements = nullptr;
+    header->last_element = nullptr;
+    header->next = nullptr;
+    return header;
 }
 
 // Scans a comment that starts at text[pos] == '('; returns the position after its closing
@@ -166,6 +187,20 @@ size_t skip_comment(std::string_view text, size_t pos) {
     }
     return pos;
 }
+
+// The bytes that end a run of plain value text in an element: a parameter, a comment, a quoted
+// string or an address.
+struct ValueStops {
+    bool stops[256] = {};
+    constexpr ValueStops() {
+        for (unsigned char c : {';', '(', '"', '<'}) {
+            stops[c] = true;
+        }
+    }
+    constexpr bool operator[](unsigned char c) const { return stops[c]; }
+};
+
+constexpr ValueStops kValueStops;
 
 size_t skip_space(std::string_view text, size_t pos) {
     while (pos < text.size() && is_space(text[pos])) {
@@ -187,8 +222,8 @@ parser_parameter_t *new_parameter(std::string_view attribute, size_t value_room)
     return parameter;
 }
 
-char *value_room(parser_parameter_t *parameter) {
-    return parameter->attribute + std::strlen(parameter->attribute) + 1;
+char *value_room(parser_parameter_t *parameter, std::string_view attribute) {
+    return parameter->attribute + attribute.size() + 1;
 }
 
 // Finds the end of a quoted parameter value that starts after its opening quote and the length
@@ -232,6 +267,17 @@ int element_parse(parser_element_t *element, std::string_view text, char *value_
         value_out != nullptr ? value_out : static_cast<char *>(std::malloc(text.size() - pos + 1));
     size_t length = 0;
     while (pos < text.size() && text[pos] != ';') {
+        // Runs of ordinary bytes are copied whole.
+        size_t run = pos;
+        while (run < text.size() && !kValueStops[static_cast<unsigned char>(text[run])]) {
+            ++run;
+        }
+        if (run > pos) {
+            std::memcpy(value + length, text.data() + pos, run - pos);
+            length += run - pos;
+            pos = run;
+            continue;
+        }
         char c = text[pos];
         if (c == '(') {
             pos = skip_comment(text, pos);
@@ -249,14 +295,11 @@ int element_parse(parser_element_t *element, std::string_view text, char *value_
                 }
             }
         } else if (c == '<') {
-            while (pos < text.size()) {
-                char q = text[pos];
-                value[length++] = q;
-                ++pos;
-                if (q == '>') {
-                    break;
-                }
-            }
+            size_t close = text.find('>', pos);
+            size_t end = close == std::string_view::npos ? text.size() : close + 1;
+            std::memcpy(value + length, text.data() + pos, end - pos);
+            length += end - pos;
+            pos = end;
         }
     }
     while (length > 0 && is_space(value[length - 1])) {
@@ -291,7 +334,7 @@ int element_parse(parser_element_t *element, std::string_view text, char *value_
             bool closed = false;
             size_t end = quoted_end(text, pos + 1, &quoted_length, &closed);
             parser_parameter_t *parameter = new_parameter(name, quoted_length);
-            parameter->value = value_room(parameter);
+            parameter->value = value_room(parameter, name);
             unquote(text, pos + 1, parameter->value);
             *tail = parameter;
             tail = &parameter->next;
@@ -305,7 +348,7 @@ int element_parse(parser_element_t *element, std::string_view text, char *value_
                 ++pos;
             }
             parser_parameter_t *parameter = new_parameter(name, pos - value_start);
-            parameter->value = value_room(parameter);
+            parameter->value = value_room(parameter, name);
             std::memcpy(parameter->value, text.data() + value_start, pos - value_start);
             parameter->value[pos - value_start] = '\0';
             *tail = parameter;
@@ -399,8 +442,7 @@ int RFC822_HeaderLine(char *line, int32_t length, parser_header_t **headers) {
     parser_header_t *header = find(*headers, name);
     parser_header_t *prepared = nullptr;
     if (header == nullptr) {
-        prepared = static_cast<parser_header_t *>(std::calloc(1, sizeof *prepared));
-        prepared->name = text_copy(name);
+        prepared = new_header(name);
         header = prepared;
     }
     // Equal names in any letter case have the same handling.
@@ -415,24 +457,29 @@ int RFC822_HeaderLine(char *line, int32_t length, parser_header_t **headers) {
             size_t start = pos;
             bool quoted = false;
             int comment = 0;
-            for (; pos < text.size(); ++pos) {
+            while (pos < text.size()) {
+                if (!quoted && comment == 0) {
+                    // Outside quotes and comments only these three matter; the line ends in
+                    // the NUL written above (a NUL inside the line is an ordinary byte).
+                    pos += std::strcspn(line + pos, ",\"(");
+                    if (pos >= text.size() || text[pos] == ',') {
+                        break;
+                    }
+                    quoted = text[pos] == '"';
+                    comment = text[pos] == '(' ? 1 : 0;
+                    ++pos;
+                    continue;
+                }
                 char c = text[pos];
-                bool escaped = pos > 0 && text[pos - 1] == '\\';
+                bool escaped = text[pos - 1] == '\\';
                 if (quoted) {
                     quoted = !(c == '"' && !escaped);
-                } else if (comment > 0) {
-                    if (c == '(' && !escaped) {
-                        ++comment;
-                    } else if (c == ')' && !escaped) {
-                        --comment;
-                    }
-                } else if (c == '"') {
-                    quoted = true;
-                } else if (c == '(') {
-                    comment = 1;
-                } else if (c == ',') {
-                    break;
+                } else if (c == '(' && !escaped) {
+                    ++comment;
+                } else if (c == ')' && !escaped) {
+                    --comment;
                 }
+                ++pos;
             }
             if (quoted || comment > 0) {
                 if (prepared != nullptr) {
@@ -600,8 +647,13 @@ parser_header_t *RFC822_Find(parser_header_t *headers, const char *name) {
 }
 
 parser_header_t *RFC822_FindEither(parser_header_t *headers, const char *name, const char *other) {
+    // The first letters sort out nearly every header before a whole comparison.
+    char first = name != nullptr ? to_lower(*name) : '\0';
+    char other_first = other != nullptr ? to_lower(*other) : '\0';
     for (parser_header_t *header = headers; header != nullptr; header = header->next) {
-        if (text_equal_nocase(header->name, name) || text_equal_nocase(header->name, other)) {
+        char letter = header->name != nullptr ? to_lower(*header->name) : '\0';
+        if ((letter == first && text_equal_nocase(header->name, name)) ||
+            (letter == other_first && text_equal_nocase(header->name, other))) {
             return header;
         }
     }
@@ -609,9 +661,11 @@ parser_header_t *RFC822_FindEither(parser_header_t *headers, const char *name, c
 }
 
 parser_header_t *RFC822_FindNth(parser_header_t *headers, const char *name, int n) {
+    char first = name != nullptr ? to_lower(*name) : '\0';
     int count = 0;
     for (parser_header_t *header = headers; header != nullptr; header = header->next) {
-        if (text_equal_nocase(header->name, name) && ++count == n) {
+        char letter = header->name != nullptr ? to_lower(*header->name) : '\0';
+        if (letter == first && text_equal_nocase(header->name, name) && ++count == n) {
             return header;
         }
     }

@@ -23,17 +23,6 @@ char *text_copy(std::string_view text) {
     return copy;
 }
 
-bool text_equal_nocase(const char *a, const char *b) {
-    if (a == nullptr || b == nullptr) {
-        return a == b;
-    }
-    while (*a != '\0' && to_lower(*a) == to_lower(*b)) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
 bool text_equal_nocase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;

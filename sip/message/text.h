@@ -25,12 +25,33 @@ inline bool is_alpha(char c) {
 inline bool is_alnum(char c) {
     return is_alpha(c) || is_digit(c);
 }
+// A table rather than a comparison: header names and parameters are folded byte by byte in
+// every look-up.
+struct LowerTable {
+    char lower[256] = {};
+    constexpr LowerTable() {
+        for (int c = 0; c < 256; ++c) {
+            lower[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        }
+    }
+};
+inline constexpr LowerTable kLowerTable;
 inline char to_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    return kLowerTable.lower[static_cast<unsigned char>(c)];
 }
 
-// ASCII case-insensitive equality; a null text equals only another null text.
-bool text_equal_nocase(const char *a, const char *b);
+// ASCII case-insensitive equality; a null text equals only another null text. Inline: the
+// header look-ups call it for every header of the list.
+inline bool text_equal_nocase(const char *a, const char *b) {
+    if (a == nullptr || b == nullptr) {
+        return a == b;
+    }
+    while (*a != '\0' && to_lower(*a) == to_lower(*b)) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
 bool text_equal_nocase(std::string_view a, std::string_view b);
 
 // The decimal value of the leading digits (after optional white space and sign), as atoi reads

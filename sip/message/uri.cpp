@@ -56,6 +56,28 @@ constexpr StateRow kStates[] = {
     /* END */ {{}, 0},
 };
 
+// For each state, the bytes that may end its token or need a look (white space, the closing
+// quote or bracket, escapes); every other byte is simply part of the token.
+struct StopTable {
+    bool stops[END + 1][256] = {};
+
+    constexpr StopTable() {
+        for (int state = START; state <= END; ++state) {
+            for (unsigned char c : {' ', '\t', '\r', '\n', '>', '"', '%'}) {
+                stops[state][c] = true;
+            }
+            for (int i = 0; i < kStates[state].count; ++i) {
+                stops[state][static_cast<unsigned char>(kStates[state].transitions[i].separator)] =
+                    true;
+            }
+        }
+        stops[USER][static_cast<unsigned char>(';')] = true;
+        stops[USER][static_cast<unsigned char>('?')] = true;
+    }
+};
+
+constexpr StopTable kStops;
+
 int hex_value(char c) {
     if (is_digit(c)) {
         return c - '0';
@@ -67,32 +89,73 @@ int hex_value(char c) {
     return -1;
 }
 
+// A URI rarely has more than a few parameters or headers: they are gathered on the stack and
+// moved into the record's array at the end.
 struct NameValues {
-    std::vector<uri_nv_t> entries;
+    static constexpr size_t kInline = 8;
+    uri_nv_t inline_entries[kInline];
+    std::vector<uri_nv_t> more;
+    size_t count = 0;
 
-    void add(const std::string &name) { entries.push_back({text_copy(name.c_str()), nullptr}); }
-    void set_last_value(const std::string &value) {
-        if (!entries.empty()) {
-            std::free(entries.back().value);
-            entries.back().value = text_copy(value.c_str());
+    uri_nv_t &at(size_t i) { return i < kInline ? inline_entries[i] : more[i - kInline]; }
+    void add(char *name) {
+        if (count < kInline) {
+            inline_entries[count] = {name, nullptr};
+        } else {
+            more.push_back({name, nullptr});
         }
+        ++count;
+    }
+    void set_last_value(char *value) {
+        if (count == 0) {
+            std::free(value);
+            return;
+        }
+        uri_nv_t &last = at(count - 1);
+        std::free(last.value);
+        last.value = value;
     }
     uri_nv_t *release() {
-        if (entries.empty()) {
+        if (count == 0) {
             return nullptr;
         }
-        auto *array = static_cast<uri_nv_t *>(std::calloc(entries.size() + 1, sizeof(uri_nv_t)));
-        for (size_t i = 0; i < entries.size(); ++i) {
-            array[i] = entries[i];
+        auto *array = static_cast<uri_nv_t *>(std::calloc(count + 1, sizeof(uri_nv_t)));
+        for (size_t i = 0; i < count; ++i) {
+            array[i] = at(i);
         }
-        entries.clear();
+        count = 0;
+        more.clear();
         return array;
     }
 };
 
-void replace(char **field, const std::string &token) {
+void replace(char **field, char *token) {
     std::free(*field);
-    *field = text_copy(token.c_str());
+    *field = token;
+}
+
+// A heap copy of a token of the input, with its %XX escapes decoded (RFC 3261 section 19.1.2).
+// An escape counts only when two hex digits follow within the whole input, as the scanner
+// consumed it.
+char *token_copy(std::string_view input, size_t start, size_t end, bool escaped) {
+    if (!escaped) {
+        return text_copy(input.substr(start, end - start));
+    }
+    auto *copy = static_cast<char *>(std::malloc(end - start + 1));
+    size_t length = 0;
+    for (size_t i = start; i < end;) {
+        int high = 0;
+        int low = 0;
+        if (input[i] == '%' && i + 2 < input.size() && (high = hex_value(input[i + 1])) >= 0 &&
+            (low = hex_value(input[i + 2])) >= 0) {
+            copy[length++] = static_cast<char>(high * 16 + low);
+            i += 3;
+        } else {
+            copy[length++] = input[i++];
+        }
+    }
+    copy[length] = '\0';
+    return copy;
 }
 
 // RFC 3261 section 19.1.1 lets the user part hold ";" and "?" (telephone-subscriber), so they
@@ -174,9 +237,16 @@ uri_t URI_Parse(const char *text) {
 
     NameValues parameters;
     NameValues headers;
-    std::string token;
+    // The token is the span of the input from token_start to pos: tokens never hold white space
+    // (it ends them), so only escapes make a token differ from its text.
+    size_t token_start = pos;
+    bool escaped = false;
     State state = SCHEME;
     while (state != END) {
+        const bool *stops = kStops.stops[state];
+        while (pos < input.size() && !stops[static_cast<unsigned char>(input[pos])]) {
+            ++pos;
+        }
         bool at_end = pos >= input.size();
         char c = at_end ? '\0' : input[pos];
         if (is_space(c)) {
@@ -204,61 +274,65 @@ uri_t URI_Parse(const char *text) {
             }
         }
         if (!ends) {
-            int high = 0;
-            int low = 0;
-            if (c == '%' && pos + 2 < input.size() && (high = hex_value(input[pos + 1])) >= 0 &&
-                (low = hex_value(input[pos + 2])) >= 0) {
-                token.push_back(static_cast<char>(high * 16 + low));
+            if (c == '%' && pos + 2 < input.size() && hex_value(input[pos + 1]) >= 0 &&
+                hex_value(input[pos + 2]) >= 0) {
+                escaped = true;
                 pos += 3;
             } else {
-                token.push_back(c);
                 ++pos;
             }
             continue;
         }
+        auto token = [&] { return token_copy(input, token_start, pos, escaped); };
         switch (state) {
             case SCHEME:
-                replace(&uri.scheme, token);
+                replace(&uri.scheme, token());
                 break;
             case USER:
-                replace(&uri.user, token);
+                replace(&uri.user, token());
                 break;
             case PASSWORD:
-                replace(&uri.password, token);
+                replace(&uri.password, token());
                 break;
             case HOST:
-                replace(&uri.host, token);
+                replace(&uri.host, token());
                 break;
             case PORT:
-                if (!token.empty()) {
-                    uri.port = static_cast<int32_t>(text_decimal(token.c_str()));
+                if (pos > token_start && !escaped) {
+                    // The digits are followed by a separator or the end: read them in place.
+                    uri.port = static_cast<int32_t>(text_decimal(input.data() + token_start));
+                } else if (pos > token_start) {
+                    char *digits = token();
+                    uri.port = static_cast<int32_t>(text_decimal(digits));
+                    std::free(digits);
                 }
                 break;
             case PATH:
-                replace(&uri.path, token);
+                replace(&uri.path, token());
                 break;
             case PARAMETER_NAME:
-                parameters.add(token);
+                parameters.add(token());
                 break;
             case PARAMETER_VALUE:
-                parameters.set_last_value(token);
+                parameters.set_last_value(token());
                 break;
             case SEARCH:
-                replace(&uri.search, token);
+                replace(&uri.search, token());
                 break;
             case HEADER_NAME:
-                headers.add(token);
+                headers.add(token());
                 break;
             case HEADER_VALUE:
-                headers.set_last_value(token);
+                headers.set_last_value(token());
                 break;
             case START:
             case END:
                 break;
         }
-        token.clear();
         state = next;
         pos += consumed;
+        token_start = pos;
+        escaped = false;
     }
 
     if (uri.host == nullptr) {

@@ -196,6 +196,21 @@ TEST(Rfc822Parse, WholeElementValueIsTheElementText) {
     RFC822_Free(headers);
 }
 
+// The comma scan of a split header skips plain bytes in bulk; a NUL inside the line is one of
+// them, not the end of the line or the start of a comment.
+TEST(Rfc822HeaderLine, NulInsideASplitLineIsAnOrdinaryByte) {
+    char line[] = "Via: a\0b, c;branch=1";
+    parser_header_t *headers = nullptr;
+    ASSERT_EQ(RFC822_HeaderLine(line, static_cast<int32_t>(sizeof line - 1), &headers), 0);
+    ASSERT_NE(headers, nullptr);
+    ASSERT_NE(headers->elements, nullptr);
+    EXPECT_STREQ(headers->elements->element, "a");
+    ASSERT_NE(headers->elements->next, nullptr);
+    EXPECT_STREQ(headers->elements->next->value, "c");
+    EXPECT_STREQ(RFC822_ElementValue(headers, 1, "branch"), "1");
+    RFC822_Free(headers);
+}
+
 TEST(Rfc822HeaderClass, FollowsTheNameTable) {
     for (const char *name : {"Via", "v", "CONTACT", "m", "Call-ID", "i", "cseq", "Allow",
                              "WWW-Authenticate", "Proxy-Authorization", "Route"}) {
