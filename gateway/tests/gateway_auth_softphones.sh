@@ -6,6 +6,8 @@
 #   tone in its recording, and nothing is logged as refused.
 #   The same softphone with a wrong password is refused: the gateway logs the wrong
 #   credentials for that user and the line stays on-hook, never dialling the number.
+# baresip 1.0.0 (libre 1.1.0) fails the first part: it gives up on the 401 because one of its
+# challenges is SHA-256, so it is not among the registered tests.
 set -uo pipefail
 client=${1:?usage: gateway_auth_softphones.sh baresip|linphonec}
 source_dir=$(realpath "${SIPLINE_SOURCE:-.}")
