@@ -2,14 +2,17 @@
 # scripts/netns.sh. Needs $work (a scratch folder), $gateway_address and $caller_address set,
 # and netns_caller_start run; gateway_start also needs $build and $source_dir.
 #
-# baresip_start NAME MIC.wav PORT [CODECS]
+# baresip_start NAME MIC.wav PORT [CODECS [USER PASSWORD]]
 #                                  baresip as NAME, saying MIC.wav (8 kHz mono), SIP on PORT,
-#                                  offering CODECS (default GSM,PCMU); what it sends and hears
-#                                  is dumped under $work/NAME
+#                                  offering CODECS (default GSM,PCMU), answering a digest
+#                                  challenge as USER with PASSWORD when given; what it sends
+#                                  and hears is dumped under $work/NAME
 # baresip_do NAME COMMAND [PARAMS] a ctrl_tcp command ("dial", "hangup", ...)
 # baresip_wait NAME EVENT [SECONDS] waits for a ctrl_tcp event type (CALL_ESTABLISHED, ...)
 # baresip_heard NAME               the WAV file of what baresip received
-# linphonec_start NAME MIC.wav PORT
+# linphonec_start NAME MIC.wav PORT [USER PASSWORD [REALM]]
+#                                  linphonec as NAME, answering a digest challenge of REALM
+#                                  (default sipline) as USER with PASSWORD when given
 # linphonec_do NAME COMMAND...     a linphonec console command ("call sip:...", "terminate")
 # linphonec_wait NAME TEXT [SECONDS] waits for a fixed text in linphonec's console output
 # callers_stop                     ends every caller started here
@@ -20,7 +23,8 @@ callers_fds=()
 
 baresip_start() {
     local name=$1 mic=$2 port=$3 codecs=${4:-GSM,PCMU} dir=$work/$1
-    local control=$((port + 1000))
+    local control=$((port + 1000)) auth=
+    [ -n "${5:-}" ] && auth=";auth_user=$5;auth_pass=${6:-}"
     mkdir -p "$dir"
     cat >"$dir/config" <<CONFIG
 poll_method		epoll
@@ -41,7 +45,7 @@ module_app		menu.so
 ctrl_tcp_listen		127.0.0.1:$control
 snd_path		$dir
 CONFIG
-    echo "<sip:$name@$caller_address:$port>;regint=0;audio_codecs=$codecs" >"$dir/accounts"
+    echo "<sip:$name@$caller_address:$port>$auth;regint=0;audio_codecs=$codecs" >"$dir/accounts"
     echo "$control" >"$dir/control.port"
     "${netns_caller[@]}" baresip -f "$dir" >"$dir/console.out" 2>&1 &
     callers_pids+=($!)
@@ -102,6 +106,14 @@ rate=8000
 channels=1
 enable=1
 CONFIG
+    # The identity's user finds the entry; userid is the name that the credentials carry.
+    [ -n "${4:-}" ] && cat >>"$dir/home/.linphonerc" <<CONFIG
+[auth_info_0]
+username=$name
+userid=$4
+passwd=${5:-}
+realm=${6:-sipline}
+CONFIG
     mkfifo "$dir/commands"
     exec {fd}<>"$dir/commands"
     callers_fds+=($fd)
@@ -160,7 +172,8 @@ tone_frequency() {
 # The real gateway for these callers, in this (the gateway's) namespace:
 # gateway_start DIR [VAR=VALUE...]  build/bin/sipline (from $build) in DIR with the simulated
 #                                  board and the prompts, the VAR=VALUE settings (BOARDSIM_SAY,
-#                                  BOARDSIM_CAPTURE...) in its environment; output in DIR/out
+#                                  BOARDSIM_CAPTURE...) in its environment, and --config
+#                                  $gateway_config when that is set; output in DIR/out
 #                                  and DIR/err, the line's control socket DIR/boardsim.sock
 # gateway_stop                     SIGTERM, then waits (KILL after 5 s); 1 if it did not end cleanly
 # line_do COMMAND                  a control socket command (ring, hangup, status, ...)
@@ -170,6 +183,7 @@ tone_frequency() {
 
 gateway_pid=
 gateway_dir=
+gateway_config=
 
 gateway_start() {
     gateway_dir=$1
@@ -177,7 +191,10 @@ gateway_start() {
     mkdir -p "$gateway_dir"
     cp "$source_dir/gateway/prompts/enter.vox" "$source_dir/gateway/prompts/notfound.vox" "$gateway_dir/"
     : >"$gateway_dir/out"
-    (cd "$gateway_dir" && exec env "$@" "$build/bin/sipline" >"$gateway_dir/out" 2>"$gateway_dir/err") &
+    local options=()
+    [ -n "$gateway_config" ] && options=(--config "$gateway_config")
+    (cd "$gateway_dir" && exec env "$@" "$build/bin/sipline" "${options[@]}" >"$gateway_dir/out" \
+        2>"$gateway_dir/err") &
     gateway_pid=$!
     for _ in $(seq 100); do
         grep -qF "Creating OutTh" "$gateway_dir/out" 2>/dev/null && return 0
