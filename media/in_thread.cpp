@@ -14,6 +14,7 @@
 #include "media/call_link.h"
 #include "media/codecs.h"
 #include "media/line_digits.h"
+#include "media/line_echo.h"
 #include "media/play_feed.h"
 #include "media/playout.h"
 #include "media/probe.h"
@@ -149,6 +150,7 @@ void receiver::run() {
         }
         release();
     }
+    MediaLineKeyPlaying(false);  // a key cut short by the call's end pauses nothing after it
     const dsp::JitterStats s = playout_.stats();
     std::printf(
         "InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
@@ -179,6 +181,7 @@ void receiver::release() {
         [this](bool marker, uint32_t ts, const uint8_t *payload, int32_t length) {
             play_event(marker, ts, payload, length);
         });
+    MediaLineKeyPlaying(digits_.muting());
 }
 
 // Whether a receive may go on under the hold: the mutex was had within its limit (otherwise the
@@ -288,6 +291,7 @@ void receiver::play_digits() {
         }
     }
     digits_.tick(events_, feed_);
+    MediaLineKeyPlaying(digits_.muting());
 }
 
 void receiver::receive_rtcp() {

@@ -11,6 +11,7 @@
 #include "dsp/dtmf.h"
 #include "media/audio_thread.h"
 #include "media/codecs.h"
+#include "media/line_echo.h"
 #include "media/telephone_event.h"
 #include "media/probe.h"
 #include "media/record_framer.h"
@@ -50,7 +51,8 @@ class sender {
           payload_type_(media.send_codec >= 0 ? media.payload_type[media.send_codec] : RTP_PAYLOAD_GSM),
           event_payload_type_(media.event_payload_type),
           events_(media.events),
-          sends_(media.direction == SDP_SENDRECV || media.direction == SDP_SENDONLY) {
+          sends_(media.direction == SDP_SENDRECV || media.direction == SDP_SENDONLY),
+          echo_(MediaLineEcho()) {
         if (event_payload_type_ >= 0) {
             detector_ = std::make_unique<dsp::DtmfDetector>([this](char key, bool down) {
                 (down ? key_down_ : key_up_) = key;
@@ -59,7 +61,8 @@ class sender {
     }
 
     // False when the call ended while the block was being sent.
-    bool send_block(const uint8_t *block, int32_t count);
+    // reference: what the line was played meanwhile (null when the board keeps none).
+    bool send_block(const uint8_t *block, const uint8_t *reference, int32_t count);
     int32_t last_packets() const { return static_cast<int32_t>(packets_.size()); }
     void clear_marker() { marker_ = 0; }
 
@@ -88,6 +91,7 @@ class sender {
     telephone_event_sender keys_;
     std::vector<out_packet> packets_;
     once_a_second send_error_, busy_;
+    line_echo echo_;
 };
 
 void sender::audio(const int16_t *samples) {
@@ -150,10 +154,16 @@ void sender::take_frame(const int16_t *samples) {
     }
 }
 
-bool sender::send_block(const uint8_t *block, int32_t count) {
+bool sender::send_block(const uint8_t *block, const uint8_t *reference, int32_t count) {
     packets_.clear();
+    echo_.played(reference, count);
     // Coded before the context is locked: the lock is for the engine only.
-    framer_.push(block, count, [this](const int16_t *samples) { take_frame(samples); });
+    framer_.push(block, count, [this](const int16_t *samples) {
+        std::array<int16_t, FRAME_SAMPLES> frame;
+        std::copy(samples, samples + FRAME_SAMPLES, frame.begin());
+        echo_.cancel(frame.data());
+        take_frame(frame.data());
+    });
     if (packets_.empty()) {
         return true;
     }
@@ -209,7 +219,8 @@ uint32_t OutTh(void *) {
             }
             const media_probe_t *probe = MediaProbe.load(std::memory_order_relaxed);
             const auto taken_at = std::chrono::steady_clock::now();
-            bool running = out.send_block(data, block);
+            bool running =
+                out.send_block(data, tuvo_recorded_reference(RecordStream), block);
             if (probe != nullptr) {
                 probe->out_path(
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - taken_at)
