@@ -51,7 +51,8 @@ void line_echo::played(const uint8_t *reference, int32_t count) {
     });
 }
 
-void line_echo::cancel(int16_t *frame) {
+void line_echo::cancel(int16_t *frame, int16_t *heard) {
+    std::copy(frame, frame + FRAME_SAMPLES, heard);
     if (canceller_ == nullptr || frames_.empty()) {
         return;
     }
@@ -59,6 +60,13 @@ void line_echo::cancel(int16_t *frame) {
     reference_keys_.feed(reference.data(), FRAME_SAMPLES);
     if (reference_keys_.tone_suspected() || key_playing.load(std::memory_order_relaxed)) {
         paused_frames_ = PAUSE_AFTER_KEY_FRAMES;
+        if (reference_keys_.key_down() != 0) {
+            echoed_key_ = reference_keys_.key_down();
+            echoed_frames_ = PAUSE_AFTER_KEY_FRAMES + 1;  // read after this frame's cancel()
+        }
+    }
+    if (echoed_frames_ > 0) {
+        --echoed_frames_;
     }
     if (paused_frames_ > 0) {
         --paused_frames_;

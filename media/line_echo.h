@@ -36,11 +36,15 @@ class line_echo {
     // The reference of the next recorded samples (mu-law, as many as recorded); null when the
     // board keeps none: then nothing is cancelled.
     void played(const uint8_t *reference, int32_t count);
-    // One recorded frame of FRAME_SAMPLES, in place. While the gateway plays a key on the line
-    // (and the echo path's length after), the canceller pauses and the frame, which carries
-    // the key's echo, is silenced: the caller must not hear its own key back, nor the line's
-    // key detector take it for the line's.
-    void cancel(int16_t *frame);
+    // One recorded frame of FRAME_SAMPLES, in place; `heard` receives the frame as recorded,
+    // for the line's key detector. While the gateway plays a key on the line (and the echo
+    // path's length after), the canceller pauses and the frame, which carries the key's echo,
+    // is silenced: the caller must not hear its own key back. `heard` is left whole, for a key
+    // the line's party presses meanwhile.
+    void cancel(int16_t *frame, int16_t *heard);
+    // The key the gateway plays on the line now or did within the echo's time, or 0: a key the
+    // detector hears that is this one is its echo.
+    char echoed_key() const { return echoed_frames_ > 0 ? echoed_key_ : 0; }
 
   private:
     std::unique_ptr<dsp::EchoCanceller> canceller_;
@@ -48,6 +52,8 @@ class line_echo {
     record_framer framer_;
     std::deque<std::array<int16_t, FRAME_SAMPLES>> frames_;
     int32_t paused_frames_ = 0;
+    char echoed_key_ = 0;
+    int32_t echoed_frames_ = 0;
 };
 
 }  // namespace sipline

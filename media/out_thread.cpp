@@ -67,7 +67,9 @@ class sender {
     void clear_marker() { marker_ = 0; }
 
   private:
-    void take_frame(const int16_t *samples);
+    // heard: what the line's key detector is fed (the line before the echo canceller, whose
+    // suppressor and comfort noise must not bend a key's twist); samples: the audio to send.
+    void take_frame(const int16_t *heard, const int16_t *samples);
     void audio(const int16_t *samples);
     void send_event(const event_packet_t &p);
 
@@ -119,14 +121,17 @@ void sender::send_event(const event_packet_t &e) {
 
 // RFC 4733 section 2.5: a key held on the line goes out as one event with one timestamp, its
 // duration growing each frame, its end sent three times; the audio of those frames is not sent.
-void sender::take_frame(const int16_t *samples) {
+void sender::take_frame(const int16_t *heard, const int16_t *samples) {
     if (detector_ == nullptr) {
         audio(samples);
         return;
     }
     key_down_ = 0;
     key_up_ = 0;
-    detector_->feed(samples, FRAME_SAMPLES);
+    detector_->feed(heard, FRAME_SAMPLES);
+    if (key_down_ != 0 && key_down_ == echo_.echoed_key()) {
+        key_down_ = 0;  // the echo of the key the gateway plays on the line, not the line's
+    }
     auto &frame = held_.emplace_back();
     std::copy(samples, samples + FRAME_SAMPLES, frame.begin());
     const int32_t event = TelephoneEventOfKey(key_down_);
@@ -160,9 +165,10 @@ bool sender::send_block(const uint8_t *block, const uint8_t *reference, int32_t 
     // Coded before the context is locked: the lock is for the engine only.
     framer_.push(block, count, [this](const int16_t *samples) {
         std::array<int16_t, FRAME_SAMPLES> frame;
+        std::array<int16_t, FRAME_SAMPLES> heard;
         std::copy(samples, samples + FRAME_SAMPLES, frame.begin());
-        echo_.cancel(frame.data());
-        take_frame(frame.data());
+        echo_.cancel(frame.data(), heard.data());
+        take_frame(heard.data(), frame.data());
     });
     if (packets_.empty()) {
         return true;

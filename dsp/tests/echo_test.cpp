@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "dsp/dtmf.h"
 #include "dsp/echo.h"
 #include "dsp/echo_path.h"
 #include "dsp/tests/signal.h"
@@ -127,6 +128,44 @@ TEST(EchoPath, ReturnsNoiseAtTheLossAndDelayAsked) {
     for (size_t i = 0; i < 16 * 8; ++i) {
         EXPECT_EQ(echo[i], 0) << "nothing comes back before the delay, sample " << i;
     }
+}
+
+}  // namespace
+}  // namespace sipline::dsp
+
+namespace sipline::dsp {
+namespace {
+
+TEST(EchoCanceller, TheLinesKeysPassWhileAToneIsPlayed) {
+    // The caller plays a steady 440 Hz tone (no echo on this line); the line's party presses
+    // keys over its own 1400 Hz tone. The keys must reach the detector after the canceller.
+    std::vector<int16_t> played, near;
+    const double peak = test::sine_peak(-10);
+    for (int i = 0; i < 8000 * 3; ++i) {
+        played.push_back(
+            static_cast<int16_t>(std::lround(peak * std::sin(2 * M_PI * 440 * i / 8000.0))));
+    }
+    std::vector<int16_t> keys;
+    test::append_silence(keys, 1000);
+    test::append_key(keys, '5', 100, -10);
+    test::append_silence(keys, 100);
+    test::append_key(keys, '#', 100, -10);
+    keys.resize(played.size(), 0);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        near.push_back(static_cast<int16_t>(
+            keys[i] + std::lround(test::sine_peak(-20) * std::sin(2 * M_PI * 1400 * i / 8000.0))));
+    }
+    EchoCanceller ec;
+    std::string heard;
+    DtmfDetector detector([&](char key, bool down) {
+        if (down)
+            heard += key;
+    });
+    for (size_t at = 0; at + 160 <= played.size(); at += 160) {
+        ec.process(&played[at], &near[at], 160);
+        detector.feed(&near[at], 160);
+    }
+    EXPECT_EQ(heard, "5#");
 }
 
 }  // namespace
