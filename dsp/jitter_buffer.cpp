@@ -13,11 +13,12 @@ constexpr int64_t US_PER_MS = 1000;
 constexpr size_t TRANSITS_KEPT = 250;
 constexpr int64_t PEAK_HELD_US = 5'000'000;
 constexpr int32_t PERCENTILE = 97;
-// It grows by a frame when the target is above, shrinks by a packet at most once a second when
-// the target is this far below: hysteresis, so a steady stream plays untouched.
+// It grows by a frame when the target is above, shrinks by a packet at most twice a second when
+// the target is this far below (at once when above the bound): hysteresis, so that a steady
+// stream plays untouched.
 constexpr int64_t GROW_MARGIN_US = 2 * US_PER_MS;
-constexpr int64_t SHRINK_MARGIN_US = 30 * US_PER_MS;
-constexpr int64_t SHRINK_EVERY_US = 1'000'000;
+constexpr int64_t SHRINK_MARGIN_US = 10 * US_PER_MS;
+constexpr int64_t SHRINK_EVERY_US = 500'000;
 // A sequence number this far from the highest, or a timestamp two seconds from the playout,
 // is a new stream (a restarted sender, a mixer's switch), not a late or early packet.
 constexpr int64_t SEQUENCE_JUMP = 1000;
@@ -186,8 +187,9 @@ JitterBuffer::Step JitterBuffer::next(int64_t now_us) {
             next_ += samples;
             return conceal(samples, true);
         }
-        if (wanted < offset_us_ - SHRINK_MARGIN_US && now_us - shrunk_at_us_ > SHRINK_EVERY_US &&
-            queue_.size() >= 2) {
+        const bool over = offset_us_ - fastest > most_us_ + kFrameSamples * US_PER_SAMPLE;
+        if (queue_.size() >= 2 && (over || (wanted < offset_us_ - SHRINK_MARGIN_US &&
+                                            now_us - shrunk_at_us_ > SHRINK_EVERY_US))) {
             offset_us_ -= front.samples * US_PER_SAMPLE;
             next_ = rel + front.samples;
             shrunk_at_us_ = now_us;

@@ -96,6 +96,26 @@ class Impairment:
         return out
 
 
+def simulate(a):
+    imp = Impairment(a, 0.0)
+    lines = []
+    for n in range(a.simulate):
+        sent = n * 0.020
+        datagram = bytes([0x80, 0, (n >> 8) & 0xFF, n & 0xFF]) + bytes(8)
+        for leave, d in imp.schedule(datagram, sent):
+            lines.append((leave, rtp_sequence(d)))
+    if imp.held is not None:
+        lines.append((imp.held[0] + 0.1, rtp_sequence(imp.held[1])))
+    lines.sort()
+    text = "".join("%d %.3f %.3f\n" % (seq, seq * 20.0, leave * 1000) for leave, seq in lines)
+    if a.trace:
+        with open(a.trace, "w") as f:
+            f.write(text)
+    else:
+        sys.stdout.write(text)
+    return 0
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--listen", required=True, help="[host:]port to receive on (0: any free)")
@@ -114,9 +134,16 @@ def main():
     p.add_argument("--queue-most", type=int, default=10000)
     p.add_argument("--port-file", help="file to write the bound port to, once listening")
     p.add_argument("--summary", help="file for the JSON summary")
+    p.add_argument("--simulate", type=int, default=0,
+                   help="no sockets: run N packets of 20 ms through the model on a virtual clock "
+                        "and write the trace (seq, sent ms, arrival ms per copy) to --trace")
+    p.add_argument("--trace", help="file for the --simulate trace (default: standard output)")
     a = p.parse_args()
     if a.burst_most < 1 or not 0 <= a.loss < 100 or a.duration <= 0:
         p.error("--burst-most >= 1, 0 <= --loss < 100 and --duration > 0")
+
+    if a.simulate > 0:
+        return simulate(a)
 
     near = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     near.bind(parse_address(a.listen if ":" in a.listen else "127.0.0.1:" + a.listen))
