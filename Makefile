@@ -59,7 +59,7 @@ hunt-demo: build
 	scripts/hunt.sh demo
 
 run: build
-	scripts/run.sh $(BUILD)
+	scripts/run.sh $(BUILD) $(CONFIG)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

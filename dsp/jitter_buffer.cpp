@@ -90,6 +90,14 @@ void JitterBuffer::put(Packet packet, int64_t now_us) {
         rel = 0;
     }
     const int64_t transit = now_us - rel * US_PER_SAMPLE;
+    if (playing_ && queue_.empty() && rel >= next_) {
+        const int64_t waited = now_us - (offset_us_ + next_ * US_PER_SAMPLE);
+        if (waited > int64_t{fade_samples_} * US_PER_SAMPLE) {
+            playing_ = false;  // silent for longer than a gap: a new talk spurt
+        } else if (waited > 0 && rel == next_) {
+            offset_us_ += waited;  // the clock waited for it: the delay grows by the wait
+        }
+    }
     const bool late = playing_ && rel < next_;
     measure(transit, late, now_us);
     if (late) {
@@ -170,13 +178,10 @@ JitterBuffer::Step JitterBuffer::next(int64_t now_us) {
             return conceal(kFrameSamples, false);
         }
         if (queue_.empty()) {
-            if (filling_ >= fade_samples_) {
-                playing_ = false;  // the source stopped: nothing is written until it speaks
-                return {};
-            }
-            filling_ += kFrameSamples;
-            next_ += kFrameSamples;
-            return conceal(kFrameSamples, true);
+            // Nothing is known to be missing yet: the next packet is late or the caller fell
+            // silent. Nothing is written, as when packets were played as they came; the packet,
+            // when it comes, plays with the delay grown by the wait (put).
+            return {};
         }
         Packet &front = queue_.begin()->second;
         const int64_t rel = relative(front.ts);
@@ -208,7 +213,10 @@ JitterBuffer::Step JitterBuffer::next(int64_t now_us) {
 }
 
 int64_t JitterBuffer::next_due_us() const {
-    if (!queue_.empty() && queue_.begin()->second.event) {
+    if (queue_.empty()) {
+        return -1;
+    }
+    if (queue_.begin()->second.event) {
         return 0;
     }
     return playing_ ? offset_us_ + next_ * US_PER_SAMPLE : -1;

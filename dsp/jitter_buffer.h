@@ -47,15 +47,18 @@ class JitterBuffer {
         int32_t samples = 0;  // conceal: how many
     };
 
-    // least_ms..most_ms bound the delay it adds; the fade of the concealment (fade_ms) is how
-    // long it fills in for a source that stopped before it falls idle and writes nothing more.
+    // least_ms..most_ms bound the delay it adds. A gap (a later packet is there, the next one
+    // is not) is concealed; an empty buffer is waited on, writing nothing, and the packet that
+    // ends the wait plays late by the wait, the delay grown, unless the wait outlasted fade_ms:
+    // then the caller had fallen silent and it starts a new talk spurt.
     explicit JitterBuffer(int32_t least_ms = kLeastMs, int32_t most_ms = kMostMs,
                           int32_t fade_ms = 60);
 
     void put(Packet packet, int64_t now_us);
     // What is due at now_us; call again until Action::none.
     Step next(int64_t now_us);
-    // When next() may have something again: the next frame's time to play, or -1 when idle.
+    // When next() may have something again: the next frame's time to play, or -1 when only a
+    // packet can change that.
     int64_t next_due_us() const;
     JitterStats stats() const;
 

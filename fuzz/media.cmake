@@ -1,1 +1,2 @@
 sipline_fuzzer(media_receive_fuzz media_receive_fuzz.cpp sipline_media)
+sipline_fuzzer(telephone_event_fuzz telephone_event_fuzz.cpp sipline_media)

@@ -1,2 +1,3 @@
 sipline_fuzzer(sdp_fuzz sdp_fuzz.cpp sipline_sip_uas)
 sipline_fuzzer(datagram_fuzz datagram_fuzz.cpp sipline_sip_uas)
+sipline_fuzzer(sip_dialog_fuzz sip_dialog_fuzz.cpp sipline_sip_uas)

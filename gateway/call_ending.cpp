@@ -4,6 +4,7 @@
 #include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/line_tones.h"
+#include "gateway/session_refresh.h"
 #include "gateway/sip_side.h"
 #include "media/line_digits.h"
 #include "media/session.h"
@@ -33,6 +34,7 @@ void PutLineOnHook() {
 
 void EndCallCycle(const char *message) {
     LineToneStop();
+    SessionTimerArm(0, false);
     MediaClearDigits();
     LineSipCallEnd();
     sip_side::NewCurrentRequest();

@@ -77,5 +77,8 @@ int LineCallGivenUp();
 void LineSipCallEnd();
 // Sends the BYE of the answered call in CurrentRequest (either direction) and waits for the send.
 void SendBye();
+// Sends an UPDATE that refreshes the session timer of the call in CurrentRequest (RFC 4028
+// section 10), as its refresher, without waiting for the answer.
+void SendSessionRefresh(int32_t interval);
 
 }  // namespace sipline

@@ -55,9 +55,36 @@ constexpr entry_t kEntries[] = {
 // The offer built at start-up, kept while an entry's body stands in for it.
 const char *built_offer = nullptr;
 
+// Written at start-up before the main thread's first call; read by the main thread only.
+std::vector<settings_directory_entry_t> configured;
+
+int lookup_configured(const char *dial) {
+    for (const settings_directory_entry_t &entry : configured) {
+        if (entry.number != dial) {
+            continue;
+        }
+        if (entry.uri.empty()) {
+            RTPDestPort = static_cast<uint16_t>(entry.media_port);
+            LocalPort = static_cast<uint16_t>(entry.media_port);
+            std::snprintf(RTPDestAddress, RTP_DEST_ADDRESS_SIZE, "%s", kEntryAddress);
+        } else {
+            DestinationUri = entry.uri.c_str();
+        }
+        return 0;
+    }
+    return -1;
+}
+
 }  // namespace
 
+void DirectoryConfigure(const std::vector<settings_directory_entry_t> &entries) {
+    configured = entries;
+}
+
 int LookupNumber(const char *dial) {
+    if (dial != nullptr && !configured.empty()) {
+        return lookup_configured(dial);
+    }
     if (dial == nullptr || std::strlen(dial) != 3) {
         return -1;
     }

@@ -1,5 +1,10 @@
-// The gateway's built-in directory of three numbers that a call from the line can reach.
+// The gateway's directory of the numbers that a call from the line can reach: three built in,
+// or the ones the settings give.
 #pragma once
+
+#include <vector>
+
+#include "config/settings.h"
 
 namespace sipline {
 
@@ -7,9 +12,14 @@ namespace sipline {
 // outside such a call and for an entry without one. Main thread only.
 extern const char *DestinationUri;
 
-// For "100", "101" and "102" (compared without regard to case): sets the fixed media ports and
-// destination of the entry, and for "100" and "102" DestinationUri and SdpOffer; returns 0.
-// Any other dial string: -1, nothing changed.
+// Replaces the built-in entries with these when there are any (none: the built-in ones again).
+// At start-up, before the first call; the entries are copied.
+void DirectoryConfigure(const std::vector<settings_directory_entry_t> &entries);
+// Built in: for "100", "101" and "102" (compared without regard to case): sets the fixed media
+// ports and destination of the entry, and for "100" and "102" DestinationUri and SdpOffer.
+// Configured: for a number equal to an entry's, DestinationUri for an entry with a URI, the
+// media port (local and far, on this host) for one without. Returns 0; any other dial string:
+// -1, nothing changed.
 int LookupNumber(const char *dial);
 // SdpOffer back to the offer built at start-up, and no DestinationUri, once a call that found an
 // entry is over.

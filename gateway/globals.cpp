@@ -10,6 +10,9 @@ std::atomic<uint8_t> HangupSignalled{0};
 std::atomic<request_t *> CurrentRequest{nullptr};
 const char *SdpOffer = nullptr;
 char SdpAnswer[SDP_BODY_SIZE] = "";
+char AdvertisedAddress[HOST_ADDRESS_SIZE] = "";
+int8_t GatewayCodecs[SDP_CODEC_COUNT] = {};
+int32_t GatewayCodecCount = 0;
 
 char DialString[DIAL_STRING_SIZE] = "";
 std::atomic<int32_t> LineDevice{-1};

@@ -45,6 +45,11 @@ inline constexpr int HOST_ADDRESS_SIZE = 25;  // up to 24 characters and the NUL
 extern char HostName[HOST_NAME_SIZE];
 extern char HostShortName[HOST_SHORT_NAME_SIZE];
 extern char HostAddress[HOST_ADDRESS_SIZE];
+// The address the gateway announces: [sip] external_address, else HostAddress. Start-up only.
+extern char AdvertisedAddress[HOST_ADDRESS_SIZE];
+// [rtp] codecs as the offer/answer code takes them; none (count 0): its built-in choice.
+extern int8_t GatewayCodecs[SDP_CODEC_COUNT];
+extern int32_t GatewayCodecCount;
 
 // The long-lived threads and the audio pair of the current cycle, side by side so that one
 // wait can name both. Main thread only, except that the exit handler reads ScheduleThread once

@@ -7,6 +7,7 @@
 #include "gateway/call_internal.h"
 #include "gateway/globals.h"
 #include "sip/uas/bye_client.h"
+#include "sip/uas/call_lock.h"
 #include "sip/uas/outgoing.h"
 #include "sip/uas/request.h"
 
@@ -25,6 +26,29 @@ void SendBye() {
     std::snprintf(r->cseq.method, sizeof r->cseq.method, "%s", "BYE");
     std::printf("Sending BYE\n");
     RequestDialogHeaders(r);
+    r->acked = 0;
+    RequestByeSend(r);
+}
+
+void SendSessionRefresh(int32_t interval) {
+    request_t *r = CurrentRequest.load();
+    if (r->outgoing != 0) {
+        return;  // calls from the line ask for no session timer
+    }
+    {
+        // The gateway's requests number on from the caller's INVITE; the caller's own go on
+        // being told from retransmissions by the last number it used.
+        std::unique_lock lock = CallLock();
+        if (r->remote_cseq_seen == 0) {
+            r->remote_cseq = r->cseq.number;
+            r->remote_cseq_seen = 1;
+        }
+        r->cseq.number++;
+    }
+    std::snprintf(r->cseq.method, sizeof r->cseq.method, "%s", "UPDATE");
+    RequestDialogHeaders(r);
+    headers_printf(&r->headers, 0, "Session-Expires", "%d;refresher=uas", interval);
+    headers_add(&r->headers, "Supported", "timer");
     r->acked = 0;
     RequestByeSend(r);
 }

@@ -80,6 +80,7 @@ class invite_client {
   private:
     void take(const sip_response_t *response);
     void on_final(const sip_response_t *response);
+    bool answer_challenge(const sip_response_t *response);
     void keep_time();
 
     request_t *r_;
@@ -97,6 +98,7 @@ class invite_client {
     std::string ack_;
     sockaddr_in ack_to_{};
     bool done_ = false;
+    bool challenged_ = false;
 };
 
 void invite_client::run() {
@@ -137,8 +139,34 @@ void invite_client::take(const sip_response_t *response) {
     on_final(response);
 }
 
+// RFC 3261 section 22.2: the first 401 or 407 is answered with the configured credentials; a
+// second one ends the attempt as any refusal does (the busy tone).
+bool invite_client::answer_challenge(const sip_response_t *response) {
+    challenged_ = true;
+    char *ack = RequestAckText(r_, &response->message);  // in the challenged transaction
+    const sockaddr_in to = r_->via.address;
+    const sip_gateway_t *gateway = SipGateway();
+    bool answered = RequestInviteAuthorize(r_, &response->message, gateway->OutboundUser,
+                                           gateway->OutboundPassword) == 0;
+    if (answered) {
+        RequestSendText(r_, &to, ack);
+        std::printf("Answering the %d challenge as %s\n", response->message.status,
+                    gateway->OutboundUser);
+        RequestSend(r_, 0, 0);
+        start_ = clock_type::now();
+        interval_ = SIP_T1;
+        next_invite_ = start_ + span(SIP_T1);
+        provisional_ = false;
+    }
+    std::free(ack);
+    return answered;
+}
+
 void invite_client::on_final(const sip_response_t *response) {
     const int32_t status = response->message.status;
+    if ((status == 401 || status == 407) && !challenged_ && answer_challenge(response)) {
+        return;
+    }
     final_ = true;
     final_at_ = clock_type::now();
     std::printf("Final answer %d\n", status);

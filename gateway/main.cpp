@@ -1,19 +1,30 @@
-// sipline: a gateway between SIP telephony and one analogue telephone line. It takes no
-// arguments and no settings; it prints its progress until it is ended from outside.
+// sipline: a gateway between SIP telephony and one analogue telephone line. It takes its
+// settings from a TOML file (--config), or runs with built-in ones; it prints its progress
+// until it is ended from outside.
 #include <cstdio>
 #include <cstdlib>
 
 #include "gateway/call_cycle.h"
+#include "gateway/command_line.h"
 #include "gateway/ending.h"
 #include "gateway/startup.h"
 
-int main() {
+int main(int argc, char **argv) {
+    sipline::gateway_settings_t settings;
+    switch (sipline::ReadCommandLine(argc, argv, &settings, stdout, stderr)) {
+        case sipline::COMMAND_EXIT:
+            return 0;
+        case sipline::COMMAND_FAIL:
+            return 2;
+        default:
+            break;
+    }
     std::atexit(sipline::Cleanup);
     std::at_quick_exit(sipline::Cleanup);
     // A log shows a call as it happens, also when it is piped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     sipline::WatchForEndSignals();
-    sipline::StartUp();
+    sipline::StartUp(settings);
     sipline::RunCallCycles();
     return 0;
 }

@@ -9,12 +9,12 @@
 namespace sipline {
 
 char *BuildSdpOffer(const char *address) {
-    const sdp_local_t local{address, RTP_PORT, nullptr, 0};
+    const sdp_local_t local{address, RTP_PORT, GatewayCodecs, GatewayCodecCount};
     return SdpBuildOffer(&local);
 }
 
 bool TakeSdpAnswer(const char *body) {
-    const sdp_local_t local{HostAddress, RTP_PORT, nullptr, 0};
+    const sdp_local_t local{AdvertisedAddress, RTP_PORT, GatewayCodecs, GatewayCodecCount};
     media_description_t media = MediaDescriptionEmpty();
     if (SdpReadAnswer(body, &local, &media) != 0) {
         std::printf("The answer agrees no codec\n");

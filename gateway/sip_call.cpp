@@ -7,6 +7,7 @@
 #include "gateway/call_internal.h"
 #include "gateway/globals.h"
 #include "gateway/sdp_offer.h"
+#include "gateway/session_refresh.h"
 #include "sip/uas/call_lock.h"
 #include "media/session.h"
 #include "sip/uas/request.h"
@@ -101,6 +102,7 @@ int ConnectSipCall() {
     if (offer_in_200 && !answer_in_ack(r)) {
         return 0;
     }
+    SessionTimerArm(r->session.interval, r->session.uas_refreshes != 0);
 
     if (setup_connection() == -1) {
         std::printf("Error setting up the connection\n");

@@ -2,10 +2,14 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "gateway/globals.h"
+#include "gateway/policy.h"
+#include "gateway/session_refresh.h"
 #include "media/line_digits.h"
+#include "media/media_update.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/request.h"
 #include "sip/uas/status.h"
@@ -18,15 +22,43 @@ void post_to_line(void *, int32_t type) {
     PostLineEvent(type);
 }
 
+void media_changed(void *, const media_description_t *media) {
+    MediaUpdate(*media);
+}
+
+void session_refreshed(void *, int32_t interval, int32_t gateway_refreshes) {
+    SessionTimerArm(interval, gateway_refreshes != 0);
+}
+
 void digit_to_line(void *, char key, int32_t duration_ms) {
     if (!MediaQueueDigit(key, duration_ms)) {
         std::printf("DTMF %c dropped: too many keys queued\n", key);
     }
 }
 
+double monotonic_seconds() {
+    using seconds = std::chrono::duration<double>;
+    return std::chrono::duration_cast<seconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int admit_request(void *policy, request_t *r) {
+    return PolicyAdmitRequest(static_cast<gateway_policy_t *>(policy), r, monotonic_seconds()) ==
+                   POLICY_ADMIT
+               ? 0
+               : -1;
+}
+
+int ignore_source(void *policy, const sockaddr_in *source) {
+    return PolicyIgnores(static_cast<gateway_policy_t *>(policy), ntohl(source->sin_addr.s_addr),
+                         monotonic_seconds())
+               ? 1
+               : 0;
+}
+
 }  // namespace
 
-void Connect() {
+void Connect(gateway_policy_t *policy, const gateway_settings_t *settings) {
     StatusTextInit();
     sip_gateway_t gateway{};
     gateway.CallState = &CallState;
@@ -40,11 +72,26 @@ void Connect() {
     gateway.SdpAnswer = SdpAnswer;
     gateway.MediaPort = RTP_PORT;
     gateway.DigitReceived = digit_to_line;
+    gateway.MediaChanged = media_changed;
+    gateway.SessionRefreshed = session_refreshed;
     gateway.HostName = HostName;
     gateway.HostShortName = HostShortName;
     gateway.HostAddress = HostAddress;
+    gateway.ExternalAddress = AdvertisedAddress;
+    gateway.Codecs = GatewayCodecs;
+    gateway.CodecCount = GatewayCodecCount;
     gateway.PostEvent = post_to_line;
     gateway.context = nullptr;
+    if (settings != nullptr) {
+        gateway.SipPort = settings->sip.port;
+        gateway.OutboundUser = settings->outbound.user.c_str();
+        gateway.OutboundPassword = settings->outbound.password.c_str();
+    }
+    if (policy != nullptr) {
+        gateway.AdmitRequest = admit_request;
+        gateway.IgnoreSource = ignore_source;
+        gateway.admission = policy;
+    }
     SipGatewayRegister(&gateway);
 }
 

@@ -1,15 +1,22 @@
 #include "gateway/startup.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "gateway/channels.h"
+#include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
+#include "gateway/policy.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
 #include "sip/message/fields.h"
+#include "sip/sdp/media_description.h"
+#include "sip/uas/access_log.h"
 #include "sip/uas/gateway.h"
 
 namespace sipline {
@@ -19,9 +26,12 @@ std::atomic<bool> StartUpDone{false};
 namespace {
 
 // ReceiveUDP's parameter: it keeps the address for its whole life.
-int32_t SipPort = SIP_PORT;
+sockaddr_in SipListen{};
 
 constexpr uint32_t THREAD_END_MS = 1000;
+
+// The security decision the SIP side consults for the life of the process.
+gateway_policy_t *Policy = nullptr;
 
 HANDLE start_thread(thread_routine_t routine, void *argument) {
     HANDLE thread = CreateThread(routine, argument, CREATE_SUSPENDED);
@@ -44,7 +54,29 @@ void Cleanup() {
     std::fflush(stdout);
 }
 
-void StartUp() {
+namespace {
+
+// The codecs of [rtp] (the default list keeps the built-in choice: GSM when the caller offers
+// it, else the caller's first) and the address the gateway announces.
+void TakeMediaSettings(const gateway_settings_t &settings) {
+    const gateway_settings_t defaults{};
+    GatewayCodecCount = 0;
+    if (settings.rtp.codecs != defaults.rtp.codecs) {
+        for (const std::string &name : settings.rtp.codecs) {
+            const int32_t codec = SdpCodecByName(name.c_str());
+            if (codec != SDP_CODEC_NONE && GatewayCodecCount < SDP_CODEC_COUNT) {
+                GatewayCodecs[GatewayCodecCount++] = static_cast<int8_t>(codec);
+            }
+        }
+    }
+    std::snprintf(AdvertisedAddress, sizeof AdvertisedAddress, "%s",
+                  settings.sip.external_address.empty() ? HostAddress
+                                                        : settings.sip.external_address.c_str());
+}
+
+}  // namespace
+
+void StartUp(const gateway_settings_t &settings) {
     if (StartWinsock() != 0) {
         std::fprintf(stderr, "Can't start Winsock\n");
         std::exit(1);
@@ -57,16 +89,31 @@ void StartUp() {
     if (RtpMutex == nullptr) {
         std::exit(1);
     }
-    sip_side::Connect();
+    Policy = PolicyCreate(settings.security);
+    if (Policy == nullptr) {
+        std::fprintf(stderr, "Can't apply the security settings\n");
+        std::exit(1);
+    }
+    if (!settings.log.access_log.empty()) {
+        LogInit(settings.log.access_log.c_str(), settings.log.access_format.c_str());
+    }
+    SipListen.sin_family = AF_INET;
+    SipListen.sin_port = htons(static_cast<uint16_t>(settings.sip.port));
+    inet_pton(AF_INET, settings.sip.listen.c_str(), &SipListen.sin_addr);
+    DirectoryConfigure(settings.directory);
+    TakeMediaSettings(settings);
+    // The SIP side keeps pointers into the settings for the life of the process.
+    const gateway_settings_t *kept = new gateway_settings_t(settings);
+    sip_side::Connect(Policy, kept);
     sip_side::NewCurrentRequest();
     CallState = ST_WTRING;
-    SdpOffer = BuildSdpOffer(HostAddress);
+    SdpOffer = BuildSdpOffer(AdvertisedAddress);
     std::printf("SDP:\n%s\n", SdpOffer);
     HangupSignalled = 0;
     shdwnhandle = CreateEvent(false, nullptr);
     RescheduleEvent = CreateEvent(false, nullptr);
     ScheduleThread = start_thread(RTPScheduleProc, nullptr);
-    ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipPort);
+    ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipListen);
     std::printf("UDP listen thread started\n");
     StartUpDone.store(true, std::memory_order_release);
 }

@@ -4,6 +4,7 @@
 #include "gateway/call_internal.h"
 #include "gateway/globals.h"
 #include "gateway/process_event.h"
+#include "gateway/session_refresh.h"
 
 namespace sipline {
 namespace {
@@ -34,6 +35,9 @@ clock_type::time_point watched_since;
 
 int32_t EventTimeLimitMs() {
     int32_t state = CallState.load();
+    if (state == ST_CLEANUP) {
+        return SessionTimerWaitMs();  // a connected call waits only for its session timer
+    }
     clock_type::time_point now = clock_type::now();
     if (state != watched_state) {
         watched_state = state;
@@ -52,6 +56,10 @@ int32_t EventTimeLimitMs() {
 
 void ProcessTimeLimit() {
     int32_t state = CallState.load();
+    if (state == ST_CLEANUP) {
+        SessionTimerDue();
+        return;
+    }
     std::fprintf(stderr, "No event in time in state %d\n", state);
     watched_state = 0;
     switch (state) {

@@ -15,12 +15,13 @@
 #include "media/codecs.h"
 #include "media/line_digits.h"
 #include "media/line_echo.h"
-#include "media/play_feed.h"
 #include "media/playout.h"
+#include "media/media_update.h"
+#include "media/telephone_event.h"
+#include "media/play_feed.h"
 #include "media/probe.h"
 #include "media/report_limit.h"
 #include "media/session.h"
-#include "media/telephone_event.h"
 #include "media/threads.h"
 #include "rtp/rtp.h"
 #include "support/resolve.h"
@@ -55,23 +56,12 @@ class receiver {
           rtp_(rtp),
           rtcp_(rtcp),
           buffer_(RECEIVE_BUFFER),
-          media_(CallMedia),
-          events_(media_.events),
+          events_(SDP_DTMF_EVENTS),
           feed_(PlayStream, FWBuffersize, [serial] { return call_still_runs(serial); }) {
         if (resolve_host(RTPDestAddress, &peer_) != 0) {
             peer_.s_addr = INADDR_ANY;
         }
-        // Any codec the call agreed is played, whichever the caller switches to (RFC 3264
-        // section 5.1); one coder each, as GSM keeps state from frame to frame.
-        codec_of_.fill(SDP_CODEC_NONE);
-        for (int32_t c = 0; c < SDP_CODEC_COUNT; ++c) {
-            const int32_t pt = media_.payload_type[c];
-            if (pt >= 0 && pt < PAYLOAD_TYPES) {
-                codec_of_[static_cast<size_t>(pt)] = static_cast<int8_t>(c);
-                coders_[static_cast<size_t>(c)] = std::make_unique<audio_coder>(c);
-            }
-        }
-        plays_ = media_.direction == SDP_SENDRECV || media_.direction == SDP_RECVONLY;
+        take_media();
     }
 
     void run();
@@ -79,6 +69,8 @@ class receiver {
   private:
     void receive_rtp();
     void receive_rtcp();
+    // The call's codecs and direction, again after each re-INVITE or UPDATE.
+    void take_media();
     void play(const rtp_packet_info_t &info);
     void take_event(const rtp_packet_info_t &info);
     // What the jitter buffer has due: audio to the line, events to the line's keys.
@@ -86,6 +78,10 @@ class receiver {
     void play_event(bool marker, uint32_t ts, const uint8_t *payload, int32_t length);
     // How long the readiness wait may last: until the next frame is due, at most wake_ms.
     int wait_ms(uint32_t wake_ms) const;
+    // The first packet of an agreed payload type names where the caller's media really come
+    // from; the gateway sends there. Later packets never move it (a stranger's packets must not
+    // redirect an established stream, the "RTP bleed" of CVE-2017-14099); a new agreement may.
+    void latch(const rtp_packet_info_t &info);
     // The keys the caller sent by SIP INFO, and the end of a press whose packets stopped.
     void play_digits();
     // Whether the packet's audio is played: it is of a sane size and comes from the call's
@@ -98,7 +94,9 @@ class receiver {
     int rtp_;
     int rtcp_;
     std::vector<char> buffer_;
-    const media_description_t media_;
+    media_description_t media_{};
+    uint64_t media_seen_ = 0;
+    bool latched_ = false;
     std::array<int8_t, PAYLOAD_TYPES> codec_of_{};
     std::array<std::unique_ptr<audio_coder>, SDP_CODEC_COUNT> coders_;
     line_playout playout_{coders_};
@@ -113,6 +111,40 @@ class receiver {
     once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_, event_error_;
 };
 
+void receiver::latch(const rtp_packet_info_t &info) {
+    const int32_t pt = info.header->pt;
+    if (latched_ || (codec_of_[static_cast<size_t>(pt & 0x7F)] == SDP_CODEC_NONE &&
+                     pt != media_.event_payload_type)) {
+        return;
+    }
+    latched_ = true;
+    sockaddr_in from{};
+    if (RTPMostRecentAddr(context_, &from) == RTP_OK && MediaLatch(context_, from)) {
+        peer_ = from.sin_addr;
+    }
+}
+
+void receiver::take_media() {
+    media_seen_ = MediaUpdateCount();
+    latched_ = false;
+    media_ = MediaCurrent();
+    // Any codec the call agreed is played, whichever the caller switches to (RFC 3264 section
+    // 5.1); one coder each, as GSM keeps state from frame to frame.
+    codec_of_.fill(SDP_CODEC_NONE);
+    for (int32_t c = 0; c < SDP_CODEC_COUNT; ++c) {
+        const int32_t pt = media_.payload_type[c];
+        if (pt >= 0 && pt < PAYLOAD_TYPES) {
+            codec_of_[static_cast<size_t>(pt)] = static_cast<int8_t>(c);
+            if (coders_[static_cast<size_t>(c)] == nullptr) {
+                coders_[static_cast<size_t>(c)] = std::make_unique<audio_coder>(c);
+            }
+        }
+    }
+    events_.set_events(media_.events);
+    // On hold (the gateway's side sendonly or inactive) nothing the caller sends is played.
+    plays_ = media_.direction == SDP_SENDRECV || media_.direction == SDP_RECVONLY;
+}
+
 void receiver::run() {
     const uint32_t wake_ms = block_ms(FWBuffersize, WAKE_LOWEST_MS, WAKE_HIGHEST_MS);
     while (call_still_runs(serial_)) {
@@ -123,6 +155,9 @@ void receiver::run() {
                 std::fprintf(stderr, "select error\n");
             }
             continue;
+        }
+        if (MediaUpdateCount() != media_seen_) {
+            take_media();
         }
         play_digits();
         release();
@@ -152,12 +187,11 @@ void receiver::run() {
     }
     MediaLineKeyPlaying(false);  // a key cut short by the call's end pauses nothing after it
     const dsp::JitterStats s = playout_.stats();
-    std::printf(
-        "InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
-        "frames; buffer delay %d ms, at most %d ms\n",
-        static_cast<long long>(s.received), static_cast<long long>(s.lost),
-        static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
-        static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
+    std::printf("InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
+                "frames; buffer delay %d ms, at most %d ms\n",
+                static_cast<long long>(s.received), static_cast<long long>(s.lost),
+                static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
+                static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
     MediaPublishPlayoutStats(s);
 }
 
@@ -217,6 +251,7 @@ void receiver::receive_rtp() {
         if (RTPGetRTPPacketInfo(&info, buffer_.data(), length) != RTP_OK) {
             return;
         }
+        latch(info);
     }
     play(info);
 }

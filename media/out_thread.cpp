@@ -12,6 +12,7 @@
 #include "media/audio_thread.h"
 #include "media/codecs.h"
 #include "media/line_echo.h"
+#include "media/media_update.h"
 #include "media/telephone_event.h"
 #include "media/probe.h"
 #include "media/record_framer.h"
@@ -44,20 +45,9 @@ struct out_packet {
 
 class sender {
   public:
-    sender(uint64_t serial, int32_t context, const media_description_t &media)
-        : serial_(serial),
-          context_(context),
-          coder_(media.send_codec),
-          payload_type_(media.send_codec >= 0 ? media.payload_type[media.send_codec] : RTP_PAYLOAD_GSM),
-          event_payload_type_(media.event_payload_type),
-          events_(media.events),
-          sends_(media.direction == SDP_SENDRECV || media.direction == SDP_SENDONLY),
-          echo_(MediaLineEcho()) {
-        if (event_payload_type_ >= 0) {
-            detector_ = std::make_unique<dsp::DtmfDetector>([this](char key, bool down) {
-                (down ? key_down_ : key_up_) = key;
-            });
-        }
+    sender(uint64_t serial, int32_t context)
+        : serial_(serial), context_(context), echo_(MediaLineEcho()) {
+        take_media();
     }
 
     // False when the call ended while the block was being sent.
@@ -67,6 +57,8 @@ class sender {
     void clear_marker() { marker_ = 0; }
 
   private:
+    // The call's codec, events and direction, again after each re-INVITE or UPDATE.
+    void take_media();
     // heard: what the line's key detector is fed (the line before the echo canceller, whose
     // suppressor and comfort noise must not bend a key's twist); samples: the audio to send.
     void take_frame(const int16_t *heard, const int16_t *samples);
@@ -75,11 +67,12 @@ class sender {
 
     uint64_t serial_;
     int32_t context_;
-    audio_coder coder_;
-    int16_t payload_type_;
-    int16_t event_payload_type_;
-    uint16_t events_;
-    bool sends_;
+    uint64_t media_seen_ = 0;
+    std::unique_ptr<audio_coder> coder_;
+    int16_t payload_type_ = RTP_PAYLOAD_GSM;
+    int16_t event_payload_type_ = -1;
+    uint16_t events_ = 0;
+    bool sends_ = true;
     char marker_ = 1;
     // The timestamp increment of the next packet: one frame, or more after frames that were
     // dropped before they reached the engine or that a key press took, so that the peer's
@@ -96,6 +89,25 @@ class sender {
     line_echo echo_;
 };
 
+void sender::take_media() {
+    media_seen_ = MediaUpdateCount();
+    const media_description_t media = MediaCurrent();
+    const int32_t codec = media.send_codec >= 0 ? int32_t{media.send_codec} : int32_t{SDP_CODEC_GSM};
+    if (coder_ == nullptr || coder_->codec() != codec) {
+        coder_ = std::make_unique<audio_coder>(codec);
+    }
+    payload_type_ = media.send_codec >= 0 ? media.payload_type[media.send_codec] : RTP_PAYLOAD_GSM;
+    event_payload_type_ = media.event_payload_type;
+    events_ = media.events;
+    // On hold (the gateway's side recvonly or inactive) nothing goes to the caller.
+    sends_ = media.direction == SDP_SENDRECV || media.direction == SDP_SENDONLY;
+    if (event_payload_type_ >= 0 && detector_ == nullptr) {
+        detector_ = std::make_unique<dsp::DtmfDetector>([this](char key, bool down) {
+            (down ? key_down_ : key_up_) = key;
+        });
+    }
+}
+
 void sender::audio(const int16_t *samples) {
     if (!sends_) {
         gap_ += FRAME_SAMPLES;  // on hold: the clock goes on, nothing is sent
@@ -105,8 +117,8 @@ void sender::audio(const int16_t *samples) {
     p.payload_type = payload_type_;
     p.marker = 0;
     p.increment = gap_;
-    p.length = coder_.frame_bytes();
-    coder_.encode(samples, p.payload);
+    p.length = coder_->frame_bytes();
+    coder_->encode(samples, p.payload);
     gap_ = FRAME_SAMPLES;
 }
 
@@ -161,8 +173,11 @@ void sender::take_frame(const int16_t *heard, const int16_t *samples) {
 
 bool sender::send_block(const uint8_t *block, const uint8_t *reference, int32_t count) {
     packets_.clear();
-    echo_.played(reference, count);
+    if (MediaUpdateCount() != media_seen_) {
+        take_media();
+    }
     // Coded before the context is locked: the lock is for the engine only.
+    echo_.played(reference, count);
     framer_.push(block, count, [this](const int16_t *samples) {
         std::array<int16_t, FRAME_SAMPLES> frame;
         std::array<int16_t, FRAME_SAMPLES> heard;
@@ -214,7 +229,7 @@ uint32_t OutTh(void *) {
     const uint32_t wake_ms = block_ms(2 * block, WAKE_LOWEST_MS, WAKE_HIGHEST_MS);
     std::printf("OutTh started, FWBuffersize %d\n", block);
     const uint64_t serial = MediaSessionSerial();
-    sender out(serial, RtpContext, CallMedia);
+    sender out(serial, RtpContext);
     while (call_still_runs(serial)) {
         uint32_t woken = WaitForMultipleObjects(2, wakers, false, wake_ms);
         if (woken == WAIT_OBJECT_0) {

@@ -71,7 +71,11 @@ bool line_playout::release(int64_t now_us, play_feed &feed, const std::function<
                          static_cast<int32_t>(step.packet.payload.size()));
                 break;
             case dsp::JitterBuffer::Action::play: {
-                audio_coder &coder = *coders_[static_cast<size_t>(step.packet.tag)];
+                audio_coder *found = coders_[static_cast<size_t>(step.packet.tag)].get();
+                if (found == nullptr) {
+                    break;
+                }
+                audio_coder &coder = *found;
                 const int32_t n =
                     coder.decode(step.packet.payload.data(),
                                  static_cast<int32_t>(step.packet.payload.size()), line_.data());

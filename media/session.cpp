@@ -57,7 +57,13 @@ bool failed(rtperror error) {
 
 rtperror open_session(int32_t context) {
     const uint8_t ttl = RTPDestTTL;
-    rtperror e = RTPSessionAddSendAddr(context, RTPDestAddress, RTPDestPort, ttl);
+    // RTP and RTCP leave from the ports they arrive at, 10000 and 10001, so that a NAT in front
+    // of the caller lets them back.
+    rtperror e = RTPSessionSetSymmetric(context, 1);
+    if (e != RTP_OK) {
+        return e;
+    }
+    e = RTPSessionAddSendAddr(context, RTPDestAddress, RTPDestPort, ttl);
     if (e != RTP_OK) {
         return e;
     }

@@ -44,6 +44,8 @@ class telephone_event_receiver {
     explicit telephone_event_receiver(uint16_t events) : events_(events) {}
 
     key_action_t take(uint32_t timestamp, bool marker, const telephone_event_t &event);
+    // The events agreed anew (a re-INVITE); a press under way goes on.
+    void set_events(uint16_t events) { events_ = events; }
     bool pressed() const { return state_ == state::pressed; }
     // The press in progress is over without its end packets (they were lost): its action.
     key_action_t expire();

@@ -1,5 +1,7 @@
 #include <arpa/inet.h>
 
+#include <unistd.h>
+
 #include "rtp/connection.h"
 #include "rtp/context_internal.h"
 #include "rtp/sockets_internal.h"
@@ -13,14 +15,15 @@ uint16_t even_port(uint16_t port) {
     return static_cast<uint16_t>(port & ~1u);
 }
 
-// A send address as its record holds it: network order, the even port, a TTL only for a
-// group. The sockets are left alone.
-rtperror send_address_of(const char *host, uint16_t port, uint8_t ttl, const char *caller,
-                         rtp_address_t *record) {
+// A send address as its record holds it: network order, the even port (or, for a symmetric
+// session, the port as given: a NAT hands out odd ones too), a TTL only for a group. The sockets
+// are left alone.
+rtperror send_address_of(const rtp_session_t &session, const char *host, uint16_t port,
+                         uint8_t ttl, const char *caller, rtp_address_t *record) {
     if (rtp_resolve(host, &record->address) != 0) {
         return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
     }
-    record->port = htons(even_port(port));
+    record->port = htons(session.symmetric != 0 ? port : even_port(port));
     record->ttl = rtp_is_multicast(record->address) ? ttl : 0;
     return RTP_OK;
 }
@@ -32,6 +35,32 @@ thread_local char address_text[INET_ADDRSTRLEN];
 rtperror RTPConnectSendAddress(rtp_session_t *session, rtp_address_t *record, int32_t context,
                                const char *caller) {
     uint16_t port = ntohs(record->port);
+    if (session->symmetric != 0 && !rtp_is_multicast(record->address)) {
+        // Symmetric RTP (RFC 4961): sent from the receive sockets, once they are bound; the
+        // opening of the connection comes back here for a record still without sockets.
+        const rtp_address_t *receive = session->receive_address.get();
+        if (receive == nullptr || receive->rtp_socket < 0 || receive->rtcp_socket < 0) {
+            return RTP_OK;
+        }
+        const int rtp_copy = ::dup(receive->rtp_socket);
+        const int rtcp_copy = rtp_copy >= 0 ? ::dup(receive->rtcp_socket) : -1;
+        if (rtcp_copy < 0) {
+            if (rtp_copy >= 0) {
+                ::close(rtp_copy);
+            }
+            return RTPReportError(RTP_CANT_GET_SOCKET, caller, "couldn't get RTP socket for context %d",
+                                  context);
+        }
+        record->shared = 1;
+        record->rtp_to.sin_family = AF_INET;
+        record->rtp_to.sin_addr.s_addr = record->address;
+        record->rtp_to.sin_port = record->port;
+        record->rtcp_to = record->rtp_to;
+        record->rtcp_to.sin_port = htons(static_cast<uint16_t>(port + 1));
+        record->rtp_socket = rtp_copy;
+        record->rtcp_socket = rtcp_copy;
+        return RTP_OK;
+    }
     rtp_socket rtp;
     if (!rtp.valid()) {
         return RTPReportError(RTP_CANT_GET_SOCKET, caller, "couldn't get RTP socket for context %d",
@@ -88,7 +117,7 @@ rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port,
         return RTPReportError(RTP_BAD_PORT, caller, "Port number zero not allowed");
     }
     rtp_address_t record;
-    error = send_address_of(host, port, ttl, caller, &record);
+    error = send_address_of(*session, host, port, ttl, caller, &record);
     if (error != RTP_OK) {
         return error;
     }
@@ -108,7 +137,7 @@ rtperror RTPSessionRemoveSendAddr(int32_t context, const char *host, uint16_t po
         return error;
     }
     rtp_address_t wanted;
-    error = send_address_of(host, port, ttl, caller, &wanted);
+    error = send_address_of(*session, host, port, ttl, caller, &wanted);
     if (error != RTP_OK) {
         return error;
     }
@@ -164,6 +193,20 @@ rtperror RTPSessionGetReceiveAddr(int32_t context, const char **host, uint16_t *
     inet_ntop(AF_INET, &address, address_text, sizeof address_text);
     *host = address_text;
     *port = ntohs(session->receive_address->port);
+    return RTP_OK;
+}
+
+}  // namespace sipline
+
+namespace sipline {
+
+rtperror RTPSessionSetSymmetric(int32_t context, int32_t symmetric) {
+    rtperror error = RTP_OK;
+    rtp_session_t *session = RTPSessionFind(context, "RTPSessionSetSymmetric", &error);
+    if (session == nullptr) {
+        return error;
+    }
+    session->symmetric = symmetric != 0 ? 1 : 0;
     return RTP_OK;
 }
 

@@ -18,6 +18,9 @@ rtperror RTPSessionSetLocalAddr(int32_t context, const char *host, uint16_t port
 rtperror RTPSessionGetReceiveAddr(int32_t context, const char **host, uint16_t *port);
 
 rtperror RTPOpenConnection(int32_t context);
+// Non-zero: RTP and RTCP to unicast send addresses leave from the receive sockets, so that a NAT
+// in front of the peer lets the answer back (RFC 4961). Set before the send addresses are added.
+rtperror RTPSessionSetSymmetric(int32_t context, int32_t symmetric);
 // reason travels in the RTCP BYE; it may be null.
 rtperror RTPCloseConnection(int32_t context, const char *reason);
 

@@ -43,6 +43,11 @@ struct rtp_address_t {
     int rtp_socket = -1;
     int rtcp_socket = -1;
     int32_t removed = 0;  // send list only: marked by RTPSessionRemoveSendAddr
+    // Send list only, symmetric sessions: the sockets are copies of the receive sockets, which
+    // are not connected, so every datagram names its destination.
+    int32_t shared = 0;
+    sockaddr_in rtp_to{};
+    sockaddr_in rtcp_to{};
 };
 
 // Reception statistics of one source (RFC 1889 appendix A.1, A.3, A.8).
@@ -135,6 +140,8 @@ struct rtp_string_hash {
 // The transport of a context.
 struct rtp_session_t {
     int32_t open = 0;
+    // RTP and RTCP leave from the ports they are received on (RTPSessionSetSymmetric).
+    int32_t symmetric = 0;
     std::list<rtp_address_t> send_addresses;  // newest first
     std::unique_ptr<rtp_address_t> receive_address;
     sockaddr_in own_rtp_source{};   // family 0 = unknown

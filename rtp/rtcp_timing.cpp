@@ -129,6 +129,8 @@ void send_compound(rtp_context_t *ctx, const uint8_t *buf, std::size_t length) {
         msghdr message{};
         message.msg_iov = &entry;
         message.msg_iovlen = 1;
+        message.msg_name = to.shared != 0 ? const_cast<sockaddr_in *>(&to.rtcp_to) : nullptr;
+        message.msg_namelen = to.shared != 0 ? sizeof to.rtcp_to : 0;
         bool refused = false;
         if (rtp_socket_send(to.rtcp_socket, &message, &refused) != static_cast<ssize_t>(length) ||
             refused) {

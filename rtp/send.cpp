@@ -174,6 +174,8 @@ rtperror RTPSendVector(int32_t context, int32_t timestamp_increment, char marker
             continue;
         }
         bool refused = false;
+        message.msg_name = address.shared != 0 ? const_cast<sockaddr_in *>(&address.rtp_to) : nullptr;
+        message.msg_namelen = address.shared != 0 ? sizeof address.rtp_to : 0;
         if (rtp_socket_send(address.rtp_socket, &message, &refused) < 0 || refused) {
             result = RTPReportError(RTP_SOCKET_WRITE_FAILURE, caller,
                                     "context %d could not write to RTP socket", context);

@@ -3,7 +3,7 @@
 # its own; bench/ and fuzz/ may include anything. Usage: check_includes.sh [source folder]
 set -u
 root=${1:-${SIPLINE_SOURCE:-$(dirname "$0")/..}}
-order=(host support dsp board sip/message sip/sdp sip/uas rtp boardsim media gateway)
+order=(host support config dsp board sip/message sip/sdp sip/uas rtp boardsim media gateway)
 
 rank() {
     local path=$1 i best=-1

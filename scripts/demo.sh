@@ -3,7 +3,9 @@
 # from a second namespace (another machine on the same link). The caller says a spoken sentence,
 # the line's far party answers with another; the SIP ladder and the line's state changes are
 # printed as they happen, then the RTP and RTCP figures of both directions. What each side heard
-# is left as WAV files with a spectrogram in OUT (default BUILD/demo). Then a call from the line
+# is left as WAV files with a spectrogram in OUT (default BUILD/demo). The caller offers PCMA
+# (as European phones do) with telephone-event: it presses keys that the line's party hears, and
+# the line's party presses keys that the caller sees as RFC 4733 events. Then a call from the line
 # (ring, digits, prompt), and scripts/demo_line_to_sip.sh BUILD OUT when it exists.
 set -uo pipefail
 build=$(realpath "${1:-build}")
@@ -105,17 +107,34 @@ grep -E '^(IP |UDP listen)' "$gateway_dir/out" | sed 's/^/sipline | /'
 background+=($!)
 
 echo
-echo "== baresip on $caller_address calls sip:5551234@$gateway_address and says a sentence"
-baresip_start caller "$work/caller_says.wav" 5062
+echo "== baresip on $caller_address (PCMA and telephone-event) calls sip:5551234@$gateway_address"
+baresip_start caller "$work/caller_says.wav" 5062 PCMA
 baresip_do caller dial "sip:5551234@$gateway_address"
 if ! baresip_wait caller CALL_ESTABLISHED 15; then
     echo "demo: the call was not established" >&2
     tail -n 20 "$gateway_dir/out" >&2
     exit 1
 fi
+grep -E '^Offer answered' "$gateway_dir/out" | sed 's/^/sipline | /'
 sleep 1
 echo "demo | connected: both parties talk for 7 s"
-sleep 6
+sleep 3
+echo "demo | baresip presses 1 2 3 (sndcode 123): RFC 4733 events to the gateway"
+baresip_do caller sndcode 123
+for _ in $(seq 30); do
+    [ "$(line_status heard_digits)" = 123 ] && break
+    sleep 0.1
+done
+echo "line | the line's party heard the keys: heard_digits=$(line_status heard_digits)"
+echo "demo | the line's party presses 4 and # (echo 'press 4#' | socat ...)"
+line_do 'press 4#' >/dev/null
+for _ in $(seq 30); do
+    [ "$(grep -o '"type":"CALL_DTMF_END"' "$work/caller/events" | wc -l)" -ge 2 ] && break
+    sleep 0.1
+done
+echo "demo | baresip saw the keys: $(grep -o '"type":"CALL_DTMF_START"[^}]*"param":"[^"]*"' \
+    "$work/caller/events" | sed 's/.*"param":"\(.\)".*/\1/' | tr -d '\n')"
+sleep 1
 echo "demo | baresip hangs up"
 baresip_do caller hangup
 baresip_wait caller CALL_CLOSED || echo "demo: baresip did not close the call" >&2
@@ -166,6 +185,26 @@ tshark -n -r "$work/call.pcapng" -Y sip -T fields -E separator='|' -e frame.time
     -e ip.src -e ip.dst -e sip.Request-Line -e sip.Status-Line 2>/dev/null | ladder |
     sed 's/^sip  | //' >"$out/ladder.txt"
 cp "$work/call.pcapng" "$out/call.pcapng"
+echo
+echo "== the keys on the wire (tshark: RFC 4733 events, each with one timestamp)"
+tshark -n -r "$work/call.pcapng" -o rtp.heuristic_rtp:TRUE -Y rtpevent -T fields -E separator='|' \
+    -e ip.src -e rtp.timestamp -e rtpevent.event_id -e rtpevent.end_of_event \
+    -e rtpevent.duration 2>/dev/null | awk -F'|' '
+    {
+        key = $1 " " $2
+        if (!(key in n)) { order[++keys] = key; from[key] = $1; event[key] = $3 }
+        n[key]++
+        if ($4 == "1" || $4 == "True") ends[key]++
+        if ($5 > longest[key]) longest[key] = $5
+    }
+    END {
+        split("0 1 2 3 4 5 6 7 8 9 * # A B C D", name, " ")
+        for (i = 1; i <= keys; i++) {
+            k = order[i]
+            printf "dtmf | %-10s key %s: %d packets, %d end packets, %d ms\n", from[k],
+                name[event[k] + 1], n[k], ends[k], longest[k] / 8
+        }
+    }'
 echo
 printf 'demo | the far party heard %.1f s (far_party_heard.wav), %s %.1f s (caller_heard.wav)\n' \
     "$(soxi -D "$out/far_party_heard.wav")" "the caller heard" "$(soxi -D "$out/caller_heard.wav")"

@@ -9,7 +9,7 @@ packages=(
   sip-tester tshark iproute2 util-linux
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   sox libsox-fmt-base espeak-ng socat procps kamailio
-  baresip-core linphone-cli sngrep sipvicious nftables
+  baresip-core linphone-cli sngrep sipvicious nftables fail2ban
 )
 missing=()
 for p in "${packages[@]}"; do

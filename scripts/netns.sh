@@ -12,6 +12,11 @@
 # netns_use_host NAME ADDR FILE
 #                         names this host NAME and makes the name resolve to ADDR (FILE, which
 #                         the caller removes, becomes /etc/hosts).
+# netns_nat_start ROUTER PHONE
+#                         makes a third namespace, a phone behind the callers' one, which
+#                         becomes a router that masquerades (nftables) what the phone sends out
+#                         and lets in only the answers to it: PHONE/24 there, ROUTER/24 on the
+#                         router's side of their link; "${netns_phone[@]}" CMD runs CMD there.
 # netns_cleanup           ends the callers' namespace (call it from the script's EXIT trap).
 
 netns_enter() {
@@ -58,7 +63,49 @@ netns_use_host() {
     mount --bind "$hosts" /etc/hosts
 }
 
+netns_phone_pid=
+netns_phone=()
+
+netns_nat_start() {
+    local router=$1 phone=$2
+    unshare --net sleep infinity &
+    netns_phone_pid=$!
+    for _ in $(seq 50); do
+        [ "$(readlink /proc/$netns_phone_pid/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break
+        sleep 0.05
+    done
+    netns_phone=(nsenter --target "$netns_phone_pid" --net --)
+    in_caller ip link add natin0 type veth peer name natphone0 netns "$netns_phone_pid"
+    in_caller ip addr add "$router/24" dev natin0
+    in_caller ip link set natin0 up
+    in_caller sysctl -qw net.ipv4.ip_forward=1
+    in_caller nft -f - <<NFT
+table ip nat {
+    chain postrouting {
+        type nat hook postrouting priority srcnat;
+        oifname "sipcall0" masquerade
+    }
+}
+table inet filter {
+    chain forward {
+        type filter hook forward priority filter;
+        iifname "sipcall0" oifname "natin0" ct state established,related accept
+        iifname "sipcall0" oifname "natin0" drop
+    }
+}
+NFT
+    "${netns_phone[@]}" ip link set lo up
+    "${netns_phone[@]}" ip addr add "$phone/24" dev natphone0
+    "${netns_phone[@]}" ip link set natphone0 up
+    "${netns_phone[@]}" ip route add default via "$router" dev natphone0
+}
+
 netns_cleanup() {
+    if [ -n "$netns_phone_pid" ]; then
+        kill "$netns_phone_pid" 2>/dev/null
+        wait "$netns_phone_pid" 2>/dev/null
+        netns_phone_pid=
+    fi
     if [ -n "$netns_caller_pid" ]; then
         kill "$netns_caller_pid" 2>/dev/null
         wait "$netns_caller_pid" 2>/dev/null

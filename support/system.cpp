@@ -123,9 +123,11 @@ int cond_timedwait(cond_t *cond, HANDLE *mutex, const timeval *deadline) {
     timeval now{};
     gettimeofday(&now, nullptr);
     ReleaseMutex(*mutex);
-    // Whole seconds only: a deadline later within the current second waits 0 ms.
-    int64_t wait_ms =
-        deadline->tv_sec <= now.tv_sec ? 0 : (int64_t{deadline->tv_sec} - now.tv_sec) * 1000;
+    // To the millisecond, rounded up: RFC 3261's timers start at T1 = 500 ms, and a wait cut to
+    // whole seconds sent a 200's first retransmission in the same millisecond as the 200.
+    const int64_t left_us = (int64_t{deadline->tv_sec} - now.tv_sec) * 1000000 +
+                            (int64_t{deadline->tv_usec} - now.tv_usec);
+    const int64_t wait_ms = left_us <= 0 ? 0 : (left_us + 999) / 1000;
     bool woken = cond->object->take(std::chrono::milliseconds(wait_ms));
     WaitForSingleObject(*mutex, INFINITE);
     return woken ? 0 : COND_TIMEDOUT;

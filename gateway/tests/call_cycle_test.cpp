@@ -23,7 +23,7 @@ void end_call(int32_t line) {
 using CallCycle = testing::GatewayTest;
 
 TEST_F(CallCycle, EachCallEndsOnHookWithFreshChannelsAndAudioThreads) {
-    sip_side::Connect();
+    sip_side::Connect(nullptr);
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     OpenBoard();

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# make demo as a new user sees it: it ends well, prints the SIP ladder, the RTP streams of both
+# make demo as a new user sees it: it ends well, prints the SIP ladder, the PCMA streams of both
 # directions and the line's states, leaves both sides' recordings (not silent) and the
 # spectrogram, and leaves none of its callers or captures running.
 set -uo pipefail
@@ -18,8 +18,13 @@ SIPLINE_DEMO_NO_LINE_TO_SIP=1 timeout 120 bash "$source_dir/scripts/demo.sh" "$b
 for step in "INVITE sip:5551234@10.77.0.1" "100 Trying" "200 OK" "ACK sip:" "BYE sip:"; do
     grep -q "^sip  | .*$step" "$out/demo.txt" || fail "the ladder has no $step"
 done
-[ "$(grep -cE '^rtp  \| .* (GSM|g711U) +[0-9]+ +0 \(0\.0%\)' "$out/demo.txt")" -eq 2 ] ||
-    fail "not two RTP streams without loss"
+[ "$(grep -cE '^rtp  \| .* g711A +[0-9]+ +0 \(0\.0%\)' "$out/demo.txt")" -eq 2 ] ||
+    fail "not two PCMA streams without loss"
+grep -q '^line | the line.s party heard the keys: heard_digits=123$' "$out/demo.txt" ||
+    fail "the line's party did not hear the caller's keys 123"
+grep -q '^demo | baresip saw the keys: 4#$' "$out/demo.txt" || fail "baresip did not see the keys 4#"
+[ "$(grep -cE '^dtmf \| 10\.77\.0\.. +key .: [0-9]+ packets, 3 end packets' "$out/demo.txt")" -eq 5 ] ||
+    fail "not five keys on the wire, each with three end packets"
 grep -q '^rtcp | 10.77.0.1 -> 10.77.0.2' "$out/demo.txt" || fail "no RTCP from the gateway"
 grep -q '^line | hook=off line=connected dialled=5551234' "$out/demo.txt" ||
     fail "no connected line"

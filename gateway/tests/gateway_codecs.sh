@@ -173,7 +173,7 @@ done
     fail "baresip's keys: the line's party heard '$(line_status heard_digits)', not *1#"
 line_do 'press 5#' >/dev/null
 for _ in $(seq 50); do
-    [ "$(grep -c '"type":"CALL_DTMF_END"' "$work/alaw/events")" -ge 2 ] && break
+    [ "$(grep -o '"type":"CALL_DTMF_END"' "$work/alaw/events" | wc -l)" -ge 2 ] && break
     sleep 0.1
 done
 keys=$(grep -o '"type":"CALL_DTMF_START"[^}]*"param":"[^"]*"' "$work/alaw/events" |

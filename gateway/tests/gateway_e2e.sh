@@ -58,6 +58,8 @@ wait_for "$work/out" "Creating OutTh"
 expected_start=$(printf '%s\n' \
     "Size of Firmware Buffer for Record = 160" "Board initialized" "IP shortname: linegw" \
     "IP address: 127.0.1.1" "IP name: linegw")
+grep -q "no --config: anyone who can reach this gateway may dial any number" "$work/err" ||
+    fail "no warning that the gateway runs without settings"
 [ "$(head -5 "$work/out")" = "$expected_start" ] || fail "start-up lines: $(head -5 "$work/out")"
 # Lines 6 to 18: "SDP:", the eleven lines of the offer with their CRs, and the empty line.
 cmp -s <(sed -n '6,18p' "$work/out") <(printf 'SDP:\nv=0\r\no=MARVA 123123453 123453 IN IP4 127.0.1.1\r\ns=Telephone call\r\nc=IN IP4 127.0.1.1\r\nt=0 0\r\nm=audio 10000 RTP/AVP 0 3 8 101\r\na=rtpmap:0 PCMU/8000\r\na=rtpmap:3 GSM/8000\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:101 telephone-event/8000\r\na=fmtp:101 0-15\r\n\n') ||

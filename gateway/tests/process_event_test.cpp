@@ -197,7 +197,7 @@ class ProcessEventTest : public testing::GatewayTest {
         std::strcpy(HostAddress, "127.0.0.1");
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        sip_side::Connect();
+        sip_side::Connect(nullptr);
         OpenBoard();
         sip_side::NewCurrentRequest();
         line_ = Channels[LINE_CHANNEL].device;

@@ -234,7 +234,8 @@ TEST_F(BridgeTest, SendFailuresDropFramesAndTheCallGoesOn) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::string errors = ::testing::internal::GetCapturedStderr();
     EXPECT_FALSE(ended(out_, 0)) << "OutTh still runs";
-    EXPECT_GE(count_of(errors, "RTPSend: "), 1u) << errors;
+    // RTP leaves from the unconnected receive socket (symmetric RTP), which hears no ICMP
+    // refusal; where one is heard it is reported at most once a second.
     EXPECT_LE(count_of(errors, "RTPSend: "), 2u) << "at most once a second: " << errors;
     ASSERT_TRUE(peer_rtp_.bind_to("127.0.0.1", RTPDestPort));
     EXPECT_GE(collect(peer_rtp_, 0.3).packets.size(), 5u) << "sending resumes";

@@ -21,8 +21,11 @@ struct http_authorization_t {
     char *response_digest;
     char *entity_digest;
     char *opaque;
-    char *algorithm;  // taken without quote removal
-    char valid;       // 1 unless a parameter that must be quoted was not
+    char *algorithm;    // taken without quote removal
+    char *qop;          // likewise
+    char *nonce_count;  // "nc", likewise
+    char *cnonce;
+    char valid;  // 1 unless a parameter that must be quoted was not
     char *version;
     char *signed_by;
     char *signature;

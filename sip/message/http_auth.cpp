@@ -30,6 +30,9 @@ constexpr Name kDigestNames[] = {
     {"digest", &http_authorization_t::entity_digest, true},
     {"opaque", &http_authorization_t::opaque, true},
     {"algorithm", &http_authorization_t::algorithm, false},
+    {"qop", &http_authorization_t::qop, false},
+    {"nc", &http_authorization_t::nonce_count, false},
+    {"cnonce", &http_authorization_t::cnonce, true},
 };
 
 constexpr Name kPgpNames[] = {
@@ -123,10 +126,10 @@ http_authorization_t HTTP_Authorization(const parser_t *message) {
     record.method =
         text_copy(message != nullptr && message->method != nullptr ? message->method : "");
     record.http_method = text_copy("basic");
-    for (char **field :
-         {&record.userid, &record.password, &record.realm, &record.nonce, &record.digest_uri,
-          &record.response_digest, &record.entity_digest, &record.opaque, &record.algorithm,
-          &record.version, &record.signed_by, &record.signature}) {
+    for (char **field : {&record.userid, &record.password, &record.realm, &record.nonce,
+                         &record.digest_uri, &record.response_digest, &record.entity_digest,
+                         &record.opaque, &record.algorithm, &record.qop, &record.nonce_count,
+                         &record.cnonce, &record.version, &record.signed_by, &record.signature}) {
         *field = text_copy("");
     }
     record.valid = 1;
@@ -192,8 +195,8 @@ void HTTP_AuthorizationFree(http_authorization_t *record) {
     for (char **field :
          {&record->method, &record->http_method, &record->userid, &record->password, &record->realm,
           &record->nonce, &record->digest_uri, &record->response_digest, &record->entity_digest,
-          &record->opaque, &record->algorithm, &record->version, &record->signed_by,
-          &record->signature}) {
+          &record->opaque, &record->algorithm, &record->qop, &record->nonce_count, &record->cnonce,
+          &record->version, &record->signed_by, &record->signature}) {
         std::free(*field);
         *field = nullptr;
     }

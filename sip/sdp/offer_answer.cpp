@@ -165,8 +165,12 @@ bool agree(const sdp_media_t &m, const sdp_local_t &local, media_description_t *
     return true;
 }
 
-void session_lines(std::string &text, const char *address) {
-    text += "v=0\r\no=MARVA 123123453 123453 IN IP4 ";
+constexpr uint32_t kFirstVersion = 123453;
+
+void session_lines(std::string &text, const char *address, uint32_t version) {
+    text += "v=0\r\no=MARVA 123123453 ";
+    text += std::to_string(version != 0 ? version : kFirstVersion);
+    text += " IN IP4 ";
     text += address;
     text += "\r\ns=Telephone call\r\nc=IN IP4 ";
     text += address;
@@ -220,7 +224,7 @@ int SdpAnswerOffer(const char *offer, const sdp_local_t *local, media_descriptio
         return 400;
     }
     std::string text;
-    session_lines(text, local->address);
+    session_lines(text, local->address, local->version);
     media_description_t chosen = MediaDescriptionEmpty();
     bool found = false;
     for (const sdp_media_t &m : d.media) {
@@ -262,7 +266,7 @@ char *SdpBuildOffer(const sdp_local_t *local) {
     const int8_t *codecs = configured ? local->codecs : kOfferOrder;
     const int32_t count = configured ? local->codec_count : static_cast<int32_t>(std::size(kOfferOrder));
     std::string text;
-    session_lines(text, local->address);
+    session_lines(text, local->address, local->version);
     text += "m=audio " + std::to_string(local->port) + " RTP/AVP";
     for (int32_t i = 0; i < count; ++i) {
         text += " " + std::to_string(SdpCodecStaticPayloadType(codecs[i]));

@@ -18,6 +18,8 @@ struct sdp_local_t {
     // other side's first.
     const int8_t *codecs;
     int32_t codec_count;
+    // The session version of its o= line (RFC 4566 section 5.2); 0: the first one.
+    uint32_t version = 0;
 };
 
 // The status of the answer: 200 with *answer (a heap text, free() it) and *media; 488 when no

@@ -76,12 +76,12 @@ void *keep_sending(void *argument) {
         RequestResponsesFree(responses);
         const clock_type::time_point now = clock_type::now();
         if (final_status != 0) {
-            std::printf("BYE answered %d\n", final_status);
+            std::printf("%s answered %d\n", t->cseq.method, final_status);
         } else if (now - start >= seconds(SIP_TIMER_F)) {
-            std::printf("BYE unanswered: given up after %.0f s\n", SIP_TIMER_F);
+            std::printf("%s unanswered: given up after %.0f s\n", t->cseq.method, SIP_TIMER_F);
             break;
         } else if (now >= next) {
-            std::printf("BYE sent again\n");
+            std::printf("%s sent again\n", t->cseq.method);
             if (ResponseSendSocket(t, bye->text.c_str(), static_cast<int32_t>(bye->text.size())) !=
                 0) {
                 break;

@@ -1,5 +1,7 @@
 #include "sip/uas/dialog.h"
 
+#include "sip/uas/session_timer.h"
+
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -152,14 +154,36 @@ void DialogAnswerHeaders(request_t *r) {
         free(present);
     }
     const char *method = r->message.method;
-    if (method == nullptr || strcmp(method, "INVITE") != 0 || r->status < 200 || r->status >= 300) {
+    const bool offer_answer =
+        method != nullptr && (strcmp(method, "INVITE") == 0 || strcmp(method, "UPDATE") == 0);
+    if (!offer_answer) {
         return;
+    }
+    // What the dialog may carry (RFC 3261 section 20.5, RFC 4028 section 7.1).
+    headers_remove_all(&r->headers, "Allow");
+    headers_add(&r->headers, "Allow", SIP_ALLOWED_METHODS);
+    move_before_body(&r->headers);
+    headers_remove_all(&r->headers, "Supported");
+    headers_add(&r->headers, "Supported", "timer");
+    move_before_body(&r->headers);
+    if (r->status < 200 || r->status >= 300) {
+        return;
+    }
+    if (r->session.interval > 0) {
+        headers_remove_all(&r->headers, "Session-Expires");
+        headers_remove_all(&r->headers, "Require");
+        SessionTimerAnswerHeaders(r->session, &r->headers);
+        move_before_body(&r->headers);
+        if (r->session.uac_supports != 0) {
+            move_before_body(&r->headers);
+        }
     }
     const sip_gateway_t *gateway = SipGateway();
     const char *user = r->to.uri.user != nullptr ? r->to.uri.user : r->message.uri.user;
     headers_remove_all(&r->headers, "Contact");
     headers_printf(&r->headers, 0, "Contact", "<sip:%.*s@%.*s:%d>", 64, user != nullptr ? user : "",
-                   64, gateway->HostAddress != nullptr ? gateway->HostAddress : "", SIP_PORT);
+                   64, SipAdvertisedAddress(gateway),
+                   gateway->SipPort);
     move_before_body(&r->headers);
 }
 

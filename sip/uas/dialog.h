@@ -5,6 +5,9 @@
 
 namespace sipline {
 
+// The methods a call's dialog takes, for Allow (RFC 3261 section 20.5).
+inline constexpr const char *SIP_ALLOWED_METHODS = "INVITE, ACK, BYE, CANCEL, OPTIONS, INFO, UPDATE";
+
 struct request_t;
 
 // RFC 3261 section 8.1.1.7: a branch that begins so was made unique for its transaction.

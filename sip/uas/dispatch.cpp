@@ -10,10 +10,12 @@
 #include "sip/uas/dialog.h"
 #include "sip/uas/dispatch.h"
 #include "sip/uas/dtmf_info.h"
+#include "sip/uas/in_dialog.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/invite.h"
 #include "sip/uas/request.h"
 #include "sip/uas/response.h"
+#include "sip/uas/rport.h"
 
 namespace sipline {
 
@@ -106,10 +108,22 @@ void check_request(request_t *r, const char *method) {
     } else if (r->via.address.sin_addr.s_addr != r->source.sin_addr.s_addr) {
         r->via.address.sin_addr = r->source.sin_addr;
     }
+    parser_header_t *top_via = RFC822_FindEither(message->headers, "Via", "V");
+    if (ViaAsksRport(top_via != nullptr && top_via->elements != nullptr ? top_via->elements->element
+                                                                        : nullptr) != 0) {
+        r->rport = 1;
+        r->via.address = r->source;
+    }
     r->destination = r->via.address;
     r->contact = SIP_Contact(message);
     r->expires = SIP_Expires(message);
     DialogTakeTag(r);
+}
+
+// The gateway's security decision; when it refuses, it has answered already.
+bool admitted(request_t *r) {
+    const sip_gateway_t *gateway = SipGateway();
+    return gateway->AdmitRequest(gateway->admission, r) == 0;
 }
 
 void dispatch_new_call(request_t *r, const char *method) {
@@ -117,12 +131,21 @@ void dispatch_new_call(request_t *r, const char *method) {
     if (is(method, "ACK")) {
         printf("ACK to unknown request received\n");
         drop_ack(r);
-    } else if (is(method, "CANCEL")) {
+    } else if (is(method, "CANCEL") || is(method, "UPDATE")) {
         refuse(r, 481);
-    } else if (is(method, "OPTIONS") || is(method, "REGISTER")) {
+    } else if (is(method, "OPTIONS")) {
         refuse(r, 501);
+    } else if (is(method, "REGISTER")) {
+        // A password guesser registers: it meets the same challenge and bans as a caller.
+        if (admitted(r)) {
+            refuse(r, 501);
+        } else {
+            RequestFree(r);
+        }
     } else if (is(method, "INVITE")) {
-        InviteHandle(r);
+        if (admitted(r)) {
+            InviteHandle(r);
+        }
         // CurrentRequest holds what the call needs (and shares the condition object), and the
         // 100 has been sent: nothing refers to this record any more.
         RequestFree(r);
@@ -131,7 +154,8 @@ void dispatch_new_call(request_t *r, const char *method) {
     }
 }
 
-void dispatch_same_call(request_t *r, request_t *current, const char *method) {
+void dispatch_same_call(request_t *r, request_t *current, const char *method,
+                        std::unique_lock<std::mutex> &lock) {
     const sip_gateway_t *gateway = SipGateway();
     printf("Same callID\n");
     // In a dialog the gateway made, the far end's requests come from the callee, To us.
@@ -172,6 +196,14 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
         RequestFree(r);
         return;
     }
+    // The ACK of a 2xx to a re-INVITE (or a late copy of the first one's): never answered.
+    if (is(method, "ACK")) {
+        if (ResponseAcknowledge(r) != 0) {
+            printf("ACKed\n");
+        }
+        RequestFree(r);
+        return;
+    }
     // A CANCEL carries the CSeq number of the INVITE it cancels (RFC 3261 section 9.1), so it
     // is recognised before the test for retransmissions.
     if (is(method, "CANCEL")) {
@@ -189,24 +221,33 @@ void dispatch_same_call(request_t *r, request_t *current, const char *method) {
         RequestFree(r);
         return;
     }
-    // Each side numbers its own requests (RFC 3261 section 12.2.2): the callee's start anywhere.
-    if (outgoing ? current->remote_cseq_seen != 0 && r->cseq.number <= current->remote_cseq
-                 : r->cseq.number <= current->cseq.number) {
+    // Each side numbers its own requests (RFC 3261 section 12.2.2): the callee's start anywhere,
+    // the caller's go on from its INVITE.
+    const bool seen = current->remote_cseq_seen != 0;
+    if (outgoing ? seen && r->cseq.number <= current->remote_cseq
+                 : r->cseq.number <= (seen ? current->remote_cseq : current->cseq.number)) {
         printf("Retransmission of %s\n", method);
         RequestFree(r);
         return;
     }
-    if (outgoing) {
-        current->remote_cseq = r->cseq.number;
-        current->remote_cseq_seen = 1;
-    }
+    current->remote_cseq = r->cseq.number;
+    current->remote_cseq_seen = 1;
     if (is(method, "INFO")) {
         take_info(r);
         return;
     }
+    if (is(method, "INVITE") || is(method, "UPDATE")) {
+        InDialogOffer(r, current, lock);
+        return;
+    }
+    if (is(method, "OPTIONS")) {
+        InDialogOptions(r);
+        return;
+    }
+    // RFC 3261 section 8.2.1: a method the gateway does not do.
     if (!is(method, "BYE")) {
-        printf("Bad request\n");
-        refuse(r, 400);
+        printf("Not implemented in the call: %s\n", method != nullptr ? method : "");
+        refuse(r, 501);
         return;
     }
     printf("BYE\n");
@@ -238,14 +279,20 @@ void dispatch(request_t *r, const char *method) {
     } else if (!equal(r->call_id, current->call_id)) {
         printf("Service unavailable to:%s\n", method);
         if (is(method, "INVITE")) {
-            refuse(r, 503);
+            if (admitted(r)) {
+                refuse(r, 503);
+            } else {
+                RequestFree(r);
+            }
+        } else if (is(method, "UPDATE")) {
+            refuse(r, 481);  // RFC 3311 section 5.2: no such dialog
         } else if (is(method, "ACK")) {
             drop_ack(r);
         } else {
             RequestFree(r);
         }
     } else {
-        dispatch_same_call(r, current, method);
+        dispatch_same_call(r, current, method, lock);
     }
 }
 

@@ -1,20 +1,45 @@
 #include "sip/uas/gateway.h"
 
+#include "sip/message/fields.h"
 #include "sip/uas/call_lock.h"
 
 namespace sipline {
 
 namespace {
 
+int admit_every_request(void *, request_t *) {
+    return 0;
+}
+
+int ignore_no_source(void *, const sockaddr_in *) {
+    return 0;
+}
+
+constexpr sip_gateway_t with_defaults(sip_gateway_t gateway) {
+    if (gateway.AdmitRequest == nullptr) {
+        gateway.AdmitRequest = admit_every_request;
+    }
+    if (gateway.IgnoreSource == nullptr) {
+        gateway.IgnoreSource = ignore_no_source;
+    }
+    if (gateway.SipPort <= 0) {
+        gateway.SipPort = SIP_PORT;
+    }
+    return gateway;
+}
+
 // Written once by SipGatewayRegister before ReceiveUDP starts the request threads, which
-// only read it; the thread start orders the two.
-sip_gateway_t registered;
+// only read it; the thread start orders the two. Constant-initialized, so that it holds its
+// defaults before any other initialization runs.
+constinit sip_gateway_t registered = with_defaults({});
 
 // What a gateway that registers none of the media fields gets: storage of its own and a DTMF
 // key that goes nowhere, so that the SIP side never tests for them.
 media_description_t inert_media = MediaDescriptionEmpty();
 char inert_answer[SDP_BODY_SIZE];
 void ignore_digit(void *, char, int32_t) {}
+void ignore_media(void *, const media_description_t *) {}
+void ignore_refresh(void *, int32_t, int32_t) {}
 
 void fill_inert(sip_gateway_t *g) {
     if (g->CallMedia == nullptr) {
@@ -25,6 +50,12 @@ void fill_inert(sip_gateway_t *g) {
     }
     if (g->DigitReceived == nullptr) {
         g->DigitReceived = ignore_digit;
+    }
+    if (g->MediaChanged == nullptr) {
+        g->MediaChanged = ignore_media;
+    }
+    if (g->SessionRefreshed == nullptr) {
+        g->SessionRefreshed = ignore_refresh;
     }
 }
 
@@ -37,7 +68,7 @@ std::mutex &call_mutex() {
 
 void SipGatewayRegister(const sip_gateway_t *gateway) {
     if (gateway != nullptr) {
-        registered = *gateway;
+        registered = with_defaults(*gateway);
     }
     fill_inert(&registered);
 }

@@ -3,6 +3,8 @@
 // state machine. The gateway registers its variables once at start-up; tests register their own.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -71,17 +73,50 @@ struct sip_gateway_t {
     const char *HostName;
     const char *HostShortName;
     const char *HostAddress;
+    // The address a gateway behind its own NAT announces (Contact, Via, SDP) and is called at;
+    // null or empty: HostAddress.
+    const char *ExternalAddress;
     // Posts a board event of the given type, with no data, to the channel of the call.
     void (*PostEvent)(void *context, int32_t type);
     // A DTMF key the caller sent inside the call's dialog (SIP INFO), to be played on the line
     // for duration_ms; from a request thread.
     void (*DigitReceived)(void *context, char key, int32_t duration_ms);
+    // A new offer in the call was answered (re-INVITE, UPDATE): the media follow `media`; from a
+    // request thread.
+    void (*MediaChanged)(void *context, const media_description_t *media);
+    // A refresh granted the call a session timer anew (RFC 4028): `interval` seconds from now,
+    // refreshed by the gateway when gateway_refreshes; interval 0 stops it. From a request thread.
+    void (*SessionRefreshed)(void *context, int32_t interval, int32_t gateway_refreshes);
     void *context;
+    // The gateway's security decision on the INVITE of a new call, before InviteHandle sees it,
+    // and on a REGISTER, before it is answered 501: 0 lets it through; otherwise it has been
+    // answered (or dropped) and the caller only frees the record. Called under CallLock. Every
+    // request goes through when left null.
+    int (*AdmitRequest)(void *admission, request_t *r);
+    // Non-zero for a source whose datagrams are dropped unread, before any record or thread is
+    // made for them (a banned address). None when left null.
+    int (*IgnoreSource)(void *admission, const sockaddr_in *source);
+    void *admission;
+    // The port ReceiveUDP listens on, which the gateway's Via and Contact headers name;
+    // SIP_PORT when left 0.
+    int32_t SipPort;
+    // The credentials that answer a challenge to the gateway's own INVITE ("" or null: none).
+    const char *OutboundUser;
+    const char *OutboundPassword;
 };
 
-// Called once before ReceiveUDP starts; the record is copied.
+// The address the gateway's messages announce: ExternalAddress when set, else HostAddress.
+inline const char *SipAdvertisedAddress(const sip_gateway_t *g) {
+    if (g->ExternalAddress != nullptr && g->ExternalAddress[0] != '\0') {
+        return g->ExternalAddress;
+    }
+    return g->HostAddress != nullptr ? g->HostAddress : "";
+}
+
+// Called once before ReceiveUDP starts; the record is copied, with inert defaults for the
+// hooks left null.
 void SipGatewayRegister(const sip_gateway_t *gateway);
-// The registered gateway (all fields null before registration).
+// The registered gateway (all call fields null before registration).
 const sip_gateway_t *SipGateway();
 
 // Stores a new call record and returns the previous one, which the caller then releases.

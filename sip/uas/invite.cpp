@@ -12,6 +12,7 @@
 #include "board/board.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
+#include "sip/uas/session_timer.h"
 #include "sip/sdp/offer_answer.h"
 
 namespace sipline {
@@ -71,7 +72,22 @@ bool is_own_address(const sip_gateway_t *gateway, const char *host) {
 bool names_us(const sip_gateway_t *gateway, const char *host) {
     auto same = [host](const char *name) { return name != nullptr && strcmp(host, name) == 0; };
     return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName) ||
+                               (same(gateway->ExternalAddress) && host[0] != '\0') ||
                                is_own_address(gateway, host));
+}
+
+// RFC 4028 section 8.1: a session interval below the gateway's minimum is refused with the
+// minimum, before the line is touched.
+void refuse_too_brief(const sip_gateway_t *gateway, request_t *r) {
+    printf("Session interval too small\n");
+    RequestSetStatus(r, 422, nullptr);
+    ResponseCopyHeaders(r);
+    headers_printf(&r->headers, 0, "Min-SE", "%d", SESSION_MIN_SE);
+    ResponseSend(r, 0, 0);
+    if (gateway->CallState != nullptr) {
+        gateway->CallState->store(ST_CLEANUP);
+    }
+    post(gateway, EV_WAKEUP);
 }
 
 bool is_sdp(const char *content_type) {
@@ -92,7 +108,7 @@ int32_t answer_offer(const sip_gateway_t *gateway, const request_t *r) {
     if (!is_sdp(r->content_type)) {
         return 415;
     }
-    const sdp_local_t local{gateway->HostAddress != nullptr ? gateway->HostAddress : "0.0.0.0",
+    const sdp_local_t local{SipAdvertisedAddress(gateway),
                             gateway->MediaPort, gateway->Codecs, gateway->CodecCount};
     char *text = nullptr;
     const int status = SdpAnswerOffer(r->body, &local, &media, &text);
@@ -137,6 +153,8 @@ void RequestCopy(request_t *target, request_t *source) {
     target->destination = source->destination;
     target->source = source->source;
     target->socket = source->socket;
+    target->rport = source->rport;
+    target->session = source->session;
     target->cseq = source->cseq;
     free(target->call_id);
     target->call_id = copy_text(source->call_id);
@@ -156,6 +174,10 @@ void RequestCopy(request_t *target, request_t *source) {
     ResponseSetBody(target, source->response_body, source->response_type, source->response_length);
 }
 
+const char *InviteNumber(const char *user) {
+    return user == nullptr ? "" : strncmp(user, "kx", 2) == 0 ? "26" : user;
+}
+
 int InviteHandle(request_t *r) {
     const sip_gateway_t *gateway = SipGateway();
     printf("Method entered\n");
@@ -173,13 +195,17 @@ int InviteHandle(request_t *r) {
         return 0;
     }
     char number[kNumberSize];
-    snprintf(number, sizeof number, "%s", strncmp(user, "kx", 2) == 0 ? "26" : user);
+    snprintf(number, sizeof number, "%s", InviteNumber(user));
     if (atoi(number) < 1) {
         refuse_number(gateway, r, "Dialstr is not a number\n");
         return 0;
     }
     if (gateway->DialString != nullptr) {
         snprintf(gateway->DialString, DIAL_STRING_SIZE, "%s", number);
+    }
+    if (SessionTimerRead(&r->message, &r->session) == 422) {
+        refuse_too_brief(gateway, r);
+        return 0;
     }
     if (const int32_t refused = answer_offer(gateway, r); refused != 0) {
         refuse_number(gateway, r,

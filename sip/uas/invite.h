@@ -10,6 +10,10 @@ namespace sipline {
 // identifiers, the answer built so far, and a share of its condition object.
 void RequestCopy(request_t *target, request_t *source);
 
+// The number an INVITE's To user part dials (a "kx" user dials 26), as the gateway's dial rules
+// must see it.
+const char *InviteNumber(const char *user);
+
 // Answers on the record without waiting and without releasing it. Returns 0.
 int InviteHandle(request_t *r);
 

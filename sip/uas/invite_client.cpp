@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "sip/message/digest.h"
 #include "sip/message/fields.h"
 #include "sip/message/uri.h"
 #include "sip/uas/dialog.h"
@@ -77,7 +78,7 @@ char *in_transaction(request_t *r, const char *method, const std::string &to) {
 int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body,
                         int socket) {
     const sip_gateway_t *gateway = SipGateway();
-    const char *own = text_or_empty(gateway->HostAddress);
+    const char *own = SipAdvertisedAddress(gateway);
     uri_t target = URI_Parse(text_or_empty(uri));
     sockaddr_in to{};
     bool aimed = aim(&to, target.host, target.port);
@@ -113,13 +114,14 @@ int RequestInviteCreate(request_t *r, const char *uri, const char *user, const c
     cond_init(&r->branches[0].cond);
 
     headers_free(&r->headers);
-    headers_printf(&r->headers, 0, "Via", "SIP/2.0/UDP %s:%d;branch=%s", own, SIP_PORT, branch);
+    headers_printf(&r->headers, 0, "Via", "SIP/2.0/UDP %s:%d;branch=%s", own, SipGateway()->SipPort,
+                   branch);
     headers_printf(&r->headers, 0, "Max-Forwards", "%d", kMaxForwards);
     headers_printf(&r->headers, 0, "From", "<%s>;tag=%s", from.c_str(), r->to_tag);
     headers_printf(&r->headers, 0, "To", "<%s>", uri);
     headers_add(&r->headers, "Call-ID", r->call_id);
     headers_printf(&r->headers, 0, "CSeq", "%lu INVITE", static_cast<unsigned long>(1));
-    headers_printf(&r->headers, 0, "Contact", "<sip:%s@%s:%d>", user, own, SIP_PORT);
+    headers_printf(&r->headers, 0, "Contact", "<sip:%s@%s:%d>", user, own, SipGateway()->SipPort);
     headers_add_time(&r->headers, "Date", "%a, %d %b %Y %T GMT", 0, 0);
     ResponseSetBody(r, body, "application/sdp", -1);
     free(r->body);
@@ -178,7 +180,7 @@ char *RequestAckText(request_t *r, const parser_t *response) {
     header_list_t headers{};
     char *branch = DialogNewBranch();
     headers_printf(&headers, 0, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   text_or_empty(SipGateway()->HostAddress), SIP_PORT, branch);
+                   SipAdvertisedAddress(SipGateway()), SipGateway()->SipPort, branch);
     free(branch);
     headers_printf(&headers, 0, "Max-Forwards", "%d", kMaxForwards);
     RouteSetHeaders(r, &headers);
@@ -200,6 +202,46 @@ char *RequestAckText(request_t *r, const parser_t *response) {
 
 char *RequestCancelText(request_t *r) {
     return in_transaction(r, "CANCEL", line_of(&r->headers, "To"));
+}
+
+int RequestInviteAuthorize(request_t *r, const parser_t *response, const char *user,
+                           const char *password) {
+    const bool proxy = response->status == 407;
+    if (user == nullptr || user[0] == '\0' || r->branch_count < 1 ||
+        (response->status != 401 && !proxy)) {
+        return -1;
+    }
+    digest_challenge_t challenge{};
+    if (DigestChallengeRead(
+            RFC822_Find(response->headers, proxy ? "Proxy-Authenticate" : "WWW-Authenticate"),
+            &challenge) != 0) {
+        return -1;
+    }
+    char *credentials = DigestCredentials(&challenge, user, text_or_empty(password), "INVITE",
+                                          text_or_empty(r->target), random_word().c_str());
+    const char *header = proxy ? "Proxy-Authorization" : "Authorization";
+    char *branch = DialogNewBranch();
+    // Response threads find the record in the open-request list by its CSeq number and then
+    // read its branches under its mutex: out of the list and under the mutex, nothing reads it.
+    const bool registered = RequestUnregister(r) != 0;
+    if (r->mutex == nullptr) {
+        r->mutex = CreateMutex(false);
+    }
+    WaitForSingleObject(r->mutex, INFINITE);
+    r->cseq.number += 1;
+    free(r->branches[0].text);
+    r->branches[0].text = branch;
+    headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
+                   SipAdvertisedAddress(SipGateway()), SipGateway()->SipPort, branch);
+    headers_printf(&r->headers, 1, "CSeq", "%lu INVITE",
+                   static_cast<unsigned long>(r->cseq.number));
+    headers_set(&r->headers, header, credentials);
+    ReleaseMutex(r->mutex);
+    if (registered) {
+        RequestRegister(r);
+    }
+    free(credentials);
+    return 0;
 }
 
 int RequestSendText(const request_t *r, const sockaddr_in *to, const char *text) {

@@ -39,6 +39,13 @@ void RequestInviteAnswered(request_t *r, const parser_t *response);
 char *RequestAckText(request_t *r, const parser_t *response);
 // The CANCEL of the INVITE (section 9.1). Release with free().
 char *RequestCancelText(request_t *r);
+// RFC 3261 section 22.2: the record's INVITE made again for a 401 (WWW-Authenticate) or 407
+// (Proxy-Authenticate) response, with credentials for the first challenge it can answer: CSeq
+// one higher, a new branch, an Authorization or Proxy-Authorization header. The caller has
+// acknowledged the challenge and sends the INVITE. 0, or -1 (nothing changed) when there are no
+// credentials or no challenge it can answer.
+int RequestInviteAuthorize(request_t *r, const parser_t *response, const char *user,
+                           const char *password);
 // Sends a composed request from the record's socket to `to`; 0 or -1.
 int RequestSendText(const request_t *r, const sockaddr_in *to, const char *text);
 

@@ -21,10 +21,6 @@ namespace {
 
 constexpr int kMaxForwards = 70;
 
-const char *text_or_empty(const char *text) {
-    return text != nullptr ? text : "";
-}
-
 void add_first_value(header_list_t *headers, const char *name, parser_header_t *header) {
     if (header != nullptr && header->elements != nullptr) {
         headers_add(headers, name, header->elements->value);
@@ -80,7 +76,7 @@ void RequestDialogHeaders(request_t *r) {
     headers_free(&r->headers);
     char *branch = DialogNewBranch();
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   text_or_empty(gateway->HostAddress), SIP_PORT, branch);
+                   SipAdvertisedAddress(gateway), gateway->SipPort, branch);
     free(branch);
     // RFC 3261 section 8.1.1.6: every request carries it; softphones refuse a BYE without it.
     headers_printf(&r->headers, 1, "Max-Forwards", "%d", kMaxForwards);

@@ -13,6 +13,7 @@
 #include "sip/message/headers.h"
 #include "sip/message/http.h"
 #include "sip/message/parser.h"
+#include "sip/uas/session_timer.h"
 #include "support/system.h"
 
 namespace sipline {
@@ -100,6 +101,13 @@ struct request_t {
     // answer to an offer the 2xx carried (RFC 3261 section 13.2.1). Written under CallLock
     // before acked is set; read by the sender once it sees acked.
     char *ack_body;
+    // 1 when the request's top Via asked for rport (RFC 3581): its answers go to its source
+    // address and port, and their top Via says so.
+    int32_t rport;
+    // 1 on the call record while a re-INVITE's 2xx waits for its ACK. Under CallLock.
+    int32_t reoffer_pending;
+    // The session timer an INVITE or UPDATE asked for and its 2xx grants (RFC 4028).
+    session_timer_t session;
 };
 
 request_t *RequestCreate(int32_t transport, int socket, const sockaddr_in *address);

@@ -9,6 +9,7 @@
 #include "sip/uas/access_log.h"
 #include "sip/uas/dialog.h"
 #include "sip/uas/retransmit.h"
+#include "sip/uas/rport.h"
 #include "sip/uas/status.h"
 #include "support/dstring.h"
 #include "support/error.h"
@@ -81,7 +82,13 @@ void ResponseCopyHeaders(request_t *r) {
     parser_header_t *via = RFC822_FindEither(received, "Via", "V");
     for (parser_element_t *e = via != nullptr ? via->elements : nullptr; e != nullptr;
          e = e->next) {
-        headers_add(&r->headers, "Via", e->element);
+        if (e == via->elements && r->rport != 0) {
+            char *seen = ViaWithReceived(e->element, &r->source);
+            headers_add(&r->headers, "Via", seen);
+            free(seen);
+        } else {
+            headers_add(&r->headers, "Via", e->element);
+        }
     }
     parser_header_t *route = RFC822_Find(received, "Record-Route");
     for (parser_element_t *e = route != nullptr ? route->elements : nullptr; e != nullptr;

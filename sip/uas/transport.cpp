@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sip/uas/dispatch.h"
+#include "sip/uas/gateway.h"
 #include "sip/uas/outgoing.h"
 #include "support/error.h"
 
@@ -108,12 +109,8 @@ void DatagramProcess(char *text, int32_t length, int socket, const sockaddr_in *
     }
 }
 
-void *ReceiveUDP(void *) {
+void *ReceiveUDP(void *argument) {
     printf("UDP listener started\n");
-    socket_guard sender{::socket(AF_INET, SOCK_DGRAM, 0)};
-    if (sender.fd < 0) {
-        perror("UDP socket for responses");
-    }
     socket_guard listener{::socket(AF_INET, SOCK_DGRAM, 0)};
     if (listener.fd < 0) {
         return nullptr;
@@ -122,6 +119,9 @@ void *ReceiveUDP(void *) {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(SIP_PORT);
+    if (argument != nullptr) {
+        local = *static_cast<const sockaddr_in *>(argument);
+    }
     if (bind(listener.fd, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
         Error("ReceiveUDP", "bind\n");
         return nullptr;
@@ -146,13 +146,20 @@ void *ReceiveUDP(void *) {
             }
             break;
         }
+        // A banned source costs one lookup: no record, no thread, no log line.
+        const sip_gateway_t *gateway = SipGateway();
+        if (gateway->IgnoreSource(gateway->admission, &from) != 0) {
+            continue;
+        }
         buffer[received] = '\0';
         char address[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
         Debug("ReceiveUDP", "received UDP packet (length %d) from %s:%d:\n%s\n",
               static_cast<int>(received), address, ntohs(from.sin_port), buffer);
         printf("Received packet from %s:\n%s\n", address, buffer);
-        DatagramProcess(buffer, static_cast<int32_t>(received), sender.fd, &from);
+        // Answers and requests leave from the port they came to (RFC 3581 section 4): a NAT in
+        // front of the caller lets back only what comes from where it sent.
+        DatagramProcess(buffer, static_cast<int32_t>(received), listener.fd, &from);
     }
     listening.store(-1);
     return nullptr;

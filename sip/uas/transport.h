@@ -1,4 +1,4 @@
-// SIP over UDP: the listener on port 5060 and the one unbound socket everything is sent from.
+// SIP over UDP: the socket on port 5060 that everything is received on and sent from.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,8 @@ namespace sipline {
 inline constexpr int UDP_BUFFER_SIZE = 8192;
 
 // The listener thread: receives, splits each datagram into messages and hands every message
-// to RequestProcess. Returns 0 when the listening socket fails or is shut down.
+// to RequestProcess. argument: the const sockaddr_in to listen on, or null for every address at
+// SIP_PORT. Returns 0 when the listening socket fails or is shut down.
 void *ReceiveUDP(void *argument);
 // Ends ReceiveUDP from another thread (the gateway itself never does).
 void ReceiveUDPStop();

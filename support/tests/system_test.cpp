@@ -86,17 +86,25 @@ TEST_F(Cond, StoresAtMostOneSignal) {
     EXPECT_EQ(cond_timedwait(&cond, &mutex, &past), COND_TIMEDOUT);
 }
 
-TEST_F(Cond, DeadlineLaterInTheSameSecondTimesOutAtOnce) {
+TEST_F(Cond, WaitsToTheMillisecondNotToWholeSeconds) {
     timeval past = in(-1);
     cond_timedwait(&cond, &mutex, &past);
-    timeval now = in(0);
-    now.tv_usec = 999000;
+    // RFC 3261's first retransmission comes 500 ms after the first sending: a deadline 300 ms
+    // away is waited for 300 ms, neither cut to 0 nor stretched to the next second.
+    timeval soon{};
+    gettimeofday(&soon, nullptr);
+    soon.tv_usec += 300000;
+    if (soon.tv_usec >= 1000000) {
+        soon.tv_sec += 1;
+        soon.tv_usec -= 1000000;
+    }
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(cond_timedwait(&cond, &mutex, &now), COND_TIMEDOUT);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_EQ(cond_timedwait(&cond, &mutex, &soon), COND_TIMEDOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 290ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
 }
 
-TEST_F(Cond, WaitsWholeSecondsAndWakesOnSignal) {
+TEST_F(Cond, WaitsASecondAndWakesOnSignal) {
     timeval past = in(-1);
     cond_timedwait(&cond, &mutex, &past);
     timeval later = in(1);

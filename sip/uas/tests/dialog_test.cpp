@@ -155,7 +155,7 @@ TEST_F(DialogTest, TheCallsAnswersAndByeShareTheDialogsTag) {
     // Header order stays, the Contact stands before the body's lines.
     EXPECT_THAT(ok, ::testing::ContainsRegex(
                         "\r\nTo: <sip:1234@gw>;tag=[0-9a-f]+\r\nCall-ID: dialog-1\r\nCseq: 1 "
-                        "INVITE\r\nDate: [^\r]+\r\nContact: <sip:1234@127\\.0\\.0\\.1:5060>\r\n"
+                        "INVITE\r\nDate: [^\r]+\r\nAllow: INVITE, ACK, BYE, CANCEL, OPTIONS, INFO, UPDATE\r\nSupported: timer\r\nContact: <sip:1234@127\\.0\\.0\\.1:5060>\r\n"
                         "Content-Length: 5\r\nContent-Type: application/sdp\r\n\r\nv=0\r\n$"));
 
     request_t *current = gateway_.CurrentRequest.load();

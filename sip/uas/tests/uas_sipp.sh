@@ -182,8 +182,8 @@ awk '
   END {
     if (n < 3 || n > 5) { print "expected 3 to 5 transmissions of the 200 before the ACK, saw " n; exit 1 }
     if (late > 0) { print late " transmissions of the 200 after the ACK"; exit 1 }
-    # Waits are whole seconds: a call that starts just before a second ends sends its first
-    # retransmissions at once and the next one a second later, so 0.9 s is the least spread.
+    # The 200 goes out again after 0.5 s and then 1.5 s (RFC 3261 timer G from T1 = 500 ms),
+    # so copies before an ACK that comes later spread over at least 0.9 s.
     if (last - first < 0.9) { print "retransmissions spread over " last - first " s only"; exit 1 }
   }' "$work/retransmit.txt" || fail "200 retransmission on the wire: $(tr '\n' ' ' <"$work/retransmit.txt")"
 echo "ok: 200 retransmitted until the ACK ($(grep -c . "$work/retransmit.txt") packets)"

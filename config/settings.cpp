@@ -1,0 +1,88 @@
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+
+namespace sipline {
+
+namespace {
+
+// TOML basic string: the characters that need an escape get one.
+std::string quoted(const std::string &text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string list(const std::vector<std::string> &items) {
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + quoted(items[i]);
+    }
+    return out + "]";
+}
+
+const char *boolean(bool value) {
+    return value ? "true" : "false";
+}
+
+}  // namespace
+
+std::string SettingsErrorText(const settings_error_t &error) {
+    std::string text = error.file.empty() ? "(settings)" : error.file;
+    if (error.line > 0) {
+        text += ":" + std::to_string(error.line) + ":" + std::to_string(error.column);
+    }
+    text += ": ";
+    if (!error.key.empty()) {
+        text += error.key + ": ";
+    }
+    return text + "expected " + error.expected;
+}
+
+void SettingsPrint(const gateway_settings_t &s, FILE *out) {
+    std::fprintf(out, "# Effective settings%s%s\n", s.file.empty() ? " (built in)" : " of ",
+                 s.file.c_str());
+    std::fprintf(out, "[sip]\nlisten = %s\nport = %d\nexternal_address = %s\n\n",
+                 quoted(s.sip.listen).c_str(), s.sip.port, quoted(s.sip.external_address).c_str());
+    std::fprintf(out, "[rtp]\nport = %d\ncodecs = %s\n\n", s.rtp.port, list(s.rtp.codecs).c_str());
+    const security_settings_t &security = s.security;
+    std::fprintf(out,
+                 "[security]\nallow = %s\nauthenticate = %s\nrealm = %s\ndial_allow = %s\n"
+                 "dial_deny = %s\nban_after = %d\nban_seconds = %d\nsilent = %s\n\n",
+                 list(security.allow).c_str(), boolean(security.authenticate),
+                 quoted(security.realm).c_str(), list(security.dial_allow).c_str(),
+                 list(security.dial_deny).c_str(), security.ban_after, security.ban_seconds,
+                 boolean(security.silent));
+    for (const settings_user_t &user : security.users) {
+        std::fprintf(out, "[[security.users]]\nname = %s\n%s = \"(hidden)\"\n\n",
+                     quoted(user.name).c_str(), user.ha1.empty() ? "password" : "ha1");
+    }
+    for (const settings_directory_entry_t &entry : s.directory) {
+        std::fprintf(out, "[[directory]]\nnumber = %s\n", quoted(entry.number).c_str());
+        if (entry.uri.empty()) {
+            std::fprintf(out, "media_port = %d\n\n", entry.media_port);
+        } else {
+            std::fprintf(out, "uri = %s\n\n", quoted(entry.uri).c_str());
+        }
+    }
+    std::fprintf(out, "[log]\naccess_log = %s\naccess_format = %s\n\n",
+                 quoted(s.log.access_log).c_str(), quoted(s.log.access_format).c_str());
+    std::fprintf(out, "[board]\ndevice = %s\nline_channel = %d\nrecord_channel = %d\n\n",
+                 quoted(s.board.device).c_str(), s.board.line_channel, s.board.record_channel);
+    std::fprintf(out, "[outbound]\nuser = %s\npassword = %s\n", quoted(s.outbound.user).c_str(),
+                 s.outbound.password.empty() ? "\"\"" : "\"(hidden)\"");
+}
+
+}  // namespace sipline

@@ -1,0 +1,1 @@
+sipline_fuzzer(settings_fuzz settings_fuzz.cpp sipline_config)

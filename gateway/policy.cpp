@@ -1,0 +1,258 @@
+#include "gateway/policy.h"
+
+#include <arpa/inet.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "config/cidr.h"
+#include "gateway/policy_internal.h"
+#include "sip/message/digest.h"
+#include "sip/uas/access_log.h"
+#include "sip/uas/invite.h"
+#include "sip/uas/request.h"
+#include "sip/uas/response.h"
+
+namespace sipline {
+
+struct gateway_policy_t {
+    // Read-only after PolicyCreate; the tables lock themselves.
+    std::vector<cidr_t> allow;
+    bool authenticate;
+    bool silent;
+    std::string realm;
+    // H(A1) per user and algorithm ("" where the user's ha1 is of the other algorithm).
+    struct user {
+        std::string name;
+        std::string ha1[2];
+    };
+    std::vector<user> users;
+    dial_rules dial;
+    nonce_table nonces{POLICY_NONCE_SECONDS, POLICY_TABLE_SIZE};
+    ban_table bans;
+
+    explicit gateway_policy_t(const security_settings_t &s)
+        : authenticate(s.authenticate),
+          silent(s.silent),
+          realm(s.realm),
+          bans(s.ban_after, s.ban_seconds, POLICY_FAILURE_WINDOW, POLICY_TABLE_SIZE) {}
+};
+
+namespace {
+
+// What a log line may show of a text the client chose: printable, no quote, bounded.
+std::string shown(const char *text) {
+    std::string out;
+    for (const char *c = text; c != nullptr && *c != '\0' && out.size() < 64; ++c) {
+        unsigned char u = static_cast<unsigned char>(*c);
+        out += u < 0x20 || u > 0x7e || u == '"' || u == '\\' ? '?' : static_cast<char>(u);
+    }
+    return out.empty() ? "-" : out;
+}
+
+std::string dotted(uint32_t source) {
+    in_addr address{htonl(source)};
+    char text[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+// The one form of the security lines; deploy/fail2ban/sipline.conf reads it.
+void security_line(const char *what, uint32_t source, const std::string &reason,
+                   const std::string &user) {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    time_t seconds = now.tv_sec;
+    tm local{};
+    localtime_r(&seconds, &local);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
+    std::fprintf(stderr, "%s sipline: security %s source=%s reason=\"%s\" user=\"%s\"\n", date,
+                 what, dotted(source).c_str(), reason.c_str(), user.c_str());
+}
+
+struct owned_authorization {
+    http_authorization_t record;
+    explicit owned_authorization(const parser_t *message) : record(HTTP_Authorization(message)) {}
+    ~owned_authorization() { HTTP_AuthorizationFree(&record); }
+    owned_authorization(const owned_authorization &) = delete;
+    owned_authorization &operator=(const owned_authorization &) = delete;
+};
+
+// Answers without waiting for an ACK: a refused source holds no thread. The access log gets
+// the line that ResponseSend writes only for answers it waits on.
+void send_answer(request_t *r, int32_t status, const std::vector<std::string> &challenges) {
+    RequestSetStatus(r, status, nullptr);
+    ResponseCopyHeaders(r);
+    for (const std::string &challenge : challenges) {
+        headers_add(&r->headers, "WWW-Authenticate", challenge.c_str());
+    }
+    ResponseSend(r, 0, 0);
+    LogRequest(r);
+}
+
+// RFC 8760 section 2.4: one challenge per algorithm, the preferred first. MD5 leads because
+// many deployed clients answer the first challenge only and know nothing else (SIPp 3.6 and
+// sipvicious 0.3 fail on a leading SHA-256); a client that does both may still pick SHA-256.
+int32_t challenge(gateway_policy_t *policy, request_t *r, uint32_t source, double now, bool stale) {
+    std::string nonce = policy->nonces.issue(source, now);
+    std::vector<std::string> challenges;
+    for (int32_t algorithm : {DIGEST_MD5, DIGEST_SHA256}) {
+        challenges.push_back("Digest realm=\"" + policy->realm + "\", nonce=\"" + nonce +
+                             "\", algorithm=" + DigestAlgorithmName(algorithm) + ", qop=\"auth\"" +
+                             (stale ? ", stale=true" : ""));
+    }
+    send_answer(r, 401, challenges);
+    return POLICY_CHALLENGED;
+}
+
+// A failure counts towards a ban; the line names it whether or not an answer goes out.
+void count_failure(gateway_policy_t *policy, uint32_t source, double now, const char *reason,
+                   const std::string &user) {
+    security_line("refused", source, reason, user);
+    if (policy->bans.fail(source, now)) {
+        security_line("banned", source, "too many failures", user);
+    }
+}
+
+int32_t refuse(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
+               const char *reason, const std::string &user) {
+    count_failure(policy, source, now, reason, user);
+    if (policy->silent) {
+        return POLICY_DROPPED;
+    }
+    send_answer(r, 403, {});
+    return POLICY_REFUSED;
+}
+
+// A wrong user and a wrong password get the same answer: a new challenge.
+int32_t authentication_failed(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
+                              const char *reason, const std::string &user) {
+    count_failure(policy, source, now, reason, user);
+    return challenge(policy, r, source, now, false);
+}
+
+// Empty when the user is not known or has no H(A1) of that algorithm; the comparison is then
+// made with a stand-in, so that the answer takes as long as for a known user.
+const std::string *find_ha1(const gateway_policy_t *policy, const char *name, int32_t algorithm) {
+    for (const gateway_policy_t::user &user : policy->users) {
+        if (user.name == name && !user.ha1[algorithm].empty()) {
+            return &user.ha1[algorithm];
+        }
+    }
+    return nullptr;
+}
+
+int32_t authenticate(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
+                     std::string &user) {
+    owned_authorization answer(&r->message);
+    const http_authorization_t &a = answer.record;
+    int32_t algorithm = DIGEST_MD5;
+    uint32_t nc = 0;
+    int32_t form = DigestCheckForm(&a, &algorithm, &nc);
+    if (form == DIGEST_NOT_DIGEST) {
+        return challenge(policy, r, source, now, false);
+    }
+    user = shown(a.userid);
+    if (form != DIGEST_OK) {
+        return authentication_failed(policy, r, source, now, "malformed credentials", user);
+    }
+    if (policy->realm != a.realm) {
+        return authentication_failed(policy, r, source, now, "wrong realm", user);
+    }
+    const std::string *ha1 = find_ha1(policy, a.userid, algorithm);
+    std::string expected = ha1 != nullptr ? *ha1 : std::string(DigestHexLength(algorithm), '0');
+    const char *method = r->message.method != nullptr ? r->message.method : "INVITE";
+    bool proven = DigestVerify(&a, method, expected.c_str()) == DIGEST_OK && ha1 != nullptr;
+    switch (policy->nonces.use(a.nonce, source, now, nc, proven)) {
+        case nonce_table::verdict::unknown:
+            return authentication_failed(policy, r, source, now, "unknown nonce", user);
+        case nonce_table::verdict::replayed:
+            return authentication_failed(policy, r, source, now, "replayed nonce", user);
+        case nonce_table::verdict::stale:
+            if (proven) {
+                return challenge(policy, r, source, now, true);
+            }
+            break;
+        case nonce_table::verdict::fresh:
+            break;
+    }
+    if (!proven) {
+        return authentication_failed(policy, r, source, now, "wrong credentials", user);
+    }
+    return POLICY_ADMIT;
+}
+
+}  // namespace
+
+gateway_policy_t *PolicyCreate(const security_settings_t &settings) {
+    auto policy = std::make_unique<gateway_policy_t>(settings);
+    for (const std::string &text : settings.allow) {
+        cidr_t block{};
+        if (CidrParse(text.c_str(), &block) != 0) {
+            return nullptr;
+        }
+        policy->allow.push_back(block);
+    }
+    if (!policy->dial.set(settings.dial_allow, settings.dial_deny)) {
+        return nullptr;
+    }
+    for (const settings_user_t &configured : settings.users) {
+        gateway_policy_t::user user{configured.name, {}};
+        for (int32_t algorithm : {DIGEST_MD5, DIGEST_SHA256}) {
+            if (!configured.password.empty()) {
+                char ha1[DIGEST_HEX_SIZE];
+                DigestHa1(algorithm, configured.name.c_str(), settings.realm.c_str(),
+                          configured.password.c_str(), ha1);
+                user.ha1[algorithm] = ha1;
+            } else if (configured.ha1.size() == DigestHexLength(algorithm)) {
+                user.ha1[algorithm] = configured.ha1;
+            }
+        }
+        policy->users.push_back(std::move(user));
+    }
+    return policy.release();
+}
+
+void PolicyFree(gateway_policy_t *policy) {
+    delete policy;
+}
+
+int32_t PolicyAdmitRequest(gateway_policy_t *policy, request_t *r, double now) {
+    uint32_t source = ntohl(r->source.sin_addr.s_addr);
+    if (policy->bans.banned(source, now)) {
+        return POLICY_DROPPED;
+    }
+    std::string user = "-";
+    if (!policy->allow.empty()) {
+        bool listed = false;
+        for (const cidr_t &block : policy->allow) {
+            listed = listed || CidrContains(block, source);
+        }
+        if (!listed) {
+            return refuse(policy, r, source, now, "source not allowed", user);
+        }
+    }
+    if (policy->authenticate) {
+        int32_t verdict = authenticate(policy, r, source, now, user);
+        if (verdict != POLICY_ADMIT) {
+            return verdict;
+        }
+    }
+    // After authentication, so that a stranger learns nothing of the rules.
+    bool invite = r->message.method != nullptr && std::string_view(r->message.method) == "INVITE";
+    if (invite && !policy->dial.permits(InviteNumber(r->to.uri.user))) {
+        return refuse(policy, r, source, now, "number not allowed", user);
+    }
+    return POLICY_ADMIT;
+}
+
+bool PolicyIgnores(gateway_policy_t *policy, uint32_t source, double now) {
+    return policy->bans.banned(source, now);
+}
+
+}  // namespace sipline

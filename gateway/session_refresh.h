@@ -1,0 +1,18 @@
+// The call's session timer (RFC 4028) on the gateway's side: the gateway refreshes at half the
+// interval when it is the refresher, and ends the call when no refresh came in time.
+#pragma once
+
+#include <cstdint>
+
+namespace sipline {
+
+// A refresh (the 2xx to the INVITE, an accepted re-INVITE or UPDATE, the gateway's own UPDATE)
+// starts the interval anew; interval 0 stops the timer. Any thread.
+void SessionTimerArm(int32_t interval, bool gateway_refreshes);
+// Milliseconds until the timer needs the main thread, or -1 when none runs.
+int32_t SessionTimerWaitMs();
+// Main thread, in the connected state, when that wait ran out: the gateway's UPDATE, or the end
+// of the call (BYE, line on-hook) when the caller's refresh did not come.
+void SessionTimerDue();
+
+}  // namespace sipline
