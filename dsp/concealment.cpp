@@ -34,7 +34,13 @@ void Concealment::fill(int16_t *samples, int n) {
     // Past the fade spandsp's fill is silent already; zeros cost nothing and say so.
     const int synthesised = std::clamp(fade - state_->filling, 0, n);
     if (synthesised > 0) {
-        plc_fillin(&state_->plc, samples, synthesised);
+        // spandsp 0.0.6's plc_fillin, at the start of a gap, rotates its history oldest-first
+        // with a memcpy whose ranges overlap (undefined behaviour, caught by ASan). Rotated here
+        // with std::rotate instead; with buf_ptr at 0 its own rotation does nothing.
+        plc_state_t &plc = state_->plc;
+        std::rotate(plc.history, plc.history + plc.buf_ptr, plc.history + PLC_HISTORY_LEN);
+        plc.buf_ptr = 0;
+        plc_fillin(&plc, samples, synthesised);
     }
     std::fill(samples + synthesised, samples + n, int16_t{0});
     state_->filling += n;

@@ -92,8 +92,11 @@ void JitterBuffer::put(Packet packet, int64_t now_us) {
     const int64_t transit = now_us - rel * US_PER_SAMPLE;
     if (playing_ && queue_.empty() && rel >= next_) {
         const int64_t waited = now_us - (offset_us_ + next_ * US_PER_SAMPLE);
-        if (waited > int64_t{fade_samples_} * US_PER_SAMPLE) {
-            playing_ = false;  // silent for longer than a gap: a new talk spurt
+        if (waited > int64_t{fade_samples_} * US_PER_SAMPLE ||
+            offset_us_ + waited - fastest_us() > most_us_) {
+            // Silent for longer than a gap, or a wait that would take the delay past its bound:
+            // a new talk spurt, at the delay the jitter asks for.
+            playing_ = false;
         } else if (waited > 0 && rel == next_) {
             offset_us_ += waited;  // the clock waited for it: the delay grows by the wait
         }
