@@ -3,3 +3,13 @@ add_executable(dtmf_bench ${CMAKE_CURRENT_LIST_DIR}/dtmf_bench.cpp)
 target_link_libraries(dtmf_bench PRIVATE sipline_options sipline_dsp sipline_boardsim)
 target_compile_definitions(dtmf_bench PRIVATE SIPLINE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 set_target_properties(dtmf_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+
+# Line echo canceller: ERLE, residual, convergence, CPU on the G.168 D.2 echo path model.
+add_executable(echo_bench ${CMAKE_CURRENT_LIST_DIR}/echo_bench.cpp)
+target_link_libraries(echo_bench PRIVATE sipline_options sipline_dsp)
+set_target_properties(echo_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+
+# Jitter buffer: late loss and added delay on the impairment relay's seeded traces.
+add_executable(jitter_bench ${CMAKE_CURRENT_LIST_DIR}/jitter_bench.cpp)
+target_link_libraries(jitter_bench PRIVATE sipline_options sipline_dsp)
+set_target_properties(jitter_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)

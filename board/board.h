@@ -153,6 +153,10 @@ int tuvo_commit_block(stream_t buffer, int32_t count);
 int tuvo_start_play(int32_t device, stream_t buffer);
 int tuvo_start_record(int32_t device, stream_t buffer);
 uint8_t *tuvo_next_recorded_block(stream_t buffer);  // null when none is ready
+// What the channel's line was played (mu-law) at the instants of the samples of the block that
+// tuvo_next_recorded_block returned, as many, valid until that block is released: the echo
+// canceller's reference. Null when the board keeps none.
+const uint8_t *tuvo_recorded_reference(stream_t buffer);
 int tuvo_release_block(stream_t buffer, int32_t count);
 
 }  // namespace sipline

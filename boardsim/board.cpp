@@ -260,6 +260,9 @@ void far_party_hangs_up(Board &b) {
 void connect_line(Board &b) {
     b.line = Line::connected;
     reset_keypad(b);
+    // Every call starts with a quiet hybrid: no echo of the last call's audio.
+    b.hybrid.clear();
+    b.echo_path = b.settings.echo ? std::make_unique<dsp::EchoPath>(b.settings.echo_path) : nullptr;
     if (b.settings.hangup_after >= 0) {
         b.hangup_at = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                          std::chrono::duration<double>(b.settings.hangup_after));

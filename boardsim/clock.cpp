@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "boardsim/state.h"
+#include "dsp/g711.h"
 
 namespace sipline::boardsim {
 namespace {
@@ -10,6 +11,20 @@ constexpr size_t PROMPT_CHUNK = 160;  // 20 ms at 8000 samples per second
 constexpr auto PROMPT_PERIOD = std::chrono::milliseconds(20);
 constexpr auto IDLE_WAKE = std::chrono::milliseconds(200);
 constexpr int CATCH_UP_MAX = 10;  // periods made up at once after a stall
+constexpr size_t HYBRID_BLOCKS_MOST = 8;
+
+void add_echo(Board &b, const std::vector<uint8_t> &played, std::vector<uint8_t> &said) {
+    std::vector<int16_t> linear(played.size());
+    std::vector<int16_t> echo(played.size());
+    for (size_t i = 0; i < played.size(); ++i) {
+        linear[i] = dsp::ulaw_to_linear(played[i]);
+    }
+    b.echo_path->echo(linear.data(), echo.data(), static_cast<int>(linear.size()));
+    for (size_t i = 0; i < said.size(); ++i) {
+        const int sum = dsp::ulaw_to_linear(said[i]) + echo[i];
+        said[i] = dsp::linear_to_ulaw(static_cast<int16_t>(std::clamp(sum, -32768, 32767)));
+    }
+}
 
 Clock::duration period_of(const Channel &ch) {
     if (ch.io == Io::prompt) {
@@ -23,6 +38,17 @@ bool runs(const Channel &ch) {
                        ((ch.io == Io::play || ch.io == Io::record) && ch.stream != nullptr));
 }
 
+// What the line was played goes to the hybrid, silence when the stream ran dry; at most a few
+// blocks wait there when nothing records.
+void to_hybrid(Board &b, const uint8_t *samples, size_t count, size_t block) {
+    b.hybrid.insert(b.hybrid.end(), samples, samples + count);
+    const size_t most = HYBRID_BLOCKS_MOST * block;
+    if (b.hybrid.size() > most) {
+        b.hybrid.erase(b.hybrid.begin(),
+                       b.hybrid.begin() + static_cast<std::ptrdiff_t>(b.hybrid.size() - most));
+    }
+}
+
 void play_block(Board &b, Channel &ch) {
     std::vector<uint8_t> block;
     {
@@ -33,12 +59,15 @@ void play_block(Board &b, Channel &ch) {
         }
         if (s->count == 0) {
             ++b.underruns;
+            const std::vector<uint8_t> silence(static_cast<size_t>(s->block_size), 0xFF);
+            to_hybrid(b, silence.data(), silence.size(), silence.size());
             return;
         }
         const uint8_t *start = s->storage.data() + static_cast<size_t>(s->head) * s->block_size;
         block.assign(start, start + s->lengths[s->head]);
         s->head = (s->head + 1) % s->blocks;
         --s->count;
+        to_hybrid(b, block.data(), block.size(), static_cast<size_t>(s->block_size));
     }
     heard_by_far_party(b, block.data(), block.size());
 }
@@ -55,6 +84,15 @@ void record_block(Board &b, Channel &ch) {
     if (b.line == Line::connected) {
         keypad_plays(b, block.data(), block.size());
     }
+    // The played samples of the same instants: the canceller's reference, and the hybrid's echo.
+    std::vector<uint8_t> played(block.size(), 0xFF);
+    const size_t ready = std::min(played.size(), b.hybrid.size());
+    std::copy(b.hybrid.begin(), b.hybrid.begin() + static_cast<std::ptrdiff_t>(ready),
+              played.end() - static_cast<std::ptrdiff_t>(ready));
+    b.hybrid.erase(b.hybrid.begin(), b.hybrid.begin() + static_cast<std::ptrdiff_t>(ready));
+    if (b.echo_path != nullptr && b.line == Line::connected) {
+        add_echo(b, played, block);
+    }
     std::lock_guard lock(s->mutex);
     if (s->storage.empty()) {
         return;
@@ -66,6 +104,8 @@ void record_block(Board &b, Channel &ch) {
     int32_t tail = (s->head + s->count) % s->blocks;
     std::memcpy(s->storage.data() + static_cast<size_t>(tail) * s->block_size, block.data(),
                 block.size());
+    std::memcpy(s->references.data() + static_cast<size_t>(tail) * s->block_size, played.data(),
+                played.size());
     s->lengths[tail] = s->block_size;
     ++s->count;
     b.recorded += block.size();

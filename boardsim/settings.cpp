@@ -63,6 +63,15 @@ Settings read_settings() {
                          after);
         }
     }
+    if (const char *echo = std::getenv("BOARDSIM_ECHO"); echo != nullptr && *echo != '\0') {
+        s.echo = dsp::parse_echo_path(echo, &s.echo_path);
+        if (!s.echo) {
+            std::fprintf(stderr,
+                         "boardsim: BOARDSIM_ECHO=\"%s\" is not a delay and a loss (such as "
+                         "\"16ms,10dB\", 0 to 100 ms, 0 to 60 dB); the line returns no echo\n",
+                         echo);
+        }
+    }
     if (const char *control = std::getenv("BOARDSIM_CONTROL"); control != nullptr) {
         if (*control == '\0' || std::strlen(control) >= 100) {
             std::fprintf(stderr,

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "dsp/echo_path.h"
+
 namespace sipline::boardsim {
 
 inline constexpr int32_t DEFAULT_BLOCK = 160;
@@ -16,6 +18,8 @@ struct Settings {
     bool block_read_fails = false;
     double hangup_after = -1;  // seconds; negative: never
     std::string control = "boardsim.sock";
+    bool echo = false;  // BOARDSIM_ECHO="16ms,10dB": the line returns an echo of what it plays
+    dsp::EchoPathSettings echo_path;
 };
 
 // Reads the environment. A value that cannot be used is reported on standard error and the

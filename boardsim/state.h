@@ -20,6 +20,7 @@
 #include "boardsim/settings.h"
 #include "boardsim/wav.h"
 #include "dsp/dtmf.h"
+#include "dsp/echo_path.h"
 #include "host/host.h"
 
 namespace sipline {
@@ -28,11 +29,12 @@ struct stream_buffer {
     std::mutex mutex;
     int32_t blocks = 0;
     int32_t block_size = 0;
-    std::vector<uint8_t> storage;  // blocks * block_size; empty once freed
-    std::vector<int32_t> lengths;  // committed bytes per block
-    int32_t head = 0;              // oldest filled block
-    int32_t count = 0;             // filled blocks
-    HANDLE ready = nullptr;        // the channel's stream event while recording into it
+    std::vector<uint8_t> storage;     // blocks * block_size; empty once freed
+    std::vector<int32_t> lengths;     // committed bytes per block
+    std::vector<uint8_t> references;  // record: what was played meanwhile, as storage
+    int32_t head = 0;                 // oldest filled block
+    int32_t count = 0;                // filled blocks
+    HANDLE ready = nullptr;           // the channel's stream event while recording into it
 };
 
 namespace boardsim {
@@ -141,6 +143,12 @@ struct Board {
     // board's mutex); the keys it heard in this call, for status.
     dsp::DtmfDetector far_ear;
     std::string heard_digits;
+
+    // The line's hybrid: what was played, in order, waits here until the recording of the same
+    // instants takes it (the clock thread, under the board's mutex); its echo is added to what
+    // the far party says when an echo path is set.
+    std::deque<uint8_t> hybrid;
+    std::unique_ptr<dsp::EchoPath> echo_path;
 
     std::vector<std::unique_ptr<stream_buffer>> buffers;
     // Freed buffers, oldest first. A freed handle stays valid memory, so a late caller finds an

@@ -74,6 +74,7 @@ stream_t tuvo_create_buffer(int32_t blocks, int32_t block_size) {
     handle->block_size = block_size;
     handle->storage.assign(static_cast<size_t>(blocks) * block_size, 0xFF);
     handle->lengths.assign(blocks, 0);
+    handle->references.assign(static_cast<size_t>(blocks) * block_size, 0xFF);
     handle->head = handle->count = 0;
     handle->ready = nullptr;
     return handle;
@@ -99,6 +100,8 @@ void tuvo_free_buffer(stream_t buffer) {
     buffer->storage.clear();
     buffer->storage.shrink_to_fit();
     buffer->lengths.clear();
+    buffer->references.clear();
+    buffer->references.shrink_to_fit();
     buffer->head = buffer->count = 0;
     if (buffer->ready != nullptr) {
         ResetEvent(buffer->ready);
@@ -159,6 +162,17 @@ uint8_t *tuvo_next_recorded_block(stream_t buffer) {
         return nullptr;
     }
     return slot(buffer, buffer->head);
+}
+
+const uint8_t *tuvo_recorded_reference(stream_t buffer) {
+    if (buffer == nullptr) {
+        return nullptr;
+    }
+    std::lock_guard lock(buffer->mutex);
+    if (!usable(buffer) || buffer->count == 0) {
+        return nullptr;
+    }
+    return buffer->references.data() + static_cast<size_t>(buffer->head) * buffer->block_size;
 }
 
 int tuvo_release_block(stream_t buffer, int32_t) {

@@ -19,6 +19,7 @@
 
 #include <spandsp/dtmf.h>
 #include <spandsp/g711.h>
+#include <spandsp/plc.h>
 #include <spandsp/tone_generate.h>
 
 // telephony.h defines lrint and lrintf as truncating macros under C++, which would silently

@@ -1,5 +1,6 @@
 #include <poll.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <memory>
@@ -13,6 +14,8 @@
 #include "media/call_link.h"
 #include "media/codecs.h"
 #include "media/line_digits.h"
+#include "media/line_echo.h"
+#include "media/playout.h"
 #include "media/media_update.h"
 #include "media/telephone_event.h"
 #include "media/play_feed.h"
@@ -39,6 +42,12 @@ constexpr int32_t PAYLOAD_TYPES = 128;
 // While the call's audio source is heard, packets of other sources are not played over it.
 constexpr auto SOURCE_HOLD = std::chrono::seconds(1);
 
+int64_t now_us() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 class receiver {
   public:
     receiver(uint64_t serial, int32_t context, int rtp, int rtcp)
@@ -64,6 +73,11 @@ class receiver {
     void take_media();
     void play(const rtp_packet_info_t &info);
     void take_event(const rtp_packet_info_t &info);
+    // What the jitter buffer has due: audio to the line, events to the line's keys.
+    void release();
+    void play_event(bool marker, uint32_t ts, const uint8_t *payload, int32_t length);
+    // How long the readiness wait may last: until the next frame is due, at most wake_ms.
+    int wait_ms(uint32_t wake_ms) const;
     // The first packet of an agreed payload type names where the caller's media really come
     // from; the gateway sends there. Later packets never move it (a stranger's packets must not
     // redirect an established stream, the "RTP bleed" of CVE-2017-14099); a new agreement may.
@@ -85,7 +99,7 @@ class receiver {
     bool latched_ = false;
     std::array<int8_t, PAYLOAD_TYPES> codec_of_{};
     std::array<std::unique_ptr<audio_coder>, SDP_CODEC_COUNT> coders_;
-    std::vector<uint8_t> line_ = std::vector<uint8_t>(8 * RECEIVE_BUFFER);
+    line_playout playout_{coders_};
     bool plays_ = true;
     telephone_event_receiver events_;
     line_digits digits_;
@@ -135,7 +149,7 @@ void receiver::run() {
     const uint32_t wake_ms = block_ms(FWBuffersize, WAKE_LOWEST_MS, WAKE_HIGHEST_MS);
     while (call_still_runs(serial_)) {
         pollfd sockets[2] = {{rtp_, POLLIN, 0}, {rtcp_, POLLIN, 0}};
-        int ready = ::poll(sockets, 2, static_cast<int>(wake_ms));
+        int ready = ::poll(sockets, 2, wait_ms(wake_ms));
         if (ready < 0) {
             if (errno != EINTR && select_error_.due()) {
                 std::fprintf(stderr, "select error\n");
@@ -146,6 +160,7 @@ void receiver::run() {
             take_media();
         }
         play_digits();
+        release();
         // Woken by the limit: the loop condition decides. Once the call has ended the sockets
         // may be closed and their numbers taken by the next call: do not touch them.
         if (ready == 0 || !call_still_runs(serial_)) {
@@ -168,7 +183,39 @@ void receiver::run() {
         if ((sockets[1].revents & (POLLIN | POLLERR)) != 0 && call_still_runs(serial_)) {
             receive_rtcp();
         }
+        release();
     }
+    MediaLineKeyPlaying(false);  // a key cut short by the call's end pauses nothing after it
+    const dsp::JitterStats s = playout_.stats();
+    std::printf("InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
+                "frames; buffer delay %d ms, at most %d ms\n",
+                static_cast<long long>(s.received), static_cast<long long>(s.lost),
+                static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
+                static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
+    MediaPublishPlayoutStats(s);
+}
+
+int receiver::wait_ms(uint32_t wake_ms) const {
+    const int64_t due = playout_.next_due_us();
+    if (due < 0) {
+        return static_cast<int>(wake_ms);
+    }
+    const int64_t left_us = due - now_us();
+    // Rounded up: woken a little late the frame is still written in time, the board keeps a
+    // queue of blocks; woken early it would only wait again.
+    return static_cast<int>(std::clamp<int64_t>((left_us + 999) / 1000, 0, wake_ms));
+}
+
+void receiver::release() {
+    if (!call_still_runs(serial_)) {
+        return;
+    }
+    playout_.release(
+        now_us(), feed_, [this] { return digits_.muting(); },
+        [this](bool marker, uint32_t ts, const uint8_t *payload, int32_t length) {
+            play_event(marker, ts, payload, length);
+        });
+    MediaLineKeyPlaying(digits_.muting());
 }
 
 // Whether a receive may go on under the hold: the mutex was had within its limit (otherwise the
@@ -238,26 +285,30 @@ void receiver::play(const rtp_packet_info_t &info) {
         return;
     }
     audio_coder &coder = *coders_[static_cast<size_t>(codec)];
-    if (!take_source(info, coder.payload_bytes_most()) || !plays_ || digits_.muting()) {
+    if (!take_source(info, coder.payload_bytes_most()) || !plays_) {
         return;
     }
-    const int32_t samples = coder.decode(payload, info.payload_length, line_.data());
-    feed_.write(line_.data(), static_cast<size_t>(samples), codec == SDP_CODEC_GSM ? 'x' : 'w');
+    playout_.audio(info.header->seq, info.header->ts, info.header->ssrc, codec, payload,
+                   info.payload_length, now_us());
 }
 
 void receiver::take_event(const rtp_packet_info_t &info) {
-    telephone_event_t event{};
     if (!take_source(info, EVENT_BYTES_MOST)) {
         return;
     }
-    if (TelephoneEventRead(reinterpret_cast<const uint8_t *>(info.payload), info.payload_length,
-                           &event) != 0) {
+    playout_.event(info.header->seq, info.header->ts, info.header->ssrc, info.header->m != 0,
+                   reinterpret_cast<const uint8_t *>(info.payload), info.payload_length, now_us());
+}
+
+void receiver::play_event(bool marker, uint32_t ts, const uint8_t *payload, int32_t length) {
+    telephone_event_t event{};
+    if (TelephoneEventRead(payload, length, &event) != 0) {
         if (event_error_.due()) {
-            std::fprintf(stderr, "InTh: event packet of %d bytes ignored\n", info.payload_length);
+            std::fprintf(stderr, "InTh: event packet of %d bytes ignored\n", length);
         }
         return;
     }
-    const key_action_t action = events_.take(info.header->ts, info.header->m != 0, event);
+    const key_action_t action = events_.take(ts, marker, event);
     if (action.ignored && event.event >= 16 && event_error_.due()) {
         std::fprintf(stderr, "InTh: event %d ignored\n", static_cast<int>(event.event));
     }
@@ -275,6 +326,7 @@ void receiver::play_digits() {
         }
     }
     digits_.tick(events_, feed_);
+    MediaLineKeyPlaying(digits_.muting());
 }
 
 void receiver::receive_rtcp() {

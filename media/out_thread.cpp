@@ -11,6 +11,7 @@
 #include "dsp/dtmf.h"
 #include "media/audio_thread.h"
 #include "media/codecs.h"
+#include "media/line_echo.h"
 #include "media/media_update.h"
 #include "media/telephone_event.h"
 #include "media/probe.h"
@@ -44,17 +45,23 @@ struct out_packet {
 
 class sender {
   public:
-    sender(uint64_t serial, int32_t context) : serial_(serial), context_(context) { take_media(); }
+    sender(uint64_t serial, int32_t context)
+        : serial_(serial), context_(context), echo_(MediaLineEcho()) {
+        take_media();
+    }
 
     // False when the call ended while the block was being sent.
-    bool send_block(const uint8_t *block, int32_t count);
+    // reference: what the line was played meanwhile (null when the board keeps none).
+    bool send_block(const uint8_t *block, const uint8_t *reference, int32_t count);
     int32_t last_packets() const { return static_cast<int32_t>(packets_.size()); }
     void clear_marker() { marker_ = 0; }
 
   private:
     // The call's codec, events and direction, again after each re-INVITE or UPDATE.
     void take_media();
-    void take_frame(const int16_t *samples);
+    // heard: what the line's key detector is fed (the line before the echo canceller, whose
+    // suppressor and comfort noise must not bend a key's twist); samples: the audio to send.
+    void take_frame(const int16_t *heard, const int16_t *samples);
     void audio(const int16_t *samples);
     void send_event(const event_packet_t &p);
 
@@ -79,6 +86,7 @@ class sender {
     telephone_event_sender keys_;
     std::vector<out_packet> packets_;
     once_a_second send_error_, busy_;
+    line_echo echo_;
 };
 
 void sender::take_media() {
@@ -125,14 +133,17 @@ void sender::send_event(const event_packet_t &e) {
 
 // RFC 4733 section 2.5: a key held on the line goes out as one event with one timestamp, its
 // duration growing each frame, its end sent three times; the audio of those frames is not sent.
-void sender::take_frame(const int16_t *samples) {
+void sender::take_frame(const int16_t *heard, const int16_t *samples) {
     if (detector_ == nullptr) {
         audio(samples);
         return;
     }
     key_down_ = 0;
     key_up_ = 0;
-    detector_->feed(samples, FRAME_SAMPLES);
+    detector_->feed(heard, FRAME_SAMPLES);
+    if (key_down_ != 0 && key_down_ == echo_.echoed_key()) {
+        key_down_ = 0;  // the echo of the key the gateway plays on the line, not the line's
+    }
     auto &frame = held_.emplace_back();
     std::copy(samples, samples + FRAME_SAMPLES, frame.begin());
     const int32_t event = TelephoneEventOfKey(key_down_);
@@ -160,13 +171,20 @@ void sender::take_frame(const int16_t *samples) {
     }
 }
 
-bool sender::send_block(const uint8_t *block, int32_t count) {
+bool sender::send_block(const uint8_t *block, const uint8_t *reference, int32_t count) {
     packets_.clear();
     if (MediaUpdateCount() != media_seen_) {
         take_media();
     }
     // Coded before the context is locked: the lock is for the engine only.
-    framer_.push(block, count, [this](const int16_t *samples) { take_frame(samples); });
+    echo_.played(reference, count);
+    framer_.push(block, count, [this](const int16_t *samples) {
+        std::array<int16_t, FRAME_SAMPLES> frame;
+        std::array<int16_t, FRAME_SAMPLES> heard;
+        std::copy(samples, samples + FRAME_SAMPLES, frame.begin());
+        echo_.cancel(frame.data(), heard.data());
+        take_frame(heard.data(), frame.data());
+    });
     if (packets_.empty()) {
         return true;
     }
@@ -222,7 +240,8 @@ uint32_t OutTh(void *) {
             }
             const media_probe_t *probe = MediaProbe.load(std::memory_order_relaxed);
             const auto taken_at = std::chrono::steady_clock::now();
-            bool running = out.send_block(data, block);
+            bool running =
+                out.send_block(data, tuvo_recorded_reference(RecordStream), block);
             if (probe != nullptr) {
                 probe->out_path(
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - taken_at)

@@ -66,8 +66,8 @@ class BoardTest : public ::testing::Test {
     void SetUp() override {
         char pattern[] = "/tmp/boardsim-test-XXXXXX";
         dir_ = mkdtemp(pattern);
-        for (const char *name :
-             {"BOARDSIM_SAY", "BOARDSIM_CAPTURE", "BOARDSIM_BLOCK", "BOARDSIM_HANGUP_AFTER"}) {
+        for (const char *name : {"BOARDSIM_SAY", "BOARDSIM_CAPTURE", "BOARDSIM_BLOCK",
+                                 "BOARDSIM_HANGUP_AFTER", "BOARDSIM_ECHO"}) {
             unsetenv(name);
         }
         setenv("BOARDSIM_CONTROL", path("control.sock").c_str(), 1);
