@@ -66,6 +66,12 @@ double goertzel(const std::vector<int16_t> &s, size_t from, size_t to, double hz
 
 class LineQualityTest : public BridgeTest {
   protected:
+    // Each test starts from the default canceller setting and leaves it so.
+    void TearDown() override {
+        MediaSetLineEcho({});
+        BridgeTest::TearDown();
+    }
+
     // The far party on the line says `samples` (looped), or is silent.
     void line_says(const std::vector<int16_t> &samples) {
         write_file("say.wav", wav_of(samples));
@@ -115,6 +121,7 @@ class LineQualityTest : public BridgeTest {
 
 TEST_F(LineQualityTest, TheHybridsEchoIsCancelledBy30dBWithinASecond) {
     setenv("BOARDSIM_ECHO", "16ms,10dB", 1);
+    MediaSetLineEcho({true, 64});
     line_says(std::vector<int16_t>(8000, 0));
     start_call();
     const std::vector<int16_t> caller = speechlike(3 * 8000, 3);
@@ -140,6 +147,7 @@ TEST_F(LineQualityTest, TheHybridsEchoIsCancelledBy30dBWithinASecond) {
 
 TEST_F(LineQualityTest, InDoubleTalkTheLinesToneArrivesWithin3dBOfItsLevel) {
     setenv("BOARDSIM_ECHO", "16ms,10dB", 1);
+    MediaSetLineEcho({true, 64});
     const double peak = 32767.0 * std::pow(10.0, (-20 - 3.14) / 20.0);  // -20 dBm0
     line_says(make_tone(700, peak, 8000));
     start_call();
