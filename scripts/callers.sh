@@ -18,6 +18,29 @@
 # callers_stop                     ends every caller started here
 # tone_frequency FILE.wav [START [LENGTH]]  the frequency (Hz) of a tone in a WAV file's stretch
 
+# Checks of a test that calls through these callers; each failure counts in $failures:
+# fail TEXT                        prints "FAIL: TEXT" and counts it
+# within VALUE LOW HIGH            true when LOW <= VALUE <= HIGH
+# check_tone WHAT FILE START HZ    the stretch of FILE from sample START (plus half a second) is
+#                                  HZ +- 5%; prints "ok: ..." or fails
+failures=${failures:-0}
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+within() {
+    awk -v v="${1:-0}" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'
+}
+check_tone() {
+    local what=$1 file=$2 start=$3 hz=$4 got
+    got=$(tone_frequency "$file" "$((start + 4000))s")
+    if within "$got" "$((hz * 95 / 100))" "$((hz * 105 / 100))"; then
+        echo "ok: $what: $got Hz"
+    else
+        fail "$what: ${got:-no sound} Hz, not $hz"
+    fi
+}
+
 callers_pids=()
 callers_fds=()
 

@@ -29,10 +29,6 @@ cleanup() {
     if [ -n "${SIPLINE_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 sipp_caller() {
     local scenario=$1 number=$2
     shift 2

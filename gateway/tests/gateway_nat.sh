@@ -22,23 +22,6 @@ cleanup() {
     if [ -n "${SIPLINE_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-within() {
-    awk -v v="${1:-0}" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'
-}
-check_tone() {
-    local what=$1 file=$2 start=$3 hz=$4 got
-    got=$(tone_frequency "$file" "$((start + 4000))s")
-    if within "$got" "$((hz * 95 / 100))" "$((hz * 105 / 100))"; then
-        echo "ok: $what: $got Hz"
-    else
-        fail "$what: ${got:-no sound} Hz, not $hz"
-    fi
-}
-
 caller_address=$router_address
 source "$source_dir/scripts/callers.sh"
 netns_caller_start "$gateway_address" "$router_address"
