@@ -10,6 +10,7 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   sox libsox-fmt-base espeak-ng socat procps kamailio
   baresip-core linphone-cli sngrep sipvicious nftables fail2ban
+  libmicrohttpd-dev libsystemd-dev lintian scdoc python3-prometheus-client chromium logrotate
 )
 missing=()
 for p in "${packages[@]}"; do
