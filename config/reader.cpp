@@ -570,7 +570,9 @@ class reader {
         };
         if (out.security.authenticate && out.security.users.empty()) {
             return fail(where("security", "authenticate"), "security.authenticate",
-                        "at least one [[security.users]] when authenticate = true");
+                        "at least one [[security.users]] when authenticate = true (add one: a "
+                        "line [[security.users]], then name = \"office\" and password = "
+                        "\"choose-a-long-one\" on lines of their own)");
         }
         if (out.board.line_channel == out.board.record_channel) {
             return fail(where("board", "record_channel"), "board.record_channel",
