@@ -25,8 +25,8 @@ int main(int argc, char **argv) {
     std::at_quick_exit(sipline::Cleanup);
     // A log shows a call as it happens, also when it is piped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    sipline::WatchForEndSignals();
     sipline::WatchForReloadSignal();
+    sipline::WatchForEndSignals();
     sipline::StartUp(settings);
     sipline::AnnounceReady(settings.sip.listen.c_str(), settings.sip.port);
     sipline::RunCallCycles();

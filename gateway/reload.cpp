@@ -80,7 +80,14 @@ std::string ReloadRestartSections(const gateway_settings_t &a, const gateway_set
 void WatchForReloadSignal() {
     sigset_t set = reload_signals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // The thread starts with every signal blocked, so that a SIGTERM meant for the end watcher
+    // cannot land on it and end the process without its exit handlers.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
     CloseHandle(CreateThread(take_reload_signal, nullptr, 0));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void ReloadStart(const gateway_settings_t &settings, gateway_policy_t *security) {

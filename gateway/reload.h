@@ -15,7 +15,7 @@ namespace sipline {
 struct gateway_policy_t;
 
 // Blocks SIGHUP in this thread and every thread it starts later, and starts the thread that
-// takes it. Call before any other thread is started.
+// takes it. Call before any other thread is started, WatchForEndSignals's included.
 void WatchForReloadSignal();
 // The settings the gateway runs with and the security policy a reload replaces the rules of;
 // at the end of start-up. Before this a SIGHUP is refused.
