@@ -34,7 +34,9 @@ void RunCallCycles() {
         while (CallLoopRunning == 1) {
             ReloadApply(stderr);
             if (srl_wait_event(EventTimeLimitMs()) == 0) {
-                ProcessEvent(srl_event_device(), srl_event_type(), srl_event_data());
+                if (srl_event_type() != EV_RELOAD) {
+                    ProcessEvent(srl_event_device(), srl_event_type(), srl_event_data());
+                }
             } else {
                 ProcessTimeLimit();
             }

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <optional>
 
-#include "board/board.h"
 #include "gateway/command_line.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
@@ -123,7 +122,7 @@ int ReloadRequest(FILE *err) {
         pending = std::move(next);
     }
     std::fprintf(err, "sipline: reload: %s read; applied when the line is idle\n", file.c_str());
-    PostLineEvent(EV_WAKEUP);
+    PostLineEvent(EV_RELOAD);
     return 0;
 }
 

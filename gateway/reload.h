@@ -5,6 +5,7 @@
 // the addresses and ports, the codecs, the board and the outbound credentials wait for a restart.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -13,6 +14,11 @@
 namespace sipline {
 
 struct gateway_policy_t;
+
+// Posted to the line's channel, with no data, when a reload waits: it wakes the call loop, which
+// takes it itself. The state machine never sees it (in a connected call, any event it does not
+// know ends the call).
+inline constexpr int32_t EV_RELOAD = 0x1ff7;
 
 // Blocks SIGHUP in this thread and every thread it starts later, and starts the thread that
 // takes it. Call before any other thread is started, WatchForEndSignals's included.

@@ -131,10 +131,11 @@ ss -Hlun "sport = :506" | grep -q . || fail "READY=1 came before the SIP socket 
 grep -q "warning: the prompt" "$work/err" && fail "the prompts were not found: $(grep prompt "$work/err")"
 control() { printf '%s\n' "$1" | socat -t 2 - "UNIX-CONNECT:$state/boardsim.sock"; }
 
-# call NAME NUMBER USER PASSWORD: one call from the caller's namespace; 0 when it passed.
+# call NAME NUMBER USER PASSWORD [PAUSE_MS]: one call from the caller's namespace, talking for
+# PAUSE_MS (default 500); 0 when it passed.
 call() {
     timeout 30 "${netns_caller[@]}" sipp -sf "$scenarios/$1.xml" -s "$2" "$gw:506" -i "$caller" \
-        -p 0 -m 1 -l 1 -nostdin -timeout 20 -timeout_error -d 500 -au "$3" -ap "$4" \
+        -p 0 -m 1 -l 1 -nostdin -timeout 20 -timeout_error -d "${5:-500}" -au "$3" -ap "$4" \
         -trace_err -error_file "$work/$1.$2.err" > "$work/$1.$2.out" 2>&1
 }
 call auth_call 0611111111 alice wonderland || fail "the authenticated call failed: $(tail -n 5 "$work/auth_call.0611111111.err")"
@@ -149,9 +150,16 @@ control "digits 9999#" > /dev/null
 for _ in $(seq 60); do control status | grep -q "hook=on" && break; sleep 0.1; done
 status_is prompts /usr/share/sipline/enter.vox,/usr/share/sipline/notfound.vox "after 9999#"
 
-echo "== SIGHUP: a good file is applied between calls, a broken one refused"
+echo "== SIGHUP: a good file is applied once the call in progress ends, a broken one refused"
+call auth_call 0655555555 alice wonderland 4000 &
+long_call=$!
+for _ in $(seq 100); do control status | grep -q "line=connected" && break; sleep 0.1; done
+status_is dialled 0655555555 "during the long call"
 sed -i 's/^name = "alice"$/name = "bob"/; s/^port = 506$/port = 5070/' "$root$settings"
 kill -HUP "$gateway"
+wait_for "$work/err" "sipline: reload: $settings read; applied when the line is idle"
+grep -q "sipline: reload: $settings applied" "$work/err" && fail "the reload was applied during a call"
+wait "$long_call" || fail "the call in progress did not last through the reload: $(tail -n 5 "$work/auth_call.0655555555.err")"
 wait_for "$work/err" "sipline: reload: $settings applied"
 grep -q "sipline: reload: \[sip\] changed: taken at the next restart" "$work/err" ||
     fail "the change of port was not named as waiting for a restart"
