@@ -143,6 +143,14 @@ status_is dialled 0611111111 "after the call"
 grep -q '" 401$' "$root/var/log/sipline/access.log" 2>/dev/null ||
     fail "no challenge in /var/log/sipline/access.log"
 
+echo "== a second gateway on the same port says so and ends, status 1"
+mkdir -p "$root/tmp/second"
+in_root sh -c "cd /tmp/second && exec /usr/sbin/sipline --config $settings" > "$work/second.out" 2>&1
+status=$?
+[ "$status" -eq 1 ] || fail "a gateway that could not bind its SIP port ended with status $status"
+grep -q "sipline: can't listen for SIP on 0.0.0.0 port 506" "$work/second.out" ||
+    fail "no word of the port taken: $(tail -n 3 "$work/second.out")"
+
 echo "== a call from the line hears the installed prompts"
 [ "$(control ring)" = "OK ringing" ] || fail "ring was not taken"
 for _ in $(seq 50); do control status | grep -q "prompts=/usr" && break; sleep 0.1; done
