@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 10
 CMAKE_GEN := -G Ninja
 CTEST    := ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build test unit asan tsan fuzz fuzz-long bench demo hunt-demo run format clean
+.PHONY: all deps build package test unit asan tsan fuzz fuzz-long bench demo hunt-demo run format clean
 
 all: build
 
@@ -21,6 +21,11 @@ $(BUILD)/build.ninja:
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The Debian package, here: `apt install ./sipline_*.deb`.
+package: build
+	cmake --build $(BUILD) --target package
+	cp $(BUILD)/package/sipline_*.deb .
 
 # Every unit and integration test, then the same again under ASan+UBSan, then a short fuzz run.
 test: build

@@ -576,7 +576,9 @@ class reader {
         };
         if (out.security.authenticate && out.security.users.empty()) {
             return fail(where("security", "authenticate"), "security.authenticate",
-                        "at least one [[security.users]] when authenticate = true");
+                        "at least one [[security.users]] when authenticate = true (add one: a "
+                        "line [[security.users]], then name = \"office\" and password = "
+                        "\"choose-a-long-one\" on lines of their own)");
         }
         const std::vector<std::string> &algorithms = out.security.digest_algorithms;
         for (size_t i = 0; i < out.security.users.size(); ++i) {

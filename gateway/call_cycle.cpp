@@ -9,6 +9,7 @@
 #include "gateway/channels.h"
 #include "gateway/globals.h"
 #include "gateway/process_event.h"
+#include "gateway/reload.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
 
@@ -31,8 +32,11 @@ void RunCallCycles() {
         LocalPort = RTP_PORT;
 
         while (CallLoopRunning == 1) {
+            ReloadApply(stderr);
             if (srl_wait_event(EventTimeLimitMs()) == 0) {
-                ProcessEvent(srl_event_device(), srl_event_type(), srl_event_data());
+                if (srl_event_type() != EV_RELOAD) {
+                    ProcessEvent(srl_event_device(), srl_event_type(), srl_event_data());
+                }
             } else {
                 ProcessTimeLimit();
             }

@@ -1,6 +1,7 @@
 #include "gateway/command_line.h"
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace sipline {
@@ -17,34 +18,42 @@ constexpr const char *kOpenWarning =
 
 // The board is opened by its fixed name and channels so far: other values would be a gateway
 // that does not do what its file says, so they are refused like any bad setting.
-bool board_supported(const board_settings_t &board, FILE *err, const char *file) {
+bool board_supported(const board_settings_t &board, const char *file, std::string *error) {
     const board_settings_t fixed;
     if (board.device == fixed.device && board.line_channel == fixed.line_channel &&
         board.record_channel == fixed.record_channel) {
         return true;
     }
-    std::fprintf(err,
-                 "sipline: %s: board: expected device \"%s\", line_channel %d and "
-                 "record_channel %d, the only board this build drives\n",
-                 file, fixed.device.c_str(), fixed.line_channel, fixed.record_channel);
+    *error = std::string(file) + ": board: expected device \"" + fixed.device +
+             "\", line_channel " + std::to_string(fixed.line_channel) + " and record_channel " +
+             std::to_string(fixed.record_channel) + ", the only board this build drives";
     return false;
 }
 
 int read_file(const char *file, gateway_settings_t *settings, FILE *err) {
-    settings_error_t error;
-    gateway_settings_t read;
-    if (SettingsRead(file, &read, &error) != 0) {
-        std::fprintf(err, "sipline: %s\n", SettingsErrorText(error).c_str());
+    std::string error;
+    if (ReadSettingsFile(file, settings, &error) != COMMAND_RUN) {
+        std::fprintf(err, "sipline: %s\n", error.c_str());
         return COMMAND_FAIL;
     }
-    if (!board_supported(read.board, err, file)) {
+    return COMMAND_RUN;
+}
+
+}  // namespace
+
+int ReadSettingsFile(const char *file, gateway_settings_t *settings, std::string *error) {
+    settings_error_t fault;
+    gateway_settings_t read;
+    if (SettingsRead(file, &read, &fault) != 0) {
+        *error = SettingsErrorText(fault);
+        return COMMAND_FAIL;
+    }
+    if (!board_supported(read.board, file, error)) {
         return COMMAND_FAIL;
     }
     *settings = std::move(read);
     return COMMAND_RUN;
 }
-
-}  // namespace
 
 int ReadCommandLine(int argc, char **argv, gateway_settings_t *settings, FILE *out, FILE *err) {
     const char *config = nullptr;

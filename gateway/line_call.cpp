@@ -8,6 +8,7 @@
 #include "gateway/call_internal.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
+#include "gateway/prompt_files.h"
 #include "media/session.h"
 
 namespace sipline {
@@ -66,7 +67,7 @@ int LineOffHook(const call_event_t &e) {
     if (e.type != EV_HOOK_DONE || e.code != 1) {
         return Unhandled();
     }
-    play_or_exit(e.device, "enter.vox", digit_list(e));
+    play_or_exit(e.device, PromptPath(PROMPT_ENTER), digit_list(e));
     std::fprintf(stderr, "Enter number to call, ending with \"#\" key\n");
     CallState = ST_RXGETDTMFS;
     if (dx_getdig(e.device, digit_list(e), DigitBuffer, EV_ASYNC) == -1) {
@@ -84,7 +85,7 @@ int LineDigits(const call_event_t &e) {
     bool complete = take_number();
     CallState = ST_TXDIAL;
     if (!complete || LookupNumber(DialString) == -1) {
-        play_or_exit(e.device, "notfound.vox",
+        play_or_exit(e.device, PromptPath(PROMPT_NOT_FOUND),
                      e.channel != nullptr ? e.channel->prompt_list : nullptr);
         CallState = ST_WTRING;
         PutLineOnHook();

@@ -7,6 +7,8 @@
 #include "gateway/call_cycle.h"
 #include "gateway/command_line.h"
 #include "gateway/ending.h"
+#include "gateway/readiness.h"
+#include "gateway/reload.h"
 #include "gateway/startup.h"
 
 int main(int argc, char **argv) {
@@ -23,8 +25,10 @@ int main(int argc, char **argv) {
     std::at_quick_exit(sipline::Cleanup);
     // A log shows a call as it happens, also when it is piped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    sipline::WatchForReloadSignal();
     sipline::WatchForEndSignals();
     sipline::StartUp(settings);
+    sipline::AnnounceReady(settings.sip.listen.c_str(), settings.sip.port);
     sipline::RunCallCycles();
     return 0;
 }

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -20,11 +22,12 @@
 
 namespace sipline {
 
-struct gateway_policy_t {
-    // Read-only after PolicyCreate; the tables lock themselves.
+// The rules of the decision: built whole from the settings, never changed afterwards, and
+// replaced whole by PolicyReload.
+struct policy_rules {
     std::vector<cidr_t> allow;
-    bool authenticate;
-    bool silent;
+    bool authenticate = false;
+    bool silent = false;
     std::string realm;
     std::vector<int32_t> algorithms;  // the challenges offered, in order
     // H(A1) per user and algorithm ("" where the user's ha1 is of the other algorithm).
@@ -34,14 +37,24 @@ struct gateway_policy_t {
     };
     std::vector<user> users;
     dial_rules dial;
+};
+
+struct gateway_policy_t {
+    // Written by PolicyReload, read by every request thread; each takes its own reference under
+    // rules_mutex, so a decision runs to its end on the rules it started with.
+    std::mutex rules_mutex;
+    std::shared_ptr<const policy_rules> rules;
+    // Kept across reloads, so that a reload neither lifts a ban nor voids a challenge in flight.
     nonce_table nonces{POLICY_NONCE_SECONDS, POLICY_TABLE_SIZE};
     ban_table bans;
 
     explicit gateway_policy_t(const security_settings_t &s)
-        : authenticate(s.authenticate),
-          silent(s.silent),
-          realm(s.realm),
-          bans(s.ban_after, s.ban_seconds, POLICY_FAILURE_WINDOW, POLICY_TABLE_SIZE) {}
+        : bans(s.ban_after, s.ban_seconds, POLICY_FAILURE_WINDOW, POLICY_TABLE_SIZE) {}
+
+    std::shared_ptr<const policy_rules> current() {
+        std::lock_guard<std::mutex> lock(rules_mutex);
+        return rules;
+    }
 };
 
 namespace {
@@ -100,11 +113,12 @@ void send_answer(request_t *r, int32_t status, const std::vector<std::string> &c
 // RFC 8760 section 2.4: one challenge per algorithm, the preferred first. MD5 leads by default
 // because many deployed clients answer the first challenge only and know nothing else (SIPp 3.6
 // and sipvicious 0.3 fail on a leading SHA-256); a client that does both may still pick SHA-256.
-int32_t challenge(gateway_policy_t *policy, request_t *r, uint32_t source, double now, bool stale) {
+int32_t challenge(gateway_policy_t *policy, const policy_rules &rules, request_t *r,
+                  uint32_t source, double now, bool stale) {
     std::string nonce = policy->nonces.issue(source, now);
     std::vector<std::string> challenges;
-    for (int32_t algorithm : policy->algorithms) {
-        challenges.push_back("Digest realm=\"" + policy->realm + "\", nonce=\"" + nonce +
+    for (int32_t algorithm : rules.algorithms) {
+        challenges.push_back("Digest realm=\"" + rules.realm + "\", nonce=\"" + nonce +
                              "\", algorithm=" + DigestAlgorithmName(algorithm) + ", qop=\"auth\"" +
                              (stale ? ", stale=true" : ""));
     }
@@ -121,10 +135,10 @@ void count_failure(gateway_policy_t *policy, uint32_t source, double now, const 
     }
 }
 
-int32_t refuse(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
-               const char *reason, const std::string &user) {
+int32_t refuse(gateway_policy_t *policy, const policy_rules &rules, request_t *r, uint32_t source,
+               double now, const char *reason, const std::string &user) {
     count_failure(policy, source, now, reason, user);
-    if (policy->silent) {
+    if (rules.silent) {
         return POLICY_DROPPED;
     }
     send_answer(r, 403, {});
@@ -132,16 +146,17 @@ int32_t refuse(gateway_policy_t *policy, request_t *r, uint32_t source, double n
 }
 
 // A wrong user and a wrong password get the same answer: a new challenge.
-int32_t authentication_failed(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
-                              const char *reason, const std::string &user) {
+int32_t authentication_failed(gateway_policy_t *policy, const policy_rules &rules, request_t *r,
+                              uint32_t source, double now, const char *reason,
+                              const std::string &user) {
     count_failure(policy, source, now, reason, user);
-    return challenge(policy, r, source, now, false);
+    return challenge(policy, rules, r, source, now, false);
 }
 
 // Empty when the user is not known or has no H(A1) of that algorithm; the comparison is then
 // made with a stand-in, so that the answer takes as long as for a known user.
-const std::string *find_ha1(const gateway_policy_t *policy, const char *name, int32_t algorithm) {
-    for (const gateway_policy_t::user &user : policy->users) {
+const std::string *find_ha1(const policy_rules &rules, const char *name, int32_t algorithm) {
+    for (const policy_rules::user &user : rules.users) {
         if (user.name == name && !user.ha1[algorithm].empty()) {
             return &user.ha1[algorithm];
         }
@@ -149,72 +164,74 @@ const std::string *find_ha1(const gateway_policy_t *policy, const char *name, in
     return nullptr;
 }
 
-int32_t authenticate(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
-                     std::string &user) {
+int32_t authenticate(gateway_policy_t *policy, const policy_rules &rules, request_t *r,
+                     uint32_t source, double now, std::string &user) {
     owned_authorization answer(&r->message);
     const http_authorization_t &a = answer.record;
     int32_t algorithm = DIGEST_MD5;
     uint32_t nc = 0;
     int32_t form = DigestCheckForm(&a, &algorithm, &nc);
     if (form == DIGEST_NOT_DIGEST) {
-        return challenge(policy, r, source, now, false);
+        return challenge(policy, rules, r, source, now, false);
     }
     user = shown(a.userid);
     if (form != DIGEST_OK) {
-        return authentication_failed(policy, r, source, now, "malformed credentials", user);
+        return authentication_failed(policy, rules, r, source, now, "malformed credentials", user);
     }
-    if (policy->realm != a.realm) {
-        return authentication_failed(policy, r, source, now, "wrong realm", user);
+    if (rules.realm != a.realm) {
+        return authentication_failed(policy, rules, r, source, now, "wrong realm", user);
     }
-    if (std::find(policy->algorithms.begin(), policy->algorithms.end(), algorithm) ==
-        policy->algorithms.end()) {
-        return authentication_failed(policy, r, source, now, "algorithm not offered", user);
+    if (std::find(rules.algorithms.begin(), rules.algorithms.end(), algorithm) ==
+        rules.algorithms.end()) {
+        return authentication_failed(policy, rules, r, source, now, "algorithm not offered", user);
     }
-    const std::string *ha1 = find_ha1(policy, a.userid, algorithm);
+    const std::string *ha1 = find_ha1(rules, a.userid, algorithm);
     std::string expected = ha1 != nullptr ? *ha1 : std::string(DigestHexLength(algorithm), '0');
     const char *method = r->message.method != nullptr ? r->message.method : "INVITE";
     bool proven = DigestVerify(&a, method, expected.c_str()) == DIGEST_OK && ha1 != nullptr;
     switch (policy->nonces.use(a.nonce, source, now, nc, proven)) {
         case nonce_table::verdict::unknown:
-            return authentication_failed(policy, r, source, now, "unknown nonce", user);
+            return authentication_failed(policy, rules, r, source, now, "unknown nonce", user);
         case nonce_table::verdict::replayed:
-            return authentication_failed(policy, r, source, now, "replayed nonce", user);
+            return authentication_failed(policy, rules, r, source, now, "replayed nonce", user);
         case nonce_table::verdict::stale:
             if (proven) {
-                return challenge(policy, r, source, now, true);
+                return challenge(policy, rules, r, source, now, true);
             }
             break;
         case nonce_table::verdict::fresh:
             break;
     }
     if (!proven) {
-        return authentication_failed(policy, r, source, now, "wrong credentials", user);
+        return authentication_failed(policy, rules, r, source, now, "wrong credentials", user);
     }
     return POLICY_ADMIT;
 }
 
-}  // namespace
-
-gateway_policy_t *PolicyCreate(const security_settings_t &settings) {
-    auto policy = std::make_unique<gateway_policy_t>(settings);
+// Null if a pattern or block fails, though the reader has checked them.
+std::shared_ptr<const policy_rules> build_rules(const security_settings_t &settings) {
+    auto rules = std::make_shared<policy_rules>();
+    rules->authenticate = settings.authenticate;
+    rules->silent = settings.silent;
+    rules->realm = settings.realm;
     for (const std::string &text : settings.allow) {
         cidr_t block{};
         if (CidrParse(text.c_str(), &block) != 0) {
             return nullptr;
         }
-        policy->allow.push_back(block);
+        rules->allow.push_back(block);
     }
-    if (!policy->dial.set(settings.dial_allow, settings.dial_deny)) {
+    if (!rules->dial.set(settings.dial_allow, settings.dial_deny)) {
         return nullptr;
     }
     for (const std::string &name : settings.digest_algorithms) {
-        policy->algorithms.push_back(name == "SHA-256" ? DIGEST_SHA256 : DIGEST_MD5);
+        rules->algorithms.push_back(name == "SHA-256" ? DIGEST_SHA256 : DIGEST_MD5);
     }
-    if (policy->algorithms.empty()) {
+    if (rules->algorithms.empty()) {
         return nullptr;
     }
     for (const settings_user_t &configured : settings.users) {
-        gateway_policy_t::user user{configured.name, {}};
+        policy_rules::user user{configured.name, {}};
         for (int32_t algorithm : {DIGEST_MD5, DIGEST_SHA256}) {
             if (!configured.password.empty()) {
                 char ha1[DIGEST_HEX_SIZE];
@@ -225,9 +242,28 @@ gateway_policy_t *PolicyCreate(const security_settings_t &settings) {
                 user.ha1[algorithm] = configured.ha1;
             }
         }
-        policy->users.push_back(std::move(user));
+        rules->users.push_back(std::move(user));
     }
-    return policy.release();
+    return rules;
+}
+
+}  // namespace
+
+gateway_policy_t *PolicyCreate(const security_settings_t &settings) {
+    auto policy = std::make_unique<gateway_policy_t>(settings);
+    policy->rules = build_rules(settings);
+    return policy->rules != nullptr ? policy.release() : nullptr;
+}
+
+int32_t PolicyReload(gateway_policy_t *policy, const security_settings_t &settings) {
+    std::shared_ptr<const policy_rules> rules = build_rules(settings);
+    if (rules == nullptr) {
+        return -1;
+    }
+    policy->bans.configure(settings.ban_after, settings.ban_seconds);
+    std::lock_guard<std::mutex> lock(policy->rules_mutex);
+    policy->rules = std::move(rules);
+    return 0;
 }
 
 void PolicyFree(gateway_policy_t *policy) {
@@ -239,26 +275,28 @@ int32_t PolicyAdmitRequest(gateway_policy_t *policy, request_t *r, double now) {
     if (policy->bans.banned(source, now)) {
         return POLICY_DROPPED;
     }
+    std::shared_ptr<const policy_rules> held = policy->current();
+    const policy_rules &rules = *held;
     std::string user = "-";
-    if (!policy->allow.empty()) {
+    if (!rules.allow.empty()) {
         bool listed = false;
-        for (const cidr_t &block : policy->allow) {
+        for (const cidr_t &block : rules.allow) {
             listed = listed || CidrContains(block, source);
         }
         if (!listed) {
-            return refuse(policy, r, source, now, "source not allowed", user);
+            return refuse(policy, rules, r, source, now, "source not allowed", user);
         }
     }
-    if (policy->authenticate) {
-        int32_t verdict = authenticate(policy, r, source, now, user);
+    if (rules.authenticate) {
+        int32_t verdict = authenticate(policy, rules, r, source, now, user);
         if (verdict != POLICY_ADMIT) {
             return verdict;
         }
     }
     // After authentication, so that a stranger learns nothing of the rules.
     bool invite = r->message.method != nullptr && std::string_view(r->message.method) == "INVITE";
-    if (invite && !policy->dial.permits(InviteNumber(r->to.uri.user))) {
-        return refuse(policy, r, source, now, "number not allowed", user);
+    if (invite && !rules.dial.permits(InviteNumber(r->to.uri.user))) {
+        return refuse(policy, rules, r, source, now, "number not allowed", user);
     }
     return POLICY_ADMIT;
 }

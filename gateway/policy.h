@@ -31,6 +31,10 @@ inline constexpr size_t POLICY_TABLE_SIZE = 4096;
 // The settings have been checked by the reader; null if a pattern or block fails all the same.
 gateway_policy_t *PolicyCreate(const security_settings_t &settings);
 void PolicyFree(gateway_policy_t *policy);
+// Replaces the rules (allow, authentication, users, realm, dial rules, silent, ban limits) with
+// these, checked by the reader; the bans in force and the challenges outstanding stay. 0, or -1
+// and nothing changed. Any thread; a decision under way finishes on the rules it began with.
+int32_t PolicyReload(gateway_policy_t *policy, const security_settings_t &settings);
 // One of the POLICY_ values; the record stays with the caller. The dial rules apply to INVITEs.
 // now: a monotonic clock in seconds. Any thread.
 int32_t PolicyAdmitRequest(gateway_policy_t *policy, request_t *r, double now);

@@ -3,7 +3,13 @@
 namespace sipline {
 
 ban_table::ban_table(int32_t ban_after, int32_t ban_seconds, double window, size_t capacity)
-    : ban_after_(ban_after), ban_seconds_(ban_seconds), window_(window), capacity_(capacity) {}
+    : window_(window), capacity_(capacity), ban_after_(ban_after), ban_seconds_(ban_seconds) {}
+
+void ban_table::configure(int32_t ban_after, int32_t ban_seconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ban_after_ = ban_after;
+    ban_seconds_ = ban_seconds;
+}
 
 bool ban_table::banned(uint32_t source, double now) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -44,10 +50,10 @@ bool ban_table::make_room(double now) {
 }
 
 bool ban_table::fail(uint32_t source, double now) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (ban_after_ <= 0) {
         return false;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
     auto found = entries_.find(source);
     if (found == entries_.end()) {
         if (entries_.size() >= capacity_ && !make_room(now)) {

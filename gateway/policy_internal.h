@@ -50,6 +50,8 @@ class ban_table {
     bool banned(uint32_t source, double now);
     // Counts one failure; true when it is the one that bans the source.
     bool fail(uint32_t source, double now);
+    // New limits for what comes next; bans in force run to their end.
+    void configure(int32_t ban_after, int32_t ban_seconds);
 
   private:
     struct entry {
@@ -59,11 +61,11 @@ class ban_table {
     };
     bool make_room(double now);
 
-    const int32_t ban_after_;
-    const double ban_seconds_;
     const double window_;
     const size_t capacity_;
-    std::mutex mutex_;  // guards entries_
+    std::mutex mutex_;  // guards entries_, ban_after_ and ban_seconds_
+    int32_t ban_after_;
+    double ban_seconds_;
     std::unordered_map<uint32_t, entry> entries_;
 };
 

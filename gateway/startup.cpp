@@ -11,6 +11,8 @@
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
 #include "gateway/policy.h"
+#include "gateway/prompt_files.h"
+#include "gateway/reload.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
@@ -115,6 +117,8 @@ void StartUp(const gateway_settings_t &settings) {
     ScheduleThread = start_thread(RTPScheduleProc, nullptr);
     ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipListen);
     std::printf("UDP listen thread started\n");
+    PromptsLocate(SIPLINE_DATA_DIR);
+    ReloadStart(settings, Policy);
     StartUpDone.store(true, std::memory_order_release);
 }
 

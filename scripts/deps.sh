@@ -11,6 +11,7 @@ packages=(
   sox libsox-fmt-base espeak-ng socat procps kamailio
   baresip-core linphone-cli sngrep sipvicious nftables fail2ban
   libmicrohttpd-dev libsystemd-dev lintian scdoc python3-prometheus-client chromium logrotate
+  dpkg-dev systemd man-db adduser
 )
 missing=()
 for p in "${packages[@]}"; do

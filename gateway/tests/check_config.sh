@@ -49,7 +49,7 @@ check bad_regex '[security]\ndial_deny = ["09("]\n' \
 check bad_codec '[rtp]\ncodecs = ["G729"]\n' \
     '2:11: rtp.codecs[0]: expected codec names: "GSM", "PCMU", "PCMA"'
 check no_users '[security]\nauthenticate = true\n' \
-    '2:16: security.authenticate: expected at least one [[security.users]] when authenticate = true'
+    '2:16: security.authenticate: expected at least one [[security.users]] when authenticate = true (add one: a line [[security.users]], then name = "office" and password = "choose-a-long-one" on lines of their own)'
 
 out=$("$sipline" --config "$work/bad_cidr.toml" 2>&1)
 status=$?

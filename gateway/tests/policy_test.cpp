@@ -297,5 +297,33 @@ TEST_F(PolicyTest, HostileAuthorizationHeadersAreRefusedWithoutHarm) {
     }
 }
 
+TEST_F(PolicyTest, AReloadReplacesTheRulesButKeepsBansAndChallengesInFlight) {
+    start();
+    for (int i = 0; i < 3; ++i) {
+        invite(kMallory);
+        invite(kMallory, credentials("admin", std::to_string(i).c_str()));
+    }
+    invite(kAlice);
+    std::string alices = credentials("alice", "wonderland");
+    security_settings_t next = settings_;
+    next.users = {{"bob", "builder", ""}};
+    next.dial_deny = {"09.*"};
+    ASSERT_EQ(PolicyReload(policy_.get(), next), 0);
+    EXPECT_EQ(invite(kMallory), POLICY_DROPPED) << "the reload lifted a ban";
+    EXPECT_EQ(invite(kAlice, alices), POLICY_CHALLENGED) << "a removed user still got in";
+    EXPECT_NE(log_.find("reason=\"wrong credentials\" user=\"alice\""), std::string::npos) << log_;
+    invite(kAlice);
+    std::string bobs = credentials("bob", "builder");
+    EXPECT_EQ(invite(kAlice, bobs), POLICY_ADMIT) << "the added user was refused: " << answer_;
+    invite(kAlice);
+    EXPECT_EQ(invite(kAlice, credentials("bob", "builder"), "0900123456"), POLICY_REFUSED)
+        << "the new dial rule was not applied";
+    next.dial_deny = {"("};
+    EXPECT_EQ(PolicyReload(policy_.get(), next), -1) << "a pattern that does not compile";
+    invite(kAlice);
+    EXPECT_EQ(invite(kAlice, credentials("bob", "builder")), POLICY_ADMIT)
+        << "a refused reload changed the rules";
+}
+
 }  // namespace
 }  // namespace sipline

@@ -245,10 +245,13 @@ int GmtOffset() {
     return hours * 60 + local.tm_min - utc.tm_min;
 }
 
-void LogInit(const char *name, const char *format) {
+namespace {
+
+// A destination opened and its format compiled; none when the file or pipe cannot be opened.
+std::optional<destination_t> open_destination(const char *name, const char *format) {
     if (name == nullptr) {
         Error("LogInit", "Invalid file name");
-        return;
+        return std::nullopt;
     }
     destination_t destination{};
     if (name[0] == '|') {
@@ -256,19 +259,56 @@ void LogInit(const char *name, const char *format) {
         destination.is_pipe = 1;
         if (destination.stream == nullptr) {
             Error("LogInit", "Could not open log pipe %s", name);
-            return;
+            return std::nullopt;
         }
     } else {
         destination.stream = fopen(name, "a+");
         if (destination.stream == nullptr) {
             Error("LogInit", "Could not open log file %s", name);
-            return;
+            return std::nullopt;
         }
     }
     setvbuf(destination.stream, nullptr, _IOLBF, 0);
     destination.items = compile(format != nullptr && *format != '\0' ? format : kDefaultFormat);
+    return destination;
+}
+
+void close_destination(destination_t &destination) {
+    int result = destination.is_pipe ? pclose(destination.stream) : fclose(destination.stream);
+    if (result != 0) {
+        Error("LogClose", "Could not close log file");
+    }
+}
+
+}  // namespace
+
+void LogInit(const char *name, const char *format) {
+    std::optional<destination_t> destination = open_destination(name, format);
+    if (!destination) {
+        return;
+    }
     std::lock_guard<std::mutex> lock(log_mutex());
-    destinations().push_back(std::move(destination));
+    destinations().push_back(std::move(*destination));
+}
+
+int LogReplace(const char *name, const char *format) {
+    std::vector<destination_t> replaced;
+    if (name != nullptr && *name != '\0') {
+        std::optional<destination_t> destination = open_destination(name, format);
+        if (!destination) {
+            return -1;
+        }
+        replaced.push_back(std::move(*destination));
+    }
+    {
+        std::lock_guard<std::mutex> lock(log_mutex());
+        destinations().swap(replaced);
+    }
+    // A pipe's command may take its time to end: not while the request threads wait to log.
+    for (destination_t &destination : replaced) {
+        close_destination(destination);
+    }
+    return 0;
 }
 
 void LogRequest(request_t *r) {
@@ -291,10 +331,7 @@ void LogRequest(request_t *r) {
 void LogClose() {
     std::lock_guard<std::mutex> lock(log_mutex());
     for (destination_t &destination : destinations()) {
-        int result = destination.is_pipe ? pclose(destination.stream) : fclose(destination.stream);
-        if (result != 0) {
-            Error("LogClose", "Could not close log file");
-        }
+        close_destination(destination);
     }
     destinations().clear();
 }

@@ -9,6 +9,10 @@ struct request_t;
 // name: a file (opened "a+"), or "|command" for a pipe to it. A null or empty format takes
 // "%h %u %t \"%r\" %s".
 void LogInit(const char *name, const char *format);
+// Every destination replaced by this one (none for a null or empty name), opened before the
+// old ones close, so that no line falls between them: the way to reopen a rotated log. -1 when
+// it cannot be opened; the old destinations stay.
+int LogReplace(const char *name, const char *format);
 // Writes nothing for a status below 200.
 void LogRequest(request_t *r);
 void LogClose();

@@ -182,5 +182,29 @@ TEST_F(AccessLogTest, OpenFailuresAreReported) {
         << errors;
 }
 
+TEST_F(AccessLogTest, ReplacingReopensARotatedLogAndKeepsTheOldOneWhenTheNewFails) {
+    std::string rotated = path_ + ".1";
+    LogInit(path_.c_str(), "first %s");
+    LogRequest(r_);
+    ASSERT_EQ(rename(path_.c_str(), rotated.c_str()), 0);
+    ASSERT_EQ(LogReplace(path_.c_str(), "second %s"), 0);
+    LogRequest(r_);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(LogReplace("/nonexistent-directory/log", nullptr), -1);
+    ::testing::internal::GetCapturedStderr();
+    LogRequest(r_);  // still to the reopened file
+    ASSERT_EQ(LogReplace("", nullptr), 0);
+    LogRequest(r_);  // nowhere
+    auto content = [](const std::string &file) {
+        std::ifstream in(file);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    };
+    EXPECT_EQ(content(rotated), "first 200\n") << "the rotated file got lines after the reopening";
+    EXPECT_EQ(content(path_), "second 200\nsecond 200\n");
+    unlink(rotated.c_str());
+}
+
 }  // namespace
 }  // namespace sipline
