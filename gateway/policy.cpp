@@ -245,7 +245,7 @@ int32_t PolicyAdmitRequest(gateway_policy_t *policy, request_t *r, double now) {
     }
     // After authentication, so that a stranger learns nothing of the rules.
     bool invite = r->message.method != nullptr && std::string_view(r->message.method) == "INVITE";
-    if (invite && !policy->dial.permits(InviteNumber(r->to.uri.user))) {
+    if (invite && !policy->dial.permits(InviteNumber(InviteNumberUser(r)))) {
         return refuse(policy, r, source, now, "number not allowed", user);
     }
     return POLICY_ADMIT;

@@ -11,6 +11,7 @@
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
 #include "gateway/policy.h"
+#include "gateway/registration.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
@@ -44,6 +45,8 @@ HANDLE start_thread(thread_routine_t routine, void *argument) {
 
 void Cleanup() {
     std::printf("Cleaning up\n");
+    // The binding goes while the listener still runs to receive the registrar's answer.
+    RegistrationStop();
     // Threads cannot be killed here; the schedule thread ends at its next look at QuitRequested,
     // which the pulse brings forward. Before start-up has finished there is none to end.
     QuitRequested = 1;
@@ -101,6 +104,7 @@ void StartUp(const gateway_settings_t &settings) {
     SipListen.sin_port = htons(static_cast<uint16_t>(settings.sip.port));
     inet_pton(AF_INET, settings.sip.listen.c_str(), &SipListen.sin_addr);
     DirectoryConfigure(settings.directory);
+    DirectoryRouteOthers(settings.outbound.uri, settings.registration.outbound_proxy);
     TakeMediaSettings(settings);
     // The SIP side keeps pointers into the settings for the life of the process.
     const gateway_settings_t *kept = new gateway_settings_t(settings);
@@ -115,6 +119,7 @@ void StartUp(const gateway_settings_t &settings) {
     ScheduleThread = start_thread(RTPScheduleProc, nullptr);
     ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipListen);
     std::printf("UDP listen thread started\n");
+    RegistrationStart(settings);
     StartUpDone.store(true, std::memory_order_release);
 }
 
