@@ -5,6 +5,8 @@
 #   (kamcmd ul.dump shows the binding every second for 30 s);
 # - a SIPp caller calls a number at the registrar, which routes it to the line: the gateway takes
 #   it although To names the registrar, and dials the number of the Request-URI;
+# - the line dials 100, which goes to [outbound] uri at the registrar; the registrar challenges
+#   with 407, the gateway answers with the registration's credentials, the call completes;
 # - Kamailio is restarted with min_expires = 30: the gateway's next REGISTER meets 423, asks the
 #   Min-Expires and is bound again;
 # - SIGTERM: the REGISTER with expires=0 reaches Kamailio and the binding is gone.
@@ -30,7 +32,9 @@ trap cleanup EXIT
 
 gw=10.79.0.1
 pbx=10.79.0.2
+callee=10.79.0.3
 netns_caller_start "$gw" "$pbx"
+in_caller ip addr add "$callee/24" dev sipcall0
 netns_use_host gw "$gw" "$work/hosts"
 cp "$source/gateway/prompts/enter.vox" "$source/gateway/prompts/notfound.vox" "$work/"
 mkdir -p "$work/kamailio"
@@ -40,7 +44,7 @@ ctl="unix:$work/kamailio/ctl.sock"
 kamailio_start() {
     "${netns_caller[@]}" kamailio -DD -E -f "$source/deploy/kamailio/registrar.cfg" \
         -Y "$work/kamailio" -A "REG_LISTEN=udp:$pbx:5060" -A "REG_MIN_EXPIRES=$1" \
-        -A "REG_CTL=\"$ctl\"" >>"$work/kamailio.log" 2>&1 &
+        -A "REG_CTL=\"$ctl\"" -A "REG_CALLEE=\"sip:$callee:5060\"" >>"$work/kamailio.log" 2>&1 &
     kamailio=$!
     for _ in $(seq 100); do
         in_caller ss -Hlun 2>/dev/null | grep -qF "$pbx:5060" && return 0
@@ -74,6 +78,9 @@ user = "line"
 password = "line-secret"
 expires = 20
 keepalive = 5
+
+[outbound]
+uri = "sip:{number}@$pbx"
 TOML
 : >"$work/out"
 : >"$work/err"
@@ -106,6 +113,28 @@ wait_for "$work/out" "Sending 200 response" 1 20
 status_is dialled 5551234 "during the routed call"
 wait "$caller" || fail "the caller's scenario: $(tail -n 5 "$work/caller.err" 2>/dev/null)"
 wait_for "$work/out" "Globals inited" 1 15
+
+echo "== the line dials 100: to the registrar, 407 answered with the line's credentials"
+"${netns_caller[@]}" timeout 40 sipp -sf "$source/gateway/tests/sipp/pbx/callee.xml" -s 100 \
+    -i "$callee" -p 5060 -m 1 -nostdin -timeout 35 -timeout_error -trace_err \
+    -error_file "$work/callee.err" >"$work/callee.out" 2>&1 &
+callee_sipp=$!
+for _ in $(seq 100); do
+    in_caller ss -Hlun 2>/dev/null | grep -qF "$callee:5060" && break
+    sleep 0.1
+done
+[ "$(control ring)" = "OK ringing" ] || fail "the ring was not taken"
+wait_for "$work/err" "Enter number to call" 1 10
+control "digits 100#" >/dev/null
+wait_for "$work/out" "Calling sip:100@$pbx" 1 10
+wait_for "$work/out" "Answering the 407 challenge as line" 1 10
+wait_for "$work/out" "Line call connected" 1 15
+sleep 1
+control hangup >/dev/null
+wait "$callee_sipp" || fail "the callee's scenario: $(tail -n 5 "$work/callee.err" 2>/dev/null)"
+wait_for "$work/out" "Globals inited" 2 15
+grep -q "registrar: the line line calls sip:100@$pbx" "$work/kamailio.log" ||
+    fail "Kamailio did not take the line's credentials"
 
 echo "== Kamailio restarted with min_expires = 30: 423, then bound again with 30 s"
 kill -TERM "$kamailio"
