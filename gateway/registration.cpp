@@ -119,10 +119,10 @@ class registration {
     std::string password_;
     std::string proxy_;
     std::string aor_;
-    sip_register_t reg_{};
-    int32_t requested_;
+    sip_register_t reg_{};  // points into the texts above
     int32_t keepalive_;
     // Everything below is the registration thread's alone until stop() has joined it.
+    int32_t requested_;  // raised by a 423's Min-Expires
     std::string call_id_;
     std::string probe_call_id_;
     uint32_t cseq_ = 0;
@@ -144,8 +144,8 @@ registration::registration(const gateway_settings_t &settings)
       password_(settings.registration.user.empty() ? settings.outbound.password
                                                    : settings.registration.password),
       proxy_(settings.registration.outbound_proxy),
-      requested_(settings.registration.expires),
-      keepalive_(settings.registration.keepalive) {
+      keepalive_(settings.registration.keepalive),
+      requested_(settings.registration.expires) {
     reg_ = sip_register_t{registrar_.c_str(), user_.c_str(), proxy_.c_str()};
     // RFC 3261 section 10.2.4: one Call-ID for every REGISTER of this run, CSeq counting up.
     call_id_ = random_word() + "@sipline";
