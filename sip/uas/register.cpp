@@ -33,6 +33,11 @@ std::string address_of_record(const sip_register_t *reg) {
     return "sip:" + text_of(reg->user) + "@" + registrar_host(reg);
 }
 
+// Through an outbound proxy the request names it in a Route (RFC 3261 section 8.1.2).
+std::string route_line(const sip_register_t *reg) {
+    return text_of(reg->proxy).empty() ? "" : "Route: <" + text_of(reg->proxy) + ";lr>\r\n";
+}
+
 // The lines every request of a registration starts with; `rport` asks the registrar to answer
 // where the request came from and to say which address that was (RFC 3581), which is what
 // a gateway behind NAT needs.
@@ -46,7 +51,7 @@ std::string common_lines(const sip_register_t *reg, const char *method, const ch
            "Max-Forwards: " + std::to_string(kMaxForwards) + "\r\n" + "From: <" + aor +
            ">;tag=" + tag_source + "\r\n" + "To: <" + aor + ">\r\n" + "Call-ID: " + call_id +
            "\r\n" + "CSeq: " + std::to_string(cseq) + " " + method + "\r\n" +
-           "User-Agent: sipline\r\n";
+           "User-Agent: sipline\r\n" + route_line(reg);
 }
 
 // A From tag that stays the same for one Call-ID and differs between Call-IDs.

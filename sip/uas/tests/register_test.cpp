@@ -1,13 +1,18 @@
 // What the gateway makes of a registrar's answers: the time granted to its own binding among
-// the others, the registrar's Min-Expires, and the schedule of retries after failures.
+// the others, the registrar's Min-Expires, and the schedule of retries after failures; and the
+// REGISTER and OPTIONS it sends.
 #include "sip/uas/register_answer.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <string>
 
 #include "sip/message/parser.h"
+#include "sip/uas/register.h"
+#include "sip/uas/tests/fake_gateway.h"
 
 namespace sipline {
 namespace {
@@ -102,6 +107,44 @@ TEST(RegisterSchedule, RetriesDoubleFrom20SecondsTo10MinutesAndRefreshAt90Percen
     EXPECT_EQ(RegisterRefreshDelay(20), 18);
     EXPECT_EQ(RegisterRefreshDelay(1), 1);
     EXPECT_EQ(RegisterRefreshDelay(INT32_MAX), 1932735282);
+}
+
+std::string line_of(const std::string &text, const std::string &name) {
+    size_t at = text.find("\r\n" + name + ": ");
+    if (at == std::string::npos) {
+        return "";
+    }
+    at += name.size() + 4;
+    return text.substr(at, text.find("\r\n", at) - at);
+}
+
+TEST(RegisterText, BindsTheContactToTheAddressOfRecordThroughTheProxy) {
+    testing::fake_gateway gateway;
+    gateway.install();
+    const sip_register_t direct{"sip:pbx.example.org:5070", "line", ""};
+    char *text = RegisterText(&direct, "abc@sipline", 7, "z9hG4bK1", 600, "Authorization",
+                              "Digest username=\"line\"");
+    const std::string sent(text);
+    free(text);
+    EXPECT_EQ(sent.rfind("REGISTER sip:pbx.example.org:5070 SIP/2.0\r\n", 0), 0u) << sent;
+    EXPECT_EQ(line_of(sent, "To"), "<sip:line@pbx.example.org>");
+    EXPECT_EQ(line_of(sent, "From"), "<sip:line@pbx.example.org>;tag=abc");
+    EXPECT_EQ(line_of(sent, "CSeq"), "7 REGISTER");
+    EXPECT_EQ(line_of(sent, "Expires"), "600");
+    EXPECT_NE(line_of(sent, "Contact").find(">;expires=600"), std::string::npos) << sent;
+    EXPECT_NE(line_of(sent, "Via").find(";branch=z9hG4bK1;rport"), std::string::npos) << sent;
+    EXPECT_EQ(line_of(sent, "Authorization"), "Digest username=\"line\"");
+    EXPECT_EQ(line_of(sent, "Route"), "") << "a Route without a proxy";
+
+    const sip_register_t proxied{"sip:pbx.example.org", "line", "sip:127.0.0.1:5080"};
+    text = RegisterOptionsText(&proxied, "def@sipline", 2, "z9hG4bK2");
+    const std::string probe(text);
+    free(text);
+    EXPECT_EQ(probe.rfind("OPTIONS sip:pbx.example.org SIP/2.0\r\n", 0), 0u) << probe;
+    EXPECT_EQ(line_of(probe, "Route"), "<sip:127.0.0.1:5080;lr>");
+    sockaddr_in to{};
+    ASSERT_EQ(RegisterAim(&proxied, &to), 0);
+    EXPECT_EQ(ntohs(to.sin_port), 5080) << "not aimed at the proxy";
 }
 
 }  // namespace
