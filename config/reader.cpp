@@ -85,6 +85,12 @@ bool host_name(const std::string &text) {
     return true;
 }
 
+// A SIP URI a header may carry as it stands: "sip:" and a host, no space, quote or angle.
+bool sip_uri(const std::string &text) {
+    return text.rfind("sip:", 0) == 0 && text.size() > 4 && header_safe(text) &&
+           text.find_first_of(" <>\t") == std::string::npos;
+}
+
 bool hex_digits(const std::string &text) {
     for (unsigned char c : text) {
         if (!std::isxdigit(c)) {
@@ -516,8 +522,50 @@ class reader {
                           "a user name without quote or backslash");
             } else if (key == "password") {
                 ok = any_text(node, name, out.password);
+            } else if (key == "uri") {
+                ok = text(
+                    node, name, out.uri,
+                    [](const std::string &t) {
+                        return t.empty() || (sip_uri(t) && t.find("{number}") != std::string::npos);
+                    },
+                    "a SIP URI with {number}, such as \"sip:{number}@pbx.example.org\", or \"\"");
             } else {
-                ok = unknown(key, "outbound", "user, password");
+                ok = unknown(key, "outbound", "user, password, uri");
+            }
+            if (!ok) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool registration(const toml::table &table, registration_settings_t &out) {
+        for (auto &&[key, node] : table) {
+            std::string name = "registration." + std::string(key.str());
+            bool ok = true;
+            if (key == "registrar" || key == "outbound_proxy") {
+                ok = text(
+                    node, name, key == "registrar" ? out.registrar : out.outbound_proxy,
+                    [](const std::string &t) { return t.empty() || sip_uri(t); },
+                    "a SIP URI such as \"sip:pbx.example.org\", or \"\"");
+            } else if (key == "user") {
+                ok = text(node, name, out.user, header_safe,
+                          "a user name without quote or backslash");
+            } else if (key == "password") {
+                ok = any_text(node, name, out.password);
+            } else if (key == "expires") {
+                ok = number(node, name, 10, 86400, out.expires);
+            } else if (key == "number_from") {
+                ok = text(
+                    node, name, out.number_from,
+                    [](const std::string &t) { return t == "request-uri" || t == "to"; },
+                    "\"request-uri\" or \"to\"");
+            } else if (key == "keepalive") {
+                ok = number(node, name, 0, 3600, out.keepalive);
+            } else {
+                ok = unknown(key, "registration",
+                             "registrar, user, password, outbound_proxy, expires, number_from, "
+                             "keepalive");
             }
             if (!ok) {
                 return false;
@@ -554,8 +602,11 @@ class reader {
                 ok = section(node, name, out.board, &reader::board);
             } else if (key == "outbound") {
                 ok = section(node, name, out.outbound, &reader::outbound);
+            } else if (key == "registration") {
+                ok = section(node, name, out.registration, &reader::registration);
             } else {
-                ok = unknown(key, "", "sip, rtp, security, directory, log, board, outbound");
+                ok = unknown(key, "",
+                             "sip, rtp, security, directory, log, board, outbound, registration");
             }
             if (!ok) {
                 return false;
@@ -601,6 +652,17 @@ class reader {
             return fail(where("outbound", out.outbound.user.empty() ? "user" : "password"),
                         out.outbound.user.empty() ? "outbound.user" : "outbound.password",
                         "both outbound.user and outbound.password, or neither");
+        }
+        const registration_settings_t &reg = out.registration;
+        if (reg.user.empty() != reg.password.empty()) {
+            return fail(where("registration", reg.user.empty() ? "user" : "password"),
+                        reg.user.empty() ? "registration.user" : "registration.password",
+                        "both registration.user and registration.password, or neither");
+        }
+        if (!reg.registrar.empty() && reg.user.empty() && out.outbound.user.empty()) {
+            return fail(where("registration", "registrar"), "registration.user",
+                        "registration.user and password (or [outbound] credentials) with a "
+                        "registrar");
         }
         return true;
     }

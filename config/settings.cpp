@@ -84,6 +84,14 @@ void SettingsPrint(const gateway_settings_t &s, FILE *out) {
                  quoted(s.board.device).c_str(), s.board.line_channel, s.board.record_channel);
     std::fprintf(out, "[outbound]\nuser = %s\npassword = %s\n", quoted(s.outbound.user).c_str(),
                  s.outbound.password.empty() ? "\"\"" : "\"(hidden)\"");
+    std::fprintf(out, "uri = %s\n", quoted(s.outbound.uri).c_str());
+    const registration_settings_t &reg = s.registration;
+    std::fprintf(out,
+                 "\n[registration]\nregistrar = %s\nuser = %s\npassword = %s\n"
+                 "outbound_proxy = %s\nexpires = %d\nnumber_from = %s\nkeepalive = %d\n",
+                 quoted(reg.registrar).c_str(), quoted(reg.user).c_str(),
+                 reg.password.empty() ? "\"\"" : "\"(hidden)\"", quoted(reg.outbound_proxy).c_str(),
+                 reg.expires, quoted(reg.number_from).c_str(), reg.keepalive);
 }
 
 }  // namespace sipline

@@ -65,6 +65,20 @@ struct board_settings_t {
 struct outbound_settings_t {
     std::string user;  // "" sends no credentials
     std::string password;
+    // "sip:{number}@pbx.example.org": every number dialled on the line goes there, {number}
+    // replaced; "" dials the directory alone.
+    std::string uri;
+};
+
+// Registration to the owner's PBX (RFC 3261 section 10); registrar "" registers nowhere.
+struct registration_settings_t {
+    std::string registrar;  // "sip:pbx.example.org" or "sip:pbx.example.org:5070"
+    std::string user;       // "" takes [outbound] user and password
+    std::string password;
+    std::string outbound_proxy;  // a SIP URI requests go through; "" straight to the registrar
+    int32_t expires = 3600;
+    std::string number_from = "request-uri";  // or "to": where a routed call's number is read
+    int32_t keepalive = 30;                   // seconds between OPTIONS; 0 sends none
 };
 
 struct gateway_settings_t {
@@ -76,6 +90,7 @@ struct gateway_settings_t {
     log_settings_t log;
     board_settings_t board;
     outbound_settings_t outbound;
+    registration_settings_t registration;
     std::string file;  // the file read, "" for the built-in settings
 };
 

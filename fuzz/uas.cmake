@@ -1,3 +1,4 @@
 sipline_fuzzer(sdp_fuzz sdp_fuzz.cpp sipline_sip_uas)
 sipline_fuzzer(datagram_fuzz datagram_fuzz.cpp sipline_sip_uas)
 sipline_fuzzer(sip_dialog_fuzz sip_dialog_fuzz.cpp sipline_sip_uas)
+sipline_fuzzer(register_answer_fuzz register_answer_fuzz.cpp sipline_sip_uas)

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "gateway/globals.h"
@@ -12,6 +13,7 @@
 namespace sipline {
 
 const char *DestinationUri = nullptr;
+const char *DestinationProxy = nullptr;
 
 namespace {
 
@@ -58,6 +60,38 @@ const char *built_offer = nullptr;
 // Written at start-up before the main thread's first call; read by the main thread only.
 std::vector<settings_directory_entry_t> configured;
 
+// [outbound] uri and the proxy on the way to it; "" for none. Written at start-up, read by the
+// main thread; the URI of the call in hand is built in through_pbx.
+std::string pbx_template;
+std::string pbx_proxy;
+std::string through_pbx;
+
+// RFC 3261 section 25.1: "#" is not allowed in a user part as it stands.
+std::string uri_user(const char *dial) {
+    std::string user;
+    for (const char *c = dial; *c != '\0'; ++c) {
+        user += *c == '#' ? std::string("%23") : std::string(1, *c);
+    }
+    return user;
+}
+
+int lookup_pbx(const char *dial) {
+    if (pbx_template.empty() || dial[0] == '\0') {
+        return -1;
+    }
+    through_pbx = pbx_template;
+    const std::string key = "{number}";
+    for (size_t at = through_pbx.find(key); at != std::string::npos;
+         at = through_pbx.find(key, at)) {
+        const std::string user = uri_user(dial);
+        through_pbx.replace(at, key.size(), user);
+        at += user.size();
+    }
+    DestinationUri = through_pbx.c_str();
+    DestinationProxy = pbx_proxy.empty() ? nullptr : pbx_proxy.c_str();
+    return 0;
+}
+
 int lookup_configured(const char *dial) {
     for (const settings_directory_entry_t &entry : configured) {
         if (entry.number != dial) {
@@ -81,9 +115,18 @@ void DirectoryConfigure(const std::vector<settings_directory_entry_t> &entries) 
     configured = entries;
 }
 
+void DirectoryRouteOthers(const std::string &uri, const std::string &proxy) {
+    pbx_template = uri;
+    pbx_proxy = proxy;
+}
+
 int LookupNumber(const char *dial) {
     if (dial != nullptr && !configured.empty()) {
-        return lookup_configured(dial);
+        return lookup_configured(dial) == 0 ? 0 : lookup_pbx(dial);
+    }
+    // The built-in entries are the project's own test numbers: a PBX takes every number.
+    if (dial != nullptr && !pbx_template.empty()) {
+        return lookup_pbx(dial);
     }
     if (dial == nullptr || std::strlen(dial) != 3) {
         return -1;
@@ -114,6 +157,7 @@ int LookupNumber(const char *dial) {
 void ForgetDirectoryEntry() {
     // An entry without URI never calls the URI of an entry found before it.
     DestinationUri = nullptr;
+    DestinationProxy = nullptr;
     if (built_offer != nullptr) {
         SdpOffer = built_offer;
         built_offer = nullptr;

@@ -2,6 +2,7 @@
 // or the ones the settings give.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "config/settings.h"
@@ -11,10 +12,16 @@ namespace sipline {
 // The SIP URI of the entry found for the call in hand: the call from the line goes to it. Null
 // outside such a call and for an entry without one. Main thread only.
 extern const char *DestinationUri;
+// The proxy the call to DestinationUri goes through (a SIP URI), or null: straight to it.
+extern const char *DestinationProxy;
 
 // Replaces the built-in entries with these when there are any (none: the built-in ones again).
 // At start-up, before the first call; the entries are copied.
 void DirectoryConfigure(const std::vector<settings_directory_entry_t> &entries);
+// Every number the configured entries do not have (all of them when none is configured) is
+// called at `uri` with "{number}" replaced, through `proxy` when it is not "". "" for `uri`:
+// the directory alone. At start-up.
+void DirectoryRouteOthers(const std::string &uri, const std::string &proxy);
 // Built in: for "100", "101" and "102" (compared without regard to case): sets the fixed media
 // ports and destination of the entry, and for "100" and "102" DestinationUri and SdpOffer.
 // Configured: for a number equal to an entry's, DestinationUri for an entry with a URI, the

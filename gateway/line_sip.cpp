@@ -311,7 +311,11 @@ int connect_line_call(const call_event_t &e) {
 
 int CallOut(const call_event_t &) {
     request_t *r = RequestCreate(TRANSPORT_UDP, -1, nullptr);
-    if (RequestInviteCreate(r, DestinationUri, LINE_USER, SdpOffer, SipListeningSocket()) != 0) {
+    // Registered to a PBX, the line calls as the account it registered.
+    const char *account = SipGateway()->ContactUser;
+    const char *user = account != nullptr && account[0] != '\0' ? account : LINE_USER;
+    if (RequestInviteCreate(r, DestinationUri, user, SdpOffer, SipListeningSocket()) != 0 ||
+        (DestinationProxy != nullptr && RequestInviteThrough(r, DestinationProxy) != 0)) {
         RequestFree(r);
         CallState = ST_WTRING;
         PutLineOnHook();

@@ -295,7 +295,7 @@ int32_t PolicyAdmitRequest(gateway_policy_t *policy, request_t *r, double now) {
     }
     // After authentication, so that a stranger learns nothing of the rules.
     bool invite = r->message.method != nullptr && std::string_view(r->message.method) == "INVITE";
-    if (invite && !rules.dial.permits(InviteNumber(r->to.uri.user))) {
+    if (invite && !rules.dial.permits(InviteNumber(InviteNumberUser(r)))) {
         return refuse(policy, rules, r, source, now, "number not allowed", user);
     }
     return POLICY_ADMIT;

@@ -63,9 +63,17 @@ std::string ReloadRestartSections(const gateway_settings_t &a, const gateway_set
         a.rtp.port != b.rtp.port || a.rtp.codecs != b.rtp.codecs,
         a.board.device != b.board.device || a.board.line_channel != b.board.line_channel ||
             a.board.record_channel != b.board.record_channel,
-        a.outbound.user != b.outbound.user || a.outbound.password != b.outbound.password,
+        a.outbound.user != b.outbound.user || a.outbound.password != b.outbound.password ||
+            a.outbound.uri != b.outbound.uri,
+        a.registration.registrar != b.registration.registrar ||
+            a.registration.user != b.registration.user ||
+            a.registration.password != b.registration.password ||
+            a.registration.outbound_proxy != b.registration.outbound_proxy ||
+            a.registration.expires != b.registration.expires ||
+            a.registration.number_from != b.registration.number_from ||
+            a.registration.keepalive != b.registration.keepalive,
     };
-    const char *names[] = {"[sip]", "[rtp]", "[board]", "[outbound]"};
+    const char *names[] = {"[sip]", "[rtp]", "[board]", "[outbound]", "[registration]"};
     static_assert(std::size(changed) == std::size(names));
     std::string out;
     for (size_t i = 0; i < std::size(names); ++i) {
@@ -159,6 +167,7 @@ void ReloadApply(FILE *err) {
     next.rtp = running.rtp;
     next.board = running.board;
     next.outbound = running.outbound;
+    next.registration = running.registration;
     bool users_changed = !same_users(running.security.users, next.security.users);
     running = std::move(next);
     std::fprintf(err, "sipline: reload: %s applied (%zu user%s%s)\n", running.file.c_str(),

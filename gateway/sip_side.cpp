@@ -7,6 +7,7 @@
 
 #include "gateway/globals.h"
 #include "gateway/policy.h"
+#include "gateway/registration.h"
 #include "gateway/session_refresh.h"
 #include "media/line_digits.h"
 #include "media/media_update.h"
@@ -49,6 +50,10 @@ int admit_request(void *policy, request_t *r) {
                : -1;
 }
 
+int from_registrar(void *, const sockaddr_in *source) {
+    return RegistrationFromRegistrar(source);
+}
+
 int ignore_source(void *policy, const sockaddr_in *source) {
     return PolicyIgnores(static_cast<gateway_policy_t *>(policy), ntohl(source->sin_addr.s_addr),
                          monotonic_seconds())
@@ -84,8 +89,21 @@ void Connect(gateway_policy_t *policy, const gateway_settings_t *settings) {
     gateway.context = nullptr;
     if (settings != nullptr) {
         gateway.SipPort = settings->sip.port;
-        gateway.OutboundUser = settings->outbound.user.c_str();
-        gateway.OutboundPassword = settings->outbound.password.c_str();
+        // A line registered to a PBX calls out through it with the same account, unless
+        // [outbound] names another.
+        const bool own = !settings->outbound.user.empty();
+        gateway.OutboundUser =
+            own ? settings->outbound.user.c_str() : settings->registration.user.c_str();
+        gateway.OutboundPassword =
+            own ? settings->outbound.password.c_str() : settings->registration.password.c_str();
+        if (!settings->registration.registrar.empty()) {
+            gateway.ContactUser = settings->registration.user.empty()
+                                      ? settings->outbound.user.c_str()
+                                      : settings->registration.user.c_str();
+            gateway.FromRegistrar = from_registrar;
+        }
+        gateway.NumberFromRequestUri = settings->registration.number_from == "request-uri";
+        gateway.AnswerOptions = settings->file.empty() ? 0 : 1;
     }
     if (policy != nullptr) {
         gateway.AdmitRequest = admit_request;

@@ -13,6 +13,7 @@
 #include "gateway/policy.h"
 #include "gateway/prompt_files.h"
 #include "gateway/reload.h"
+#include "gateway/registration.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "media/threads.h"
@@ -46,6 +47,8 @@ HANDLE start_thread(thread_routine_t routine, void *argument) {
 
 void Cleanup() {
     std::printf("Cleaning up\n");
+    // The binding goes while the listener still runs to receive the registrar's answer.
+    RegistrationStop();
     // Threads cannot be killed here; the schedule thread ends at its next look at QuitRequested,
     // which the pulse brings forward. Before start-up has finished there is none to end.
     QuitRequested = 1;
@@ -103,6 +106,7 @@ void StartUp(const gateway_settings_t &settings) {
     SipListen.sin_port = htons(static_cast<uint16_t>(settings.sip.port));
     inet_pton(AF_INET, settings.sip.listen.c_str(), &SipListen.sin_addr);
     DirectoryConfigure(settings.directory);
+    DirectoryRouteOthers(settings.outbound.uri, settings.registration.outbound_proxy);
     TakeMediaSettings(settings);
     // The SIP side keeps pointers into the settings for the life of the process.
     const gateway_settings_t *kept = new gateway_settings_t(settings);
@@ -119,6 +123,7 @@ void StartUp(const gateway_settings_t &settings) {
     std::printf("UDP listen thread started\n");
     PromptsLocate(SIPLINE_DATA_DIR);
     ReloadStart(settings, Policy);
+    RegistrationStart(settings);
     StartUpDone.store(true, std::memory_order_release);
 }
 

@@ -7,6 +7,9 @@
 #                              socket WORK/gwI/boardsim.sock, what its line's party hears
 #                              WORK/gwI/heard.wav, its output WORK/gwI/out), Kamailio logs to
 #                              WORK/kamailio.log.
+#                              With HUNT_REGISTER=1 every gateway registers to Kamailio under
+#                              the one AOR "line" (deploy/kamailio/hunt_registrar.cfg, its
+#                              WORK/gwI/sipline.toml) instead of being listed for dispatcher.
 # hunt_gateway_stop I / hunt_gateway_start I
 #                              stops or restarts gateway I's process (its node stays).
 # hunt_down                    stops everything hunt_up started.
@@ -26,12 +29,13 @@ hunt_gateway_address() {
 }
 
 hunt_gateway_start() {
-    local i=$1 dir=$hunt_work/gw$1
+    local i=$1 dir=$hunt_work/gw$1 config=()
     : >"$dir/out"
+    [ -f "$dir/sipline.toml" ] && config=(--config "$dir/sipline.toml")
     # nsenter itself, not the in_node function: $! must be the gateway's own process.
     nsenter --target "${netns_node_pid[$i]}" --net --uts --mount -- \
-        bash -c 'cd "$1" && export BOARDSIM_CAPTURE="$1/heard.wav" && exec "$2"' _ "$dir" \
-        "$hunt_build/bin/sipline" \
+        bash -c 'cd "$1" && export BOARDSIM_CAPTURE="$1/heard.wav" && exec "${@:2}"' _ "$dir" \
+        "$hunt_build/bin/sipline" "${config[@]}" \
         >>"$dir/out" 2>>"$dir/err" &
     hunt_gateway_pid[$i]=$!
     for _ in $(seq 100); do
@@ -77,11 +81,16 @@ hunt_up() {
         netns_node_start "$i" "$(hunt_gateway_address "$i")" "$HUNT_HOST" "$hunt_work/gw$i/hosts"
         # Highest priority first: gateway 1 takes a call when it is free.
         printf '1 sip:%s:5060 0 %d\n' "$(hunt_gateway_address "$i")" $((100 - i)) >>"$list"
+        if [ "${HUNT_REGISTER:-0}" = 1 ]; then
+            printf '[registration]\nregistrar = "sip:%s"\nuser = "line"\npassword = "line-secret"\n' \
+                "$HUNT_PROXY" >"$hunt_work/gw$i/sipline.toml"
+        fi
         hunt_gateway_start "$i" || return 1
     done
     mkdir -p "$hunt_work/kamailio"
-    kamailio -DD -E -f "$source/deploy/kamailio/hunt.cfg" -Y "$hunt_work/kamailio" \
-        -A "HUNT_LIST=\"$list\"" -A "HUNT_LISTEN=udp:$HUNT_PROXY:5060" \
+    local config=(-f "$source/deploy/kamailio/hunt.cfg" -A "HUNT_LIST=\"$list\"")
+    [ "${HUNT_REGISTER:-0}" = 1 ] && config=(-f "$source/deploy/kamailio/hunt_registrar.cfg")
+    kamailio -DD -E "${config[@]}" -Y "$hunt_work/kamailio" -A "HUNT_LISTEN=udp:$HUNT_PROXY:5060" \
         >"$hunt_work/kamailio.log" 2>&1 &
     hunt_proxy_pid=$!
     for _ in $(seq 100); do

@@ -83,6 +83,14 @@ record_channel = 4
 [outbound]
 user = "gw"
 password = "secret"
+uri = "sip:{number}@pbx.example.org"
+
+[registration]
+registrar = "sip:pbx.example.org:5070"
+outbound_proxy = "sip:192.0.2.1"
+expires = 600
+number_from = "to"
+keepalive = 0
 )";
     gateway_settings_t s;
     settings_error_t error;
@@ -114,6 +122,13 @@ password = "secret"
     EXPECT_EQ(s.board.record_channel, 4);
     EXPECT_EQ(s.outbound.user, "gw");
     EXPECT_EQ(s.outbound.password, "secret");
+    EXPECT_EQ(s.outbound.uri, "sip:{number}@pbx.example.org");
+    EXPECT_EQ(s.registration.registrar, "sip:pbx.example.org:5070");
+    EXPECT_EQ(s.registration.user, "");
+    EXPECT_EQ(s.registration.outbound_proxy, "sip:192.0.2.1");
+    EXPECT_EQ(s.registration.expires, 600);
+    EXPECT_EQ(s.registration.number_from, "to");
+    EXPECT_EQ(s.registration.keepalive, 0);
 }
 
 // Each bad file names the place of its first fault, the key, and what was expected there.
@@ -184,6 +199,20 @@ TEST(SettingsParse, BadFilesNameLineColumnKeyAndWhatWasExpected) {
         {"same channel twice", "[board]\nline_channel = 3\n", 0, 0, "board.record_channel",
          "other than line_channel"},
         {"outbound half", "[outbound]\nuser = \"gw\"\n", 0, 0, "outbound.password", "both"},
+        {"outbound uri without number", "[outbound]\nuri = \"sip:pbx\"\n", 2, 7, "outbound.uri",
+         "{number}"},
+        {"registrar not SIP", "[registration]\nregistrar = \"pbx.example.org\"\n", 2, 13,
+         "registration.registrar", "SIP URI"},
+        {"registrar without credentials", "[registration]\nregistrar = \"sip:pbx\"\n", 0, 0,
+         "registration.user", "[outbound] credentials"},
+        {"registration half", "[registration]\nuser = \"gw\"\n", 0, 0, "registration.password",
+         "both"},
+        {"expires too short", "[registration]\nexpires = 5\n", 2, 11, "registration.expires",
+         "from 10 to 86400"},
+        {"number_from other", "[registration]\nnumber_from = \"from\"\n", 2, 15,
+         "registration.number_from", "\"request-uri\" or \"to\""},
+        {"unknown registration key", "[registration]\nexpiry = 60\n", 2, 1, "registration.expiry",
+         "registrar, user"},
         {"section as value", "sip = 5\n", 1, 7, "sip", "a table [sip]"},
         // toml++ 3.3.0 has undefined behaviour on these; the reader stops them first.
         {"non-ASCII key", "[sip]\n\xc3\xa9 = 1\n", 2, 1, "", "ASCII outside strings"},

@@ -128,5 +128,27 @@ TEST(DirectoryConfigure, ConfiguredEntriesReplaceTheBuiltInOnes) {
     ForgetDirectoryEntry();
 }
 
+TEST(DirectoryRouteOthers, EveryNumberButTheConfiguredOnesGoesToThePbx) {
+    DirectoryRouteOthers("sip:{number}@pbx.example.org", "sip:192.0.2.1");
+    ASSERT_EQ(LookupNumber("100"), 0);
+    EXPECT_STREQ(DestinationUri, "sip:100@pbx.example.org") << "a built-in entry stood in";
+    EXPECT_STREQ(DestinationProxy, "sip:192.0.2.1");
+    ForgetDirectoryEntry();
+    EXPECT_EQ(DestinationProxy, nullptr);
+    ASSERT_EQ(LookupNumber("*31#0612"), 0);
+    EXPECT_STREQ(DestinationUri, "sip:*31%230612@pbx.example.org") << "# stays unescaped";
+    ForgetDirectoryEntry();
+    DirectoryConfigure({{"0612345678", "sip:office@192.0.2.10", 0}});
+    ASSERT_EQ(LookupNumber("0612345678"), 0);
+    EXPECT_STREQ(DestinationUri, "sip:office@192.0.2.10") << "the directory's own URI lost";
+    ForgetDirectoryEntry();
+    ASSERT_EQ(LookupNumber("555"), 0);
+    EXPECT_STREQ(DestinationUri, "sip:555@pbx.example.org");
+    ForgetDirectoryEntry();
+    DirectoryRouteOthers("", "");
+    DirectoryConfigure({});
+    EXPECT_EQ(LookupNumber("555"), -1) << "the PBX stayed after it was removed";
+}
+
 }  // namespace
 }  // namespace sipline

@@ -10,8 +10,8 @@
 #include "sip/uas/dialog.h"
 #include "sip/uas/dispatch.h"
 #include "sip/uas/dtmf_info.h"
-#include "sip/uas/in_dialog.h"
 #include "sip/uas/gateway.h"
+#include "sip/uas/in_dialog.h"
 #include "sip/uas/invite.h"
 #include "sip/uas/request.h"
 #include "sip/uas/response.h"
@@ -134,7 +134,12 @@ void dispatch_new_call(request_t *r, const char *method) {
     } else if (is(method, "CANCEL") || is(method, "UPDATE")) {
         refuse(r, 481);
     } else if (is(method, "OPTIONS")) {
-        refuse(r, 501);
+        // A PBX probes its trunks with OPTIONS and takes a 501 for a dead one.
+        if (SipGateway()->AnswerOptions != 0) {
+            InDialogOptions(r);
+        } else {
+            refuse(r, 501);
+        }
     } else if (is(method, "REGISTER")) {
         // A password guesser registers: it meets the same challenge and bans as a caller.
         if (admitted(r)) {

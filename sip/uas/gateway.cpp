@@ -15,12 +15,19 @@ int ignore_no_source(void *, const sockaddr_in *) {
     return 0;
 }
 
+int no_registrar(void *, const sockaddr_in *) {
+    return 0;
+}
+
 constexpr sip_gateway_t with_defaults(sip_gateway_t gateway) {
     if (gateway.AdmitRequest == nullptr) {
         gateway.AdmitRequest = admit_every_request;
     }
     if (gateway.IgnoreSource == nullptr) {
         gateway.IgnoreSource = ignore_no_source;
+    }
+    if (gateway.FromRegistrar == nullptr) {
+        gateway.FromRegistrar = no_registrar;
     }
     if (gateway.SipPort <= 0) {
         gateway.SipPort = SIP_PORT;

@@ -103,6 +103,18 @@ struct sip_gateway_t {
     // The credentials that answer a challenge to the gateway's own INVITE ("" or null: none).
     const char *OutboundUser;
     const char *OutboundPassword;
+    // Registration to a PBX (RFC 3261 section 10). An INVITE that the registrar routes here is
+    // taken whatever its To host: one whose Request-URI is the registered Contact (user part
+    // ContactUser, "" or null while the gateway registers nowhere, host the gateway's), or one
+    // that FromRegistrar says came from the registrar or its outbound proxy (none when left
+    // null; from a request thread). Its number is the Request-URI's user part when
+    // NumberFromRequestUri is 1, else To's.
+    const char *ContactUser;
+    int (*FromRegistrar)(void *context, const sockaddr_in *source);
+    int32_t NumberFromRequestUri;
+    // 1 when the gateway runs with a configuration: an OPTIONS out of dialog, a PBX's probe, is
+    // answered 200 with what the gateway supports; else 501.
+    int32_t AnswerOptions;
 };
 
 // The address the gateway's messages announce: ExternalAddress when set, else HostAddress.

@@ -4,16 +4,16 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
+#include <strings.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "board/board.h"
+#include "sip/sdp/offer_answer.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
 #include "sip/uas/session_timer.h"
-#include "sip/sdp/offer_answer.h"
 
 namespace sipline {
 
@@ -71,9 +71,9 @@ bool is_own_address(const sip_gateway_t *gateway, const char *host) {
 
 bool names_us(const sip_gateway_t *gateway, const char *host) {
     auto same = [host](const char *name) { return name != nullptr && strcmp(host, name) == 0; };
-    return host != nullptr && (same(gateway->HostName) || same(gateway->HostShortName) ||
-                               (same(gateway->ExternalAddress) && host[0] != '\0') ||
-                               is_own_address(gateway, host));
+    return host != nullptr &&
+           (same(gateway->HostName) || same(gateway->HostShortName) ||
+            (same(gateway->ExternalAddress) && host[0] != '\0') || is_own_address(gateway, host));
 }
 
 // RFC 4028 section 8.1: a session interval below the gateway's minimum is refused with the
@@ -108,8 +108,8 @@ int32_t answer_offer(const sip_gateway_t *gateway, const request_t *r) {
     if (!is_sdp(r->content_type)) {
         return 415;
     }
-    const sdp_local_t local{SipAdvertisedAddress(gateway),
-                            gateway->MediaPort, gateway->Codecs, gateway->CodecCount};
+    const sdp_local_t local{SipAdvertisedAddress(gateway), gateway->MediaPort, gateway->Codecs,
+                            gateway->CodecCount};
     char *text = nullptr;
     const int status = SdpAnswerOffer(r->body, &local, &media, &text);
     if (status != 200) {
@@ -134,8 +134,8 @@ int32_t answer_offer(const sip_gateway_t *gateway, const request_t *r) {
     if (gateway->RTPDestTTL != nullptr) {
         gateway->RTPDestTTL->store(media.ttl);
     }
-    printf("Offer answered: %s sent to %s:%d, telephone-event %d\n",
-           SdpCodecName(media.send_codec), media.address, media.port, media.event_payload_type);
+    printf("Offer answered: %s sent to %s:%d, telephone-event %d\n", SdpCodecName(media.send_codec),
+           media.address, media.port, media.event_payload_type);
     return 0;
 }
 
@@ -178,10 +178,34 @@ const char *InviteNumber(const char *user) {
     return user == nullptr ? "" : strncmp(user, "kx", 2) == 0 ? "26" : user;
 }
 
+bool InviteRouted(const request_t *r) {
+    const sip_gateway_t *gateway = SipGateway();
+    const char *contact_user = gateway->ContactUser;
+    if (contact_user == nullptr || contact_user[0] == '\0') {
+        return false;
+    }
+    const uri_t &target = r->message.uri;
+    if (target.user != nullptr && strcmp(target.user, contact_user) == 0 &&
+        names_us(gateway, target.host)) {
+        return true;
+    }
+    return gateway->FromRegistrar(gateway->context, &r->source) != 0;
+}
+
+const char *InviteNumberUser(const request_t *r) {
+    // A PBX that routes a call here names the number in the Request-URI (it rewrote it) or
+    // leaves it in To, as the caller dialled it.
+    const char *user = SipGateway()->NumberFromRequestUri != 0 && InviteRouted(r)
+                           ? r->message.uri.user
+                           : r->to.uri.user;
+    return user != nullptr ? user : "";
+}
+
 int InviteHandle(request_t *r) {
     const sip_gateway_t *gateway = SipGateway();
     printf("Method entered\n");
-    if (!names_us(gateway, r->to.uri.host)) {
+    const bool routed = InviteRouted(r);
+    if (!routed && !names_us(gateway, r->to.uri.host)) {
         printf("Request not for us\n");
         answer(r, 400);
         return 0;
@@ -189,7 +213,11 @@ int InviteHandle(request_t *r) {
     if (gateway->CallState != nullptr) {
         gateway->CallState->store(ST_SIPINV);
     }
-    const char *user = r->to.uri.user != nullptr ? r->to.uri.user : "";
+    if (routed) {
+        printf("Call routed by the registrar: number from %s\n",
+               gateway->NumberFromRequestUri != 0 ? "the Request-URI" : "To");
+    }
+    const char *user = InviteNumberUser(r);
     if (strlen(user) >= kNumberSize) {
         refuse_number(gateway, r, "Dialstr too long\n");
         return 0;

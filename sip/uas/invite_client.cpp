@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "sip/message/digest.h"
 #include "sip/message/fields.h"
 #include "sip/message/uri.h"
+#include "sip/uas/credentials.h"
 #include "sip/uas/dialog.h"
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
@@ -130,6 +130,21 @@ int RequestInviteCreate(request_t *r, const char *uri, const char *user, const c
     return 0;
 }
 
+int RequestInviteThrough(request_t *r, const char *proxy) {
+    uri_t hop = URI_Parse(text_or_empty(proxy));
+    sockaddr_in to{};
+    const bool aimed = aim(&to, hop.host, hop.port);
+    URI_Free(&hop);
+    if (!aimed) {
+        Error("RequestInviteThrough", "%s: no host that resolves", text_or_empty(proxy));
+        return -1;
+    }
+    r->destination = to;
+    r->via.address = to;
+    headers_printf(&r->headers, 0, "Route", "<%s;lr>", proxy);
+    return 0;
+}
+
 sip_response_t *RequestResponsesTake(request_t *r, uint32_t milliseconds) {
     if (r->branch_count < 1) {
         return nullptr;
@@ -206,20 +221,13 @@ char *RequestCancelText(request_t *r) {
 
 int RequestInviteAuthorize(request_t *r, const parser_t *response, const char *user,
                            const char *password) {
-    const bool proxy = response->status == 407;
-    if (user == nullptr || user[0] == '\0' || r->branch_count < 1 ||
-        (response->status != 401 && !proxy)) {
+    const char *header = nullptr;
+    char *credentials = nullptr;
+    if (r->branch_count < 1 ||
+        RequestCredentials(response, user, password, "INVITE", text_or_empty(r->target), &header,
+                           &credentials) != 0) {
         return -1;
     }
-    digest_challenge_t challenge{};
-    if (DigestChallengeRead(
-            RFC822_Find(response->headers, proxy ? "Proxy-Authenticate" : "WWW-Authenticate"),
-            &challenge) != 0) {
-        return -1;
-    }
-    char *credentials = DigestCredentials(&challenge, user, text_or_empty(password), "INVITE",
-                                          text_or_empty(r->target), random_word().c_str());
-    const char *header = proxy ? "Proxy-Authorization" : "Authorization";
     char *branch = DialogNewBranch();
     // Response threads find the record in the open-request list by its CSeq number and then
     // read its branches under its mutex: out of the list and under the mutex, nothing reads it.

@@ -26,6 +26,10 @@ inline constexpr double SIP_TIMER_F = 64 * SIP_T1;
 // socket.
 int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body,
                         int socket);
+// Sends the record's INVITE, and the requests of its transaction, to the proxy `proxy` (a SIP
+// URI) with a Route header naming it (RFC 3261 section 8.1.2, loose routing), instead of to the
+// Request-URI's host. 0, or -1 (reported, nothing changed) when the proxy does not resolve.
+int RequestInviteThrough(request_t *r, const char *proxy);
 // Waits up to `milliseconds` for the record's branch to receive a response and takes what it
 // queued, oldest first (null when nothing came); release with RequestResponsesFree.
 sip_response_t *RequestResponsesTake(request_t *r, uint32_t milliseconds);

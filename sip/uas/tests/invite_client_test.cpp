@@ -213,6 +213,24 @@ TEST_F(InviteClientTest, TheCalleesByeIsTheCallsWhateverItsNumberAndItsCancelIsN
     gateway_.CurrentRequest = nullptr;
 }
 
+TEST(InviteClient, ThroughAProxyTheInviteGoesThereWithARoute) {
+    testing::fake_gateway gateway;
+    gateway.install();
+    request_t *r = RequestCreate(TRANSPORT_UDP, -1, nullptr);
+    ASSERT_EQ(RequestInviteCreate(r, "sip:555@192.0.2.9", "line", "", 3), 0);
+    EXPECT_EQ(RequestInviteThrough(r, "sip:proxy.invalid"), -1);
+    EXPECT_EQ(ntohs(r->destination.sin_port), 5060) << "a refused proxy changed the aim";
+    ASSERT_EQ(RequestInviteThrough(r, "sip:127.0.0.1:5070"), 0);
+    EXPECT_EQ(ntohs(r->destination.sin_port), 5070);
+    EXPECT_EQ(ntohs(r->via.address.sin_port), 5070);
+    char *text = RequestText(r);
+    const std::string sent(text);
+    free(text);
+    EXPECT_EQ(sent.rfind("INVITE sip:555@192.0.2.9 SIP/2.0\r\n", 0), 0u) << sent;
+    EXPECT_EQ(line_of(sent, "Route"), "<sip:127.0.0.1:5070;lr>") << sent;
+    RequestFree(r);
+}
+
 TEST(InviteClient, AUriWithoutAHostThatResolvesOrNoSocketIsRefused) {
     testing::fake_gateway gateway;
     gateway.install();
