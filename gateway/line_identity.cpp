@@ -168,7 +168,8 @@ void LineIdentityStop() {
         c.number = s.id.number;
         c.name = s.id.name;
         c.why_absent.clear();
-        std::printf("Caller ID: %s \"%s\"\n", c.number.c_str(), c.name.c_str());
+        std::printf("Caller ID: %s%s%s%s\n", c.number.c_str(), c.name.empty() ? "" : " \"",
+                    c.name.c_str(), c.name.empty() ? "" : "\"");
     } else if (s.heard) {
         c.why_absent = absence_text(s.id.number_absence);
         std::printf("Caller ID: number %s\n", c.why_absent.c_str());

@@ -116,5 +116,13 @@ for standard in bell v23 dtmf; do
     fi
 done
 
-echo "$((failures == 0 ? 1 : 0)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+kill -TERM "$gateway" 2>/dev/null
+wait "$gateway" 2>/dev/null
+gateway=
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    echo "--- stdout"; tail -n 80 "$work/out" || true
+    echo "--- stderr"; tail -n 30 "$work/err" || true
+    exit 1
+fi
+echo "line signals end-to-end: all passed"
