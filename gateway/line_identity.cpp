@@ -46,9 +46,11 @@ struct identity_state {
     line_caller_t caller;
 };
 
+// Never destroyed: a listener still running when the process exits must not meet a joinable
+// std::thread's destructor (which ends the process with std::terminate).
 identity_state &state() {
-    static identity_state s;
-    return s;
+    static identity_state *s = new identity_state;
+    return *s;
 }
 
 void listen(stream_t stream, int32_t block, dsp::CallerIdStandard standard) {
