@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <vector>
 
 #include "dsp/spandsp_internal.h"
 #include "dsp/tone_cadence.h"
@@ -22,9 +23,14 @@ int tolerance(int ms) {
 
 }  // namespace
 
+// One receiver per cadence: super_tone_rx shares one Goertzel filter between frequencies close
+// together (400 and 425 Hz), after which 0.0.6 matches neither cadence.
 struct DisconnectToneDetector::State {
-    std::unique_ptr<super_tone_rx_descriptor_t, DescriptorFree> desc;
-    std::unique_ptr<super_tone_rx_state_t, RxFree> rx;
+    struct Receiver {
+        std::unique_ptr<super_tone_rx_descriptor_t, DescriptorFree> desc;
+        std::unique_ptr<super_tone_rx_state_t, RxFree> rx;
+    };
+    std::vector<Receiver> receivers;
     bool detected = false;
 
     static void report(void *user, int code, int /*level*/, int /*delay*/) {
@@ -36,28 +42,26 @@ struct DisconnectToneDetector::State {
 
 DisconnectToneDetector::DisconnectToneDetector(const std::vector<ToneCadence> &cadences)
     : state_(std::make_unique<State>()) {
-    state_->desc.reset(super_tone_rx_make_descriptor(nullptr));
-    if (!state_->desc) {
-        return;
-    }
-    int tones = 0;
     for (const ToneCadence &c : cadences) {
         if (c.f1_hz <= 0 || c.on_ms <= 0 || c.off_ms <= 0) {
             continue;
         }
-        int tone = super_tone_rx_add_tone(state_->desc.get());
+        State::Receiver r;
+        r.desc.reset(super_tone_rx_make_descriptor(nullptr));
+        if (!r.desc) {
+            continue;
+        }
+        int tone = super_tone_rx_add_tone(r.desc.get());
         for (int cycle = 0; cycle < kCycles; ++cycle) {
-            super_tone_rx_add_element(state_->desc.get(), tone, c.f1_hz, c.f2_hz > 0 ? c.f2_hz : 0,
+            super_tone_rx_add_element(r.desc.get(), tone, c.f1_hz, c.f2_hz > 0 ? c.f2_hz : 0,
                                       c.on_ms - tolerance(c.on_ms), c.on_ms + tolerance(c.on_ms));
-            super_tone_rx_add_element(state_->desc.get(), tone, 0, 0,
-                                      c.off_ms - tolerance(c.off_ms),
+            super_tone_rx_add_element(r.desc.get(), tone, 0, 0, c.off_ms - tolerance(c.off_ms),
                                       c.off_ms + tolerance(c.off_ms));
         }
-        ++tones;
-    }
-    if (tones > 0) {
-        state_->rx.reset(
-            super_tone_rx_init(nullptr, state_->desc.get(), &State::report, state_.get()));
+        r.rx.reset(super_tone_rx_init(nullptr, r.desc.get(), &State::report, state_.get()));
+        if (r.rx) {
+            state_->receivers.push_back(std::move(r));
+        }
     }
 }
 
@@ -67,10 +71,12 @@ DisconnectToneDetector &DisconnectToneDetector::operator=(DisconnectToneDetector
     default;
 
 void DisconnectToneDetector::feed(const int16_t *samples, int n) {
-    if (!state_ || !state_->rx || samples == nullptr || n <= 0 || state_->detected) {
+    if (!state_ || samples == nullptr || n <= 0 || state_->detected) {
         return;
     }
-    super_tone_rx(state_->rx.get(), samples, n);
+    for (State::Receiver &r : state_->receivers) {
+        super_tone_rx(r.rx.get(), samples, n);
+    }
 }
 
 bool DisconnectToneDetector::detected() const {

@@ -50,14 +50,17 @@ TEST(CadenceTone, PlaysOnAndOffAtTheCadence) {
     }
 }
 
-TEST(DisconnectToneDetector, FindsUsAndEtsiToneAfterTwoCycles) {
-    const std::vector<ToneCadence> both{kUs, kEtsi};
+TEST(DisconnectToneDetector, FindsUsEtsiAndUkToneAfterTwoCycles) {
+    // 400 and 425 Hz side by side: close frequencies must not hide each other.
+    const std::vector<ToneCadence> both{kUs, kEtsi, {400, 0, 375, 375}};
     for (const ToneCadence &c : both) {
         // Levels per frequency; the US tone is sent at -24 dBm0 per frequency (ANSI T1.401).
         for (int level : {-10, -24}) {
             int ms = detect_ms(both, play(c, 4000, level));
-            EXPECT_GE(ms, 1400) << c.f1_hz << " at " << level << ": too early";
-            EXPECT_LE(ms, 2300) << c.f1_hz << " at " << level << ": late or never";
+            EXPECT_GE(ms, 3 * (c.on_ms + c.off_ms) / 2 - 200)
+                << c.f1_hz << " at " << level << ": too early";
+            EXPECT_LE(ms, 2 * (c.on_ms + c.off_ms) + 300)
+                << c.f1_hz << " at " << level << ": late or never";
         }
     }
 }
