@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A call from the line to a SIP callee, shown as it happens: sipline starts with the simulated
-# voice board in a private network namespace; the line rings, its party dials 100#, the gateway
-# sends an INVITE to the directory entry's URI, where SIPp answers (180, then 200 with its SDP),
+# voice board in a private network namespace; the line rings with the caller's identity (Bell 202
+# caller ID, 5551234 "Ada Lovelace"), its party dials 100#, the gateway
+# sends an INVITE from that caller to the directory entry's URI, where SIPp answers (180, then 200 with its SDP),
 # gets its ACK and streams a 1200 Hz tone while the line's party says 700 Hz; the line's party
 # hangs up and the callee gets the BYE. The SIP ladder is read from the loopback with tshark.
 # Leaves in OUT_DIR: line-heard.wav (what the line's party heard: the prompt, the 425 Hz
@@ -59,8 +60,8 @@ start=$(date +%s.%N)
 # time the message was on the wire (tshark shows it a little later).
 tshark -l -i lo -f "udp port 5060 or udp port 5062" -d udp.port==5062,sip -Y sip -T fields \
     -e frame.time_epoch -e udp.srcport -e udp.dstport -e sip.Request-Line -e sip.Status-Line \
-    -e sip.From 2>/dev/null |
-    while IFS=$'\t' read -r at from to request status caller; do
+    -e sip.From -E separator='|' 2>/dev/null |
+    while IFS='|' read -r at from to request status caller; do
         if [ "$from" = 5060 ]; then arrow="gateway --> callee"; else arrow="gateway <-- callee"; fi
         say -t "$at" "SIP  $arrow  ${request:-$status}"
         case $request in INVITE*) say -t "$at" "SIP  the INVITE's From: $caller" ;; esac
