@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A call from the line to a SIP callee, shown as it happens: sipline starts with the simulated
-# voice board in a private network namespace; the line rings with the caller's identity (Bell 202
-# caller ID, 5551234 "Ada Lovelace"), its party dials 100#, the gateway
-# sends an INVITE from that caller to the directory entry's URI, where SIPp answers (180, then 200 with its SDP),
-# gets its ACK and streams a 1200 Hz tone while the line's party says 700 Hz; the line's party
+# voice board in a private network namespace; the line rings with the caller's identity (Bell
+# 202 caller ID, 5551234 "Ada Lovelace"), its party dials 100#, the gateway sends an INVITE from
+# that caller to the directory entry's URI, where SIPp answers (180, then 200 with its SDP), gets
+# its ACK and streams a 1200 Hz tone while the line's party says 700 Hz; the line's party
 # hangs up and the callee gets the BYE. The SIP ladder is read from the loopback with tshark.
 # Leaves in OUT_DIR: line-heard.wav (what the line's party heard: the prompt, the 425 Hz
 # ringback, the callee), callee-heard.wav (the gateway's GSM as the callee received it).
