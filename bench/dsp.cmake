@@ -13,3 +13,9 @@ set_target_properties(echo_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BIN
 add_executable(jitter_bench ${CMAKE_CURRENT_LIST_DIR}/jitter_bench.cpp)
 target_link_libraries(jitter_bench PRIVATE sipline_options sipline_dsp)
 set_target_properties(jitter_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+
+# The line's own signals: caller ID across levels and noise, disconnect tone timing and false
+# detections over speech and music on hold.
+add_executable(line_signals_bench ${CMAKE_CURRENT_LIST_DIR}/line_signals_bench.cpp)
+target_link_libraries(line_signals_bench PRIVATE sipline_options sipline_dsp sipline_boardsim)
+set_target_properties(line_signals_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)

@@ -24,6 +24,10 @@ const char *board_event_name(int32_t type) {
             return "EV_REMOTE_HANGUP";
         case EV_CALL_PROGRESS:
             return "EV_CALL_PROGRESS";
+        case EV_CALLER_ID:
+            return "EV_CALLER_ID";
+        case EV_LINE_DISCONNECT:
+            return "EV_LINE_DISCONNECT";
         default:
             return "unknown";
     }

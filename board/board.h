@@ -23,6 +23,11 @@ inline constexpr int32_t EV_HOOK_DONE = 0x87;  // code 1: now off-hook
 // Posted, with no data, by the SIP side of a call from the line when the callee's answers moved
 // CallState on.
 inline constexpr int32_t EV_CALL_PROGRESS = 0x88;
+// Posted, with no data, by the gateway's caller-ID listener when the ringing line's identity has
+// arrived, and by the line's audio thread when the line says that its party has hung up (a
+// disconnect tone or a long silence) while the loop stays up.
+inline constexpr int32_t EV_CALLER_ID = 0x89;
+inline constexpr int32_t EV_LINE_DISCONNECT = 0x8a;
 
 inline constexpr uint16_t CST_RINGS = 1;
 

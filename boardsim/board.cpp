@@ -249,6 +249,12 @@ void end_io_if_hung_up(Board &b, Channel &ch) {
 }
 
 void far_party_hangs_up(Board &b) {
+    if (far_party_leaves_quietly(b)) {
+        return;
+    }
+    stop_ringing(b);
+    b.far_party_gone = false;
+    b.disconnect_tone.stop();
     b.line = Line::idle;
     b.hangup_at.reset();
     b.dial_done_at.reset();
@@ -259,6 +265,9 @@ void far_party_hangs_up(Board &b) {
 
 void connect_line(Board &b) {
     b.line = Line::connected;
+    stop_ringing(b);
+    b.far_party_gone = false;
+    b.disconnect_tone.stop();
     reset_keypad(b);
     // Every call starts with a quiet hybrid: no echo of the last call's audio.
     b.hybrid.clear();
@@ -295,6 +304,8 @@ std::string status_line(Board &b) {
            " prompts=" + prompts + " opened=" + opened +
            " block=" + std::to_string(b.settings.block) +
            " underruns=" + std::to_string(b.underruns) + " overruns=" + std::to_string(b.overruns) +
+           " rings=" + std::to_string(b.ringing.rings) +
+           " far_party=" + (b.far_party_gone ? "gone" : "there") +
            " heard_digits=" + b.heard_digits;
 }
 
@@ -353,6 +364,10 @@ void boardsim_shutdown() {
     b.hook_done_at.reset();
     b.dial_done_at.reset();
     b.hangup_at.reset();
+    stop_ringing(b);
+    b.ringing = Board::Ringing{};
+    b.far_party_gone = false;
+    b.disconnect_tone.stop();
     b.played = b.recorded = b.underruns = b.overruns = 0;
     reset_keypad(b);
     b.started = false;

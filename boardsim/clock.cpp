@@ -75,13 +75,14 @@ void play_block(Board &b, Channel &ch) {
 void record_block(Board &b, Channel &ch) {
     stream_buffer *s = ch.stream;
     std::vector<uint8_t> block(static_cast<size_t>(s->block_size), 0xFF);
-    if (b.line == Line::connected && !b.say.empty()) {
+    const bool far_party_speaks = !exchange_says(b, block.data(), block.size());
+    if (far_party_speaks && b.line == Line::connected && !b.say.empty()) {
         for (uint8_t &sample : block) {
             sample = b.say[b.say_at];
             b.say_at = (b.say_at + 1) % b.say.size();
         }
     }
-    if (b.line == Line::connected) {
+    if (far_party_speaks && b.line == Line::connected) {
         keypad_plays(b, block.data(), block.size());
     }
     // The played samples of the same instants: the canceller's reference, and the hybrid's echo.
@@ -150,6 +151,7 @@ void clock_run(Board &b) {
         auto now = Clock::now();
         run_timers(b, now);
         auto next = now + IDLE_WAKE;
+        exchange_timers(b, now, &next);
         for (Channel &ch : b.channels) {
             // Deadlines advance by whole periods from where they started, so that the rate
             // holds over any stretch of time however late a wake-up is.

@@ -30,24 +30,8 @@ struct Client {
 std::string execute(Board &b, const control_command_t &c) {
     switch (c.command) {
         case Command::ring: {
-            if (b.line != Line::idle) {
-                return "ERR the line is busy";
-            }
-            if (b.off_hook) {
-                return "ERR the line is off-hook";
-            }
-            bool reported = false;
-            for (Channel &ch : b.channels) {
-                if (ch.open && ch.rings_reported) {
-                    post(b, channel_handle(ch.number), TDX_CST, CST_RINGS);
-                    reported = true;
-                }
-            }
-            if (!reported) {
-                return "ERR no channel is ready for rings";
-            }
-            b.line = Line::ringing;
-            return "OK ringing";
+            std::string why = start_ringing(b, c.ring);
+            return why.empty() ? "OK ringing" : "ERR " + why;
         }
         case Command::digits:
             if (b.line != Line::connected) {

@@ -17,10 +17,13 @@
 #include <vector>
 
 #include "board/board.h"
+#include "boardsim/control_parse.h"
 #include "boardsim/settings.h"
 #include "boardsim/wav.h"
+#include "dsp/caller_id.h"
 #include "dsp/dtmf.h"
 #include "dsp/echo_path.h"
+#include "dsp/tone_cadence.h"
 #include "host/host.h"
 
 namespace sipline {
@@ -150,6 +153,20 @@ struct Board {
     std::deque<uint8_t> hybrid;
     std::unique_ptr<dsp::EchoPath> echo_path;
 
+    // The exchange (exchange.cpp), under the board's mutex, run by the control thread (a ring
+    // starts) and the clock thread (the cadence, what the line carries): the ring in progress,
+    // the identity sent with it, and whether the far party hung up while the loop stays up.
+    struct Ringing {
+        int32_t rings = 0;          // reported so far
+        int32_t give_up_after = 0;  // 0: rings until answered
+        std::optional<Clock::time_point> next_ring;
+        std::optional<Clock::time_point> identity_at;
+        ring_request_t caller;
+    } ringing;
+    dsp::CallerIdSender identity_sender{dsp::CallerIdStandard::bell};
+    bool far_party_gone = false;
+    dsp::CadenceTone disconnect_tone;
+
     std::vector<std::unique_ptr<stream_buffer>> buffers;
     // Freed buffers, oldest first. A freed handle stays valid memory, so a late caller finds an
     // empty buffer; its shell is used again only after FREED_SHELLS_KEPT later frees, so that
@@ -191,6 +208,20 @@ dsp::DtmfDetector far_party_ear(Board &b);  // a detector that adds its keys to 
 void reset_keypad(Board &b);
 uint16_t digit_bit(char digit);
 std::string status_line(Board &b);
+
+// The exchange: starts the ring cadence (the first ring is reported at once) with the caller's
+// identity; "" or why the line cannot ring.
+std::string start_ringing(Board &b, const ring_request_t &caller);
+// The ring is over: answered, or the caller gave up.
+void stop_ringing(Board &b);
+// The cadence's timers; `next` is lowered to the exchange's next deadline.
+void exchange_timers(Board &b, Clock::time_point now, Clock::time_point *next);
+// What the line carries instead of the far party's voice: the identity while ringing, the
+// disconnect tone or silence once the far party has gone. false when the far party speaks.
+bool exchange_says(Board &b, uint8_t *said, size_t count);
+// The far party hangs up during a call where the line signals it by tone or silence: true when
+// that began now (the loop stays up), false when the loop is to drop.
+bool far_party_leaves_quietly(Board &b);
 
 void clock_run(Board &b);
 void control_run(Board &b);

@@ -256,6 +256,8 @@ int dx_sethook(int32_t device, int32_t hook, uint16_t mode) {
         b.line = Line::idle;
         b.dial_done_at.reset();
         b.hangup_at.reset();
+        b.far_party_gone = false;
+        b.disconnect_tone.stop();
     }
     if (mode == EV_ASYNC) {
         b.hook_done_at = Clock::now() + HOOK_TIME;

@@ -9,6 +9,7 @@
 // passes is given to toml++ as it stands.
 #define TOML_EXCEPTIONS 0
 #include <arpa/inet.h>
+#include <charconv>
 
 #include <toml++/toml.h>
 
@@ -110,6 +111,33 @@ bool dial_number(const std::string &text) {
         }
     }
     return true;
+}
+
+// "F1[+F2]/ON/OFF" after the country names are resolved: frequencies 100-3400 Hz, times
+// 50-10000 ms; the same grammar the gateway's detector takes.
+bool tone_cadence(const std::string &entry) {
+    const std::string cadence = SettingsToneCadence(entry);
+    std::string_view rest = cadence;
+    auto take = [&rest](int low, int high) {
+        int value = 0;
+        auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+        if (ec != std::errc() || end == rest.data() || value < low || value > high) {
+            return false;
+        }
+        rest.remove_prefix(static_cast<size_t>(end - rest.data()));
+        return true;
+    };
+    auto skip = [&rest](char c) {
+        if (rest.empty() || rest.front() != c) {
+            return false;
+        }
+        rest.remove_prefix(1);
+        return true;
+    };
+    if (!take(100, 3400) || (skip('+') && !take(100, 3400))) {
+        return false;
+    }
+    return skip('/') && take(50, 10000) && skip('/') && take(50, 10000) && rest.empty();
 }
 
 // The regex compiler reports a bad pattern by throwing; the throw ends here.
@@ -574,6 +602,41 @@ class reader {
         return true;
     }
 
+    bool line(const toml::table &table, line_settings_t &out) {
+        bool rings_given = false;
+        for (auto &&[key, node] : table) {
+            std::string name = "line." + std::string(key.str());
+            bool ok = true;
+            if (key == "caller_id") {
+                ok = text(
+                    node, name, out.caller_id,
+                    [](const std::string &t) {
+                        return t == "bell" || t == "v23" || t == "dtmf" || t == "off";
+                    },
+                    "\"bell\", \"v23\", \"dtmf\" or \"off\"");
+            } else if (key == "answer_after_rings") {
+                ok = number(node, name, 1, 20, out.answer_after_rings);
+                rings_given = true;
+            } else if (key == "disconnect_tone") {
+                ok = texts(node, name, out.disconnect_tone, tone_cadence,
+                           "\"us\", \"etsi\", \"uk\" or \"F1[+F2]/ON/OFF\" (Hz 100-3400, ms "
+                           "50-10000)");
+            } else if (key == "silence_hangup") {
+                ok = number(node, name, 0, 3600, out.silence_hangup);
+            } else {
+                ok = unknown(key, "line",
+                             "caller_id, answer_after_rings, disconnect_tone, silence_hangup");
+            }
+            if (!ok) {
+                return false;
+            }
+        }
+        if (!rings_given) {
+            out.answer_after_rings = out.caller_id == "off" ? 1 : 2;
+        }
+        return true;
+    }
+
     template <typename Record>
     bool section(const toml::node &node, const std::string &name, Record &out,
                  bool (reader::*read)(const toml::table &, Record &)) {
@@ -604,9 +667,12 @@ class reader {
                 ok = section(node, name, out.outbound, &reader::outbound);
             } else if (key == "registration") {
                 ok = section(node, name, out.registration, &reader::registration);
+            } else if (key == "line") {
+                ok = section(node, name, out.line, &reader::line);
             } else {
                 ok = unknown(key, "",
-                             "sip, rtp, security, directory, log, board, outbound, registration");
+                             "sip, rtp, security, directory, log, board, outbound, registration, "
+                             "line");
             }
             if (!ok) {
                 return false;

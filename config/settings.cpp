@@ -92,6 +92,28 @@ void SettingsPrint(const gateway_settings_t &s, FILE *out) {
                  quoted(reg.registrar).c_str(), quoted(reg.user).c_str(),
                  reg.password.empty() ? "\"\"" : "\"(hidden)\"", quoted(reg.outbound_proxy).c_str(),
                  reg.expires, quoted(reg.number_from).c_str(), reg.keepalive);
+    std::fprintf(out,
+                 "\n[line]\ncaller_id = %s\nanswer_after_rings = %d\ndisconnect_tone = %s\n"
+                 "silence_hangup = %d\n",
+                 quoted(s.line.caller_id).c_str(), s.line.answer_after_rings,
+                 list(s.line.disconnect_tone).c_str(), s.line.silence_hangup);
+}
+
+std::string SettingsToneCadence(const std::string &entry) {
+    static constexpr struct {
+        const char *country;
+        const char *cadence;
+    } kCountries[] = {
+        {"us", "480+620/500/500"},  // ANSI T1.401 busy
+        {"etsi", "425/500/500"},    // ETSI ES 201 970 busy, most of Europe
+        {"uk", "400/375/375"},      // BT SIN 350 busy
+    };
+    for (const auto &row : kCountries) {
+        if (entry == row.country) {
+            return row.cadence;
+        }
+    }
+    return entry;
 }
 
 }  // namespace sipline

@@ -81,6 +81,23 @@ struct registration_settings_t {
     int32_t keepalive = 30;                   // seconds between OPTIONS; 0 sends none
 };
 
+// The line's own signals: the caller's identity with the ring, and how the line says that its
+// party has hung up while the loop stays up.
+struct line_settings_t {
+    std::string caller_id = "off";  // "bell", "v23", "dtmf" or "off"
+    // Rings before the gateway answers when no identity came sooner; when the file leaves it
+    // out, 2 with caller ID, 1 (answer at once) without.
+    int32_t answer_after_rings = 1;
+    // Disconnect tones that end a call: "us" (480+620 Hz 500/500 ms), "etsi" (425 Hz
+    // 500/500 ms), "uk" (400 Hz 375/375 ms) or "F1[+F2]/ON/OFF" in Hz and ms. Empty: none.
+    std::vector<std::string> disconnect_tone;
+    int32_t silence_hangup = 0;  // seconds of silence from the line that end a call; 0: never
+};
+
+// The cadence descriptor of a disconnect_tone entry ("480+620/500/500" for "us"); the entry
+// itself when it is one already.
+std::string SettingsToneCadence(const std::string &entry);
+
 struct gateway_settings_t {
     sip_settings_t sip;
     rtp_settings_t rtp;
@@ -91,6 +108,7 @@ struct gateway_settings_t {
     board_settings_t board;
     outbound_settings_t outbound;
     registration_settings_t registration;
+    line_settings_t line;
     std::string file;  // the file read, "" for the built-in settings
 };
 

@@ -22,6 +22,14 @@
 #include <spandsp/plc.h>
 #include <spandsp/tone_generate.h>
 
+#include <spandsp/power_meter.h>
+
+#include <spandsp/async.h>
+#include <spandsp/fsk.h>
+
+#include <spandsp/adsi.h>
+#include <spandsp/super_tone_tx.h>
+
 // telephony.h defines lrint and lrintf as truncating macros under C++, which would silently
 // change std::lrint for any code after this include.
 #undef lrint

@@ -9,6 +9,7 @@
 #include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/prompt_files.h"
+#include "gateway/line_identity.h"
 #include "media/session.h"
 
 namespace sipline {
@@ -49,17 +50,35 @@ bool take_number() {
     return true;
 }
 
+int answer_line(int32_t device) {
+    LineIdentityStop();
+    CallState = ST_RXOFFHK;
+    if (dx_sethook(device, DX_OFFHOOK, EV_ASYNC) == -1) {
+        ReportBoardError("ERROR: dx_sethook DX_OFFHOOK: 0x%x: %s\n", device);
+        CallState = ST_WTRING;
+    }
+    return 0;
+}
+
 }  // namespace
 
+// With caller ID on, the gateway answers once the identity has arrived or after the rings it is
+// told to wait; without, at the first ring.
 int LineRings(const call_event_t &e) {
+    if (e.type == EV_CALLER_ID && LineIdentityListening()) {
+        return answer_line(e.device);
+    }
     if (e.type != TDX_CST || e.code != CST_RINGS) {
         return Unhandled();
     }
-    CallState = ST_RXOFFHK;
-    if (dx_sethook(e.device, DX_OFFHOOK, EV_ASYNC) == -1) {
-        ReportBoardError("ERROR: dx_sethook DX_OFFHOOK: 0x%x: %s\n", e.device);
-        CallState = ST_WTRING;
+    if (!LineIdentityEnabled()) {
+        return answer_line(e.device);
     }
+    const int32_t rings = LineIdentityRing();
+    if (LineIdentityAnswerDue(rings)) {
+        return answer_line(e.device);
+    }
+    std::printf("Ring %d: waiting for the caller's identity\n", rings);
     return 0;
 }
 

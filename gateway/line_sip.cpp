@@ -13,9 +13,11 @@
 #include "gateway/call_internal.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
+#include "gateway/line_identity.h"
 #include "gateway/line_tones.h"
 #include "gateway/sdp_offer.h"
 #include "media/session.h"
+#include "sip/uas/access_log.h"
 #include "sip/uas/invite_client.h"
 #include "sip/uas/outgoing.h"
 #include "sip/uas/request.h"
@@ -307,6 +309,25 @@ int connect_line_call(const call_event_t &e) {
     return 0;
 }
 
+// The line's caller in the INVITE's From: the identity that arrived with the ring, or, when
+// caller ID is on and none arrived whole, the anonymous From of RFC 3323 section 4.1.1.3.
+void present_caller(request_t *r) {
+    const line_caller_t &caller = LineCaller();
+    if (!caller.listened) {
+        return;
+    }
+    std::string note;
+    if (caller.known &&
+        RequestInviteSetCaller(r, caller.name.c_str(), caller.number.c_str(), false) == 0) {
+        note = "line call from " + caller.number + " \"" + caller.name + "\" to " + DestinationUri;
+    } else {
+        RequestInviteSetCaller(r, nullptr, nullptr, true);
+        note = "line call from anonymous (" + caller.why_absent + ") to " + DestinationUri;
+    }
+    std::printf("%s\n", note.c_str());
+    LogNote(note.c_str());
+}
+
 }  // namespace
 
 int CallOut(const call_event_t &) {
@@ -322,6 +343,7 @@ int CallOut(const call_event_t &) {
         ForgetDirectoryEntry();
         return 0;
     }
+    present_caller(r);
     RequestRegister(r);
     RequestFree(CurrentRequestExchange(r));
     // Play runs from now on: the tones go through it, and its end reports the hang-up.

@@ -6,6 +6,7 @@
 #include "board/board.h"
 #include "gateway/call_internal.h"
 #include "gateway/globals.h"
+#include "gateway/line_identity.h"
 
 namespace sipline {
 namespace {
@@ -60,6 +61,10 @@ int ProcessEvent(int32_t device, int32_t type, void *data) {
     std::printf("ProcessEvent entered: State:%d, evttype: %d, %s\n", device, type,
                 srl_last_error_text(device));
     int32_t state = CallState.load();
+    // A SIP call took the line while it rang: the caller-ID listener lets go of it.
+    if (state != ST_WTRING) {
+        LineIdentityStop();
+    }
     for (const state_row &row : kStates) {
         if (row.state == state) {
             if (row.label != nullptr) {

@@ -72,8 +72,12 @@ std::string ReloadRestartSections(const gateway_settings_t &a, const gateway_set
             a.registration.expires != b.registration.expires ||
             a.registration.number_from != b.registration.number_from ||
             a.registration.keepalive != b.registration.keepalive,
+        a.line.caller_id != b.line.caller_id ||
+            a.line.answer_after_rings != b.line.answer_after_rings ||
+            a.line.disconnect_tone != b.line.disconnect_tone ||
+            a.line.silence_hangup != b.line.silence_hangup,
     };
-    const char *names[] = {"[sip]", "[rtp]", "[board]", "[outbound]", "[registration]"};
+    const char *names[] = {"[sip]", "[rtp]", "[board]", "[outbound]", "[registration]", "[line]"};
     static_assert(std::size(changed) == std::size(names));
     std::string out;
     for (size_t i = 0; i < std::size(names); ++i) {
@@ -168,6 +172,7 @@ void ReloadApply(FILE *err) {
     next.board = running.board;
     next.outbound = running.outbound;
     next.registration = running.registration;
+    next.line = running.line;
     bool users_changed = !same_users(running.security.users, next.security.users);
     running = std::move(next);
     std::fprintf(err, "sipline: reload: %s applied (%zu user%s%s)\n", running.file.c_str(),

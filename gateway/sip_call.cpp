@@ -8,8 +8,8 @@
 #include "gateway/globals.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/session_refresh.h"
-#include "sip/uas/call_lock.h"
 #include "media/session.h"
+#include "sip/uas/call_lock.h"
 #include "sip/uas/request.h"
 #include "sip/uas/response.h"
 

@@ -10,12 +10,14 @@
 #include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/host_identity.h"
+#include "gateway/line_identity.h"
 #include "gateway/policy.h"
 #include "gateway/prompt_files.h"
 #include "gateway/reload.h"
 #include "gateway/registration.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
+#include "media/line_supervision.h"
 #include "media/threads.h"
 #include "sip/message/fields.h"
 #include "sip/sdp/media_description.h"
@@ -79,6 +81,21 @@ void TakeMediaSettings(const gateway_settings_t &settings) {
                                                         : settings.sip.external_address.c_str());
 }
 
+// The line's own signals: caller ID for the ring, supervision of the call. The settings were
+// checked whole when read, so every tone entry reads.
+void TakeLineSettings(const line_settings_t &line) {
+    LineIdentityConfigure(line);
+    line_supervision_t supervision;
+    supervision.silence_seconds = line.silence_hangup;
+    for (const std::string &entry : line.disconnect_tone) {
+        dsp::ToneCadence cadence;
+        if (dsp::parse_tone_cadence(SettingsToneCadence(entry), &cadence)) {
+            supervision.tones.push_back(cadence);
+        }
+    }
+    LineSupervisionConfigure(supervision);
+}
+
 }  // namespace
 
 void StartUp(const gateway_settings_t &settings) {
@@ -108,6 +125,7 @@ void StartUp(const gateway_settings_t &settings) {
     DirectoryConfigure(settings.directory);
     DirectoryRouteOthers(settings.outbound.uri, settings.registration.outbound_proxy);
     TakeMediaSettings(settings);
+    TakeLineSettings(settings.line);
     // The SIP side keeps pointers into the settings for the life of the process.
     const gateway_settings_t *kept = new gateway_settings_t(settings);
     sip_side::Connect(Policy, kept);

@@ -3,6 +3,7 @@
 
 #include "gateway/call_internal.h"
 #include "gateway/globals.h"
+#include "gateway/line_identity.h"
 #include "gateway/process_event.h"
 #include "gateway/session_refresh.h"
 
@@ -38,6 +39,9 @@ int32_t EventTimeLimitMs() {
     if (state == ST_CLEANUP) {
         return SessionTimerWaitMs();  // a connected call waits only for its session timer
     }
+    if (state == ST_WTRING) {
+        return LineIdentityWaitMs();  // rings counted for caller ID stop when the caller gives up
+    }
     clock_type::time_point now = clock_type::now();
     if (state != watched_state) {
         watched_state = state;
@@ -58,6 +62,10 @@ void ProcessTimeLimit() {
     int32_t state = CallState.load();
     if (state == ST_CLEANUP) {
         SessionTimerDue();
+        return;
+    }
+    if (state == ST_WTRING) {
+        LineIdentityRingingEnded();
         return;
     }
     std::fprintf(stderr, "No event in time in state %d\n", state);

@@ -2,9 +2,9 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <deque>
 #include <memory>
-#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -12,14 +12,16 @@
 #include "media/audio_thread.h"
 #include "media/codecs.h"
 #include "media/line_echo.h"
+#include "media/line_supervision.h"
 #include "media/media_update.h"
-#include "media/telephone_event.h"
 #include "media/probe.h"
 #include "media/record_framer.h"
 #include "media/report_limit.h"
 #include "media/session.h"
+#include "media/telephone_event.h"
 #include "media/threads.h"
 #include "rtp/rtp.h"
+#include "sip/uas/gateway.h"
 
 namespace sipline {
 namespace {
@@ -80,6 +82,7 @@ class sender {
     int32_t gap_ = FRAME_SAMPLES;
     record_framer framer_;
     std::unique_ptr<dsp::DtmfDetector> detector_;
+    LineSupervisor supervisor_;
     char key_down_ = 0;  // set by the detector during feed()
     char key_up_ = 0;
     std::deque<std::array<int16_t, FRAME_SAMPLES>> held_;
@@ -92,7 +95,8 @@ class sender {
 void sender::take_media() {
     media_seen_ = MediaUpdateCount();
     const media_description_t media = MediaCurrent();
-    const int32_t codec = media.send_codec >= 0 ? int32_t{media.send_codec} : int32_t{SDP_CODEC_GSM};
+    const int32_t codec =
+        media.send_codec >= 0 ? int32_t{media.send_codec} : int32_t{SDP_CODEC_GSM};
     if (coder_ == nullptr || coder_->codec() != codec) {
         coder_ = std::make_unique<audio_coder>(codec);
     }
@@ -102,9 +106,8 @@ void sender::take_media() {
     // On hold (the gateway's side recvonly or inactive) nothing goes to the caller.
     sends_ = media.direction == SDP_SENDRECV || media.direction == SDP_SENDONLY;
     if (event_payload_type_ >= 0 && detector_ == nullptr) {
-        detector_ = std::make_unique<dsp::DtmfDetector>([this](char key, bool down) {
-            (down ? key_down_ : key_up_) = key;
-        });
+        detector_ = std::make_unique<dsp::DtmfDetector>(
+            [this](char key, bool down) { (down ? key_down_ : key_up_) = key; });
     }
 }
 
@@ -150,7 +153,7 @@ void sender::take_frame(const int16_t *heard, const int16_t *samples) {
     if (!keys_.held() && event >= 0 && (events_ & (1U << event)) != 0 && sends_) {
         std::printf("DTMF %c from the line\n", key_down_);
         send_event(keys_.press(key_down_, static_cast<int32_t>(held_.size()) * FRAME_SAMPLES, gap_,
-                          EVENT_VOLUME));
+                               EVENT_VOLUME));
         gap_ = 0;
         held_.clear();
     } else if (keys_.held()) {
@@ -183,6 +186,14 @@ bool sender::send_block(const uint8_t *block, const uint8_t *reference, int32_t 
         std::array<int16_t, FRAME_SAMPLES> heard;
         std::copy(samples, samples + FRAME_SAMPLES, frame.begin());
         echo_.cancel(frame.data(), heard.data());
+        if (supervisor_.feed(heard.data(), FRAME_SAMPLES)) {
+            // The state machine ends the call as when the loop drops: BYE, line on-hook.
+            std::printf("The line's party has hung up (%s)\n", supervisor_.reason());
+            const sip_gateway_t *door = SipGateway();
+            if (door->PostEvent != nullptr) {
+                door->PostEvent(door->context, EV_LINE_DISCONNECT);
+            }
+        }
         take_frame(heard.data(), frame.data());
     });
     if (packets_.empty()) {
@@ -240,8 +251,7 @@ uint32_t OutTh(void *) {
             }
             const media_probe_t *probe = MediaProbe.load(std::memory_order_relaxed);
             const auto taken_at = std::chrono::steady_clock::now();
-            bool running =
-                out.send_block(data, tuvo_recorded_reference(RecordStream), block);
+            bool running = out.send_block(data, tuvo_recorded_reference(RecordStream), block);
             if (probe != nullptr) {
                 probe->out_path(
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - taken_at)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A call from the line to a SIP callee, shown as it happens: sipline starts with the simulated
-# voice board in a private network namespace; the line rings, its party dials 100#, the gateway
-# sends an INVITE to the directory entry's URI, where SIPp answers (180, then 200 with its SDP),
-# gets its ACK and streams a 1200 Hz tone while the line's party says 700 Hz; the line's party
+# voice board in a private network namespace; the line rings with the caller's identity (Bell
+# 202 caller ID, 5551234 "Ada Lovelace"), its party dials 100#, the gateway sends an INVITE from
+# that caller to the directory entry's URI, where SIPp answers (180, then 200 with its SDP), gets
+# its ACK and streams a 1200 Hz tone while the line's party says 700 Hz; the line's party
 # hangs up and the callee gets the BYE. The SIP ladder is read from the loopback with tshark.
 # Leaves in OUT_DIR: line-heard.wav (what the line's party heard: the prompt, the 425 Hz
 # ringback, the callee), callee-heard.wav (the gateway's GSM as the callee received it).
@@ -59,18 +60,21 @@ start=$(date +%s.%N)
 # time the message was on the wire (tshark shows it a little later).
 tshark -l -i lo -f "udp port 5060 or udp port 5062" -d udp.port==5062,sip -Y sip -T fields \
     -e frame.time_epoch -e udp.srcport -e udp.dstport -e sip.Request-Line -e sip.Status-Line \
-    2>/dev/null |
-    while IFS=$'\t' read -r at from to request status; do
+    -e sip.From -E separator='|' 2>/dev/null |
+    while IFS='|' read -r at from to request status caller; do
         if [ "$from" = 5060 ]; then arrow="gateway --> callee"; else arrow="gateway <-- callee"; fi
         say -t "$at" "SIP  $arrow  ${request:-$status}"
+        case $request in INVITE*) say -t "$at" "SIP  the INVITE's From: $caller" ;; esac
     done &
 # The gateway's state changes and the line's events, from its own output.
 : > out
-BOARDSIM_SAY="$work/say.wav" BOARDSIM_CAPTURE="$out/line-heard.wav" "$build/bin/sipline" \
-    > out 2> err &
+# The exchange sends the caller's identity (Bell 202) between the first and second ring.
+printf '[line]\ncaller_id = "bell"\n' > "$work/line.toml"
+BOARDSIM_CID=bell BOARDSIM_SAY="$work/say.wav" BOARDSIM_CAPTURE="$out/line-heard.wav" \
+    "$build/bin/sipline" --config "$work/line.toml" > out 2> err &
 gateway=$!
 tail -n +1 -F out 2>/dev/null |
-    grep --line-buffered -E '^(ST_[A-Z]+|Calling|Ringback|Line call connected|Sending BYE|Local hangup finished|Globals inited)' |
+    grep --line-buffered -E '^(ST_[A-Z]+|Caller ID|Calling|Ringback|Line call connected|Sending BYE|Local hangup finished|Globals inited)' |
     while read -r line; do say "line state: $line"; done &
 wait_for "Creating OutTh"
 sleep 1.5
@@ -86,8 +90,8 @@ for port in 5062 12000 12001; do
     for _ in $(seq 100); do [ -n "$(ss -Hlun "sport = :$port")" ] && break; sleep 0.1; done
 done
 
-control ring
-for _ in $(seq 60); do grep -q "Enter number to call" err && break; sleep 0.1; done
+control 'ring 5551234 "Ada Lovelace"'
+for _ in $(seq 100); do grep -q "Enter number to call" err && break; sleep 0.1; done
 control "digits 100#"
 wait_for "Line call connected" 100
 say "audio flows both ways for 3 s"

@@ -67,7 +67,8 @@ class BoardTest : public ::testing::Test {
         char pattern[] = "/tmp/boardsim-test-XXXXXX";
         dir_ = mkdtemp(pattern);
         for (const char *name : {"BOARDSIM_SAY", "BOARDSIM_CAPTURE", "BOARDSIM_BLOCK",
-                                 "BOARDSIM_HANGUP_AFTER", "BOARDSIM_ECHO"}) {
+                                 "BOARDSIM_HANGUP_AFTER", "BOARDSIM_ECHO", "BOARDSIM_CID",
+                                 "BOARDSIM_RING", "BOARDSIM_DISCONNECT"}) {
             unsetenv(name);
         }
         setenv("BOARDSIM_CONTROL", path("control.sock").c_str(), 1);

@@ -35,7 +35,7 @@ TEST(ControlParse, CommandsAndTheirArguments) {
         {"\r", "empty command", Command::status, ""},
         {"RING", "unknown command", Command::status, ""},
         {"ringing", "unknown command", Command::status, ""},
-        {"ring now", "ring takes no argument", Command::status, ""},
+        {"ring now", "ring takes a number", Command::status, ""},
         {"status please", "status takes no argument", Command::status, ""},
         {"digits", "digits needs an argument", Command::status, ""},
         {"digits 12x", "not a key", Command::status, ""},

@@ -214,6 +214,19 @@ TEST(SettingsParse, BadFilesNameLineColumnKeyAndWhatWasExpected) {
         {"unknown registration key", "[registration]\nexpiry = 60\n", 2, 1, "registration.expiry",
          "registrar, user"},
         {"section as value", "sip = 5\n", 1, 7, "sip", "a table [sip]"},
+        {"caller_id unknown", "[line]\ncaller_id = \"fsk\"\n", 2, 13, "line.caller_id",
+         "\"bell\", \"v23\""},
+        {"answer_after_rings 0", "[line]\nanswer_after_rings = 0\n", 2, 22,
+         "line.answer_after_rings", "from 1 to 20"},
+        {"disconnect_tone country", "[line]\ndisconnect_tone = [\"fr\"]\n", 2, 20,
+         "line.disconnect_tone[0]", "\"us\", \"etsi\""},
+        {"disconnect_tone half", "[line]\ndisconnect_tone = [\"425/500\"]\n", 2, 20,
+         "line.disconnect_tone[0]", "F1[+F2]/ON/OFF"},
+        {"disconnect_tone inaudible", "[line]\ndisconnect_tone = [\"20/500/500\"]\n", 2, 20,
+         "line.disconnect_tone[0]", "F1[+F2]/ON/OFF"},
+        {"silence_hangup negative", "[line]\nsilence_hangup = -1\n", 2, 18, "line.silence_hangup",
+         "from 0 to 3600"},
+        {"unknown line key", "[line]\ncid = \"bell\"\n", 2, 1, "line.cid", "caller_id"},
         // toml++ 3.3.0 has undefined behaviour on these; the reader stops them first.
         {"non-ASCII key", "[sip]\n\xc3\xa9 = 1\n", 2, 1, "", "ASCII outside strings"},
         {"non-ASCII after value", "[sip]\nport = 5060 \xc7\x98\n", 2, 13, "", "ASCII outside"},
@@ -290,6 +303,33 @@ TEST(SettingsPrint, PrintedSettingsReadBackTheSameAndHidePasswords) {
     EXPECT_EQ(second.rtp.codecs, first.rtp.codecs);
     EXPECT_EQ(second.directory[0].media_port, 9000);
     EXPECT_EQ(second.security.users[0].name, "alice");
+    EXPECT_EQ(second.line.caller_id, first.line.caller_id);
+    EXPECT_EQ(second.line.answer_after_rings, first.line.answer_after_rings);
+}
+
+TEST(SettingsLine, CallerIdWaitsTwoRingsUnlessToldAndCountriesNameTheirTones) {
+    gateway_settings_t plain;
+    ASSERT_EQ(parse("", &plain, nullptr), 0);
+    EXPECT_EQ(plain.line.caller_id, "off");
+    EXPECT_EQ(plain.line.answer_after_rings, 1) << "without caller ID the first ring is answered";
+    EXPECT_TRUE(plain.line.disconnect_tone.empty());
+    EXPECT_EQ(plain.line.silence_hangup, 0);
+
+    gateway_settings_t bell;
+    ASSERT_EQ(parse("[line]\ncaller_id = \"bell\"\ndisconnect_tone = [\"us\", \"425/500/500\"]\n"
+                    "silence_hangup = 30\n",
+                    &bell, nullptr),
+              0);
+    EXPECT_EQ(bell.line.answer_after_rings, 2);
+    EXPECT_EQ(bell.line.silence_hangup, 30);
+    ASSERT_EQ(bell.line.disconnect_tone.size(), 2u);
+    EXPECT_EQ(SettingsToneCadence(bell.line.disconnect_tone[0]), "480+620/500/500");
+    EXPECT_EQ(SettingsToneCadence("etsi"), "425/500/500");
+    EXPECT_EQ(SettingsToneCadence(bell.line.disconnect_tone[1]), "425/500/500");
+
+    gateway_settings_t four;
+    ASSERT_EQ(parse("[line]\nanswer_after_rings = 4\ncaller_id = \"dtmf\"\n", &four, nullptr), 0);
+    EXPECT_EQ(four.line.answer_after_rings, 4);
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ TEST(BoardEvents, NamesAreTheBoardsOwn) {
         {0x84, "EV_DIAL_DONE"},     {0x85, "EV_SETUP_DONE"},
         {0x88, "EV_CALL_PROGRESS"}, {0x86, "TDX_CST"},
         {0x87, "EV_HOOK_DONE"},     {0x1FF8, "EV_REMOTE_HANGUP"},
-        {0x89, "unknown"},
+        {0x89, "EV_CALLER_ID"},     {0x8A, "EV_LINE_DISCONNECT"},
+        {0x8B, "unknown"},
     };
     for (const Case &c : cases) {
         EXPECT_STREQ(board_event_name(c.type), c.name) << c.type;

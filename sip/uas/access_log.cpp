@@ -328,6 +328,24 @@ void LogRequest(request_t *r) {
     dstring_free(&line);
 }
 
+void LogNote(const char *note) {
+    if (note == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(log_mutex());
+    dstring_t line;
+    dstring_init(&line);
+    for (destination_t &destination : destinations()) {
+        dstring_reset(&line);
+        dstring_append(&line, "- - ", 4);
+        render_time(&line, std::nullopt);
+        dstring_append(&line, " ", 1);
+        dstring_append(&line, note, -1);
+        fprintf(destination.stream, "%s\n", text(dstring_value(&line)));
+    }
+    dstring_free(&line);
+}
+
 void LogClose() {
     std::lock_guard<std::mutex> lock(log_mutex());
     for (destination_t &destination : destinations()) {

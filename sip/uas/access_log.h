@@ -15,6 +15,9 @@ void LogInit(const char *name, const char *format);
 int LogReplace(const char *name, const char *format);
 // Writes nothing for a status below 200.
 void LogRequest(request_t *r);
+// A line about something that is no received transaction (a call from the line and its
+// caller's identity): "- - [time] " and `note`, in every destination whatever its format.
+void LogNote(const char *note);
 void LogClose();
 // Minutes east of UTC.
 int GmtOffset();

@@ -30,6 +30,12 @@ int RequestInviteCreate(request_t *r, const char *uri, const char *user, const c
 // URI) with a Route header naming it (RFC 3261 section 8.1.2, loose routing), instead of to the
 // Request-URI's host. 0, or -1 (reported, nothing changed) when the proxy does not resolve.
 int RequestInviteThrough(request_t *r, const char *proxy);
+
+// RFC 3261 section 20.20 and RFC 3323 section 4.1.1.3: the INVITE made by RequestInviteCreate
+// names the line's caller in its From: `display` (printable ASCII, quoted here; null or empty
+// for none) and `number` as the user part, or the anonymous URI when `anonymous` is set. The
+// Contact stays the gateway's. 0, or -1 (nothing changed) for a number that is no SIP user.
+int RequestInviteSetCaller(request_t *r, const char *display, const char *number, bool anonymous);
 // Waits up to `milliseconds` for the record's branch to receive a response and takes what it
 // queued, oldest first (null when nothing came); release with RequestResponsesFree.
 sip_response_t *RequestResponsesTake(request_t *r, uint32_t milliseconds);

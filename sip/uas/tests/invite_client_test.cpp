@@ -129,6 +129,23 @@ TEST_F(InviteClientTest, TheInviteCarriesTheHeadersOfANewDialogAndTheOffer) {
     EXPECT_EQ(invite_.substr(invite_.find("\r\n\r\n") + 4), kOffer);
 }
 
+TEST_F(InviteClientTest, TheLinesCallerIsTheFromQuotedOrAnonymous) {
+    const std::string tag = line_of(invite_, "From").substr(line_of(invite_, "From").find(";tag="));
+    ASSERT_EQ(RequestInviteSetCaller(r_, "Ada \"The Countess\" \\ L", "5551234", false), 0);
+    ASSERT_EQ(RequestSend(r_, 0, 0), 0);
+    std::string text = callee_.receive();
+    EXPECT_EQ(line_of(text, "From"),
+              "\"Ada \\\"The Countess\\\" \\\\ L\" <sip:5551234@127.0.0.1>" + tag);
+    EXPECT_EQ(line_of(text, "Contact"), "<sip:sipline@127.0.0.1:5060>") << "the gateway's own";
+
+    EXPECT_EQ(RequestInviteSetCaller(r_, "Eve", "555@evil", false), -1) << "no SIP user";
+    EXPECT_EQ(RequestInviteSetCaller(r_, "Eve", "", false), -1);
+    ASSERT_EQ(RequestInviteSetCaller(r_, nullptr, nullptr, true), 0);
+    ASSERT_EQ(RequestSend(r_, 0, 0), 0);
+    text = callee_.receive();
+    EXPECT_EQ(line_of(text, "From"), "\"Anonymous\" <sip:anonymous@anonymous.invalid>" + tag);
+}
+
 TEST_F(InviteClientTest, ARefusalIsQueuedOnTheBranchAndAckedInTheInvitesTransaction) {
     EXPECT_EQ(RequestResponsesTake(r_, 0), nullptr);
     from_callee(response(180, "Ringing"));

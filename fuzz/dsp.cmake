@@ -1,0 +1,1 @@
+sipline_fuzzer(caller_id_fuzz caller_id_fuzz.cpp sipline_dsp)
