@@ -14,9 +14,11 @@
 #   a call from the line to a callee that answers 422 with Min-SE 90: the INVITE comes again
 #     asking for 90 s; the callee's 200 makes the gateway the refresher, and its UPDATE comes at
 #     about 45 s;
-# lane c, calls from the line:
-#   a 422 with a Min-SE beyond a day: the INVITE comes again asking for no timer; a 200 whose
-#     Session-Expires is no number: the call goes on without a timer;
+# lane c:
+#   a call from the line: a 422 with a Min-SE beyond a day: the INVITE comes again asking for no
+#     timer; a 200 whose Session-Expires is no number: the call goes on without a timer;
+#   the gateway's UPDATE answered 481 (a caller that lost the call): its BYE at once, the line
+#     on-hook;
 #   a callee that is the refresher and never refreshes: the gateway's BYE and the line on-hook
 #     before the interval runs out.
 set -uo pipefail
@@ -199,7 +201,15 @@ c)
     grep -q '^Session timer: ' "$gateway_dir/out" && fail "bad timers: a session timer ran"
     echo "ok: the huge Min-SE and the garbage Session-Expires left the call without a timer"
 
+    echo "== the gateway's refresh answered 481: the call ends at once"
+    sipp_caller dialog/timer_gone 5550954 -p 5092 -mp 16010 || fail "481: $(sipp_failed dialog/timer_gone)"
+    line_wait hook on || fail "481: the line stayed off-hook"
+    after=$(seconds_between 'sip.Status-Code == 481' "$gw && sip.Method == \"BYE\"")
+    within "$after" 0 1 || fail "481: the gateway's BYE came $after s after the 481, not at once"
+    echo "ok: the gateway ended the call $after s after its refresh was answered 481"
+
     echo "== a call from the line to a refresher that never refreshes: BYE before the interval ends"
+    sleep 0.5
     sipp_callee callee/timer_silent 202 5098
     line_calls 202
     callee_passed "silent refresher" callee/timer_silent
