@@ -126,6 +126,10 @@ int CallEnds(const call_event_t &e) {
 }
 
 int StoppedIoReported(const call_event_t &e) {
+    // A wake-up posted for the connected call (its session timer's) changes nothing here.
+    if (e.type == EV_CALL_PROGRESS) {
+        return 0;
+    }
     if (e.type == TDX_RECORD) {
         report_stopped(e, "TDX_RECORD");
     } else if (e.type == TDX_PLAY) {

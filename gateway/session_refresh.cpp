@@ -28,7 +28,7 @@ struct timer_state {
     int64_t attempt_ms = 0;       // when the gateway's next refresh goes out
     int32_t asked_s = 0;          // the Session-Expires its refresh asks for (a 422 raises it)
     uint32_t token = 0;           // of the refresh on its way; 0 when none is
-    uint32_t last_token = 0;      // the last one drawn; a new timer or a stop draws past it
+    uint32_t last_token = 0;      // the last one drawn; a stop draws past it
     int32_t refusals = 0;         // since the last accepted refresh
     bool update_refused = false;  // the far end answered UPDATE 405 or 501: re-INVITE from now on
     bool end_now = false;         // the far end no longer knows the dialog (408, 481, no answer)
@@ -37,8 +37,8 @@ struct timer_state {
 
 // Written by the SIP side's request threads (a far end's refresh), the refresh transaction's
 // thread (its answer) and the main thread; read by the main thread before each wait. A change
-// from another thread is followed by an event that wakes the main thread, or is later than the
-// wait it computed (a refresh only moves the deadlines on).
+// from another thread is followed by an event that wakes the main thread to compute its wait
+// anew (a wake-up before a deadline only computes it again).
 std::mutex state_mutex;
 timer_state state;
 
@@ -155,9 +155,7 @@ void refresh_done(uint32_t token, const refresh_outcome_t *outcome) {
     if (outcome->status >= 200 && outcome->status < 300 && outcome->invite != 0) {
         take_answer(outcome->body);
     }
-    // Wakes the main thread to recompute its wait; in the connected state the event changes
-    // nothing else.
-    PostLineEvent(EV_CALL_PROGRESS);
+    SessionTimerWake();
 }
 
 void end_call() {
@@ -169,6 +167,14 @@ void end_call() {
 }
 
 }  // namespace
+
+void SessionTimerWake() {
+    // In the connected state the event changes nothing but the wait; in any other the timer
+    // does not run.
+    if (CallState.load() == ST_CLEANUP) {
+        PostLineEvent(EV_CALL_PROGRESS);
+    }
+}
 
 void SessionTimerArm(int32_t interval, bool gateway_refreshes) {
     {

@@ -10,6 +10,9 @@ namespace sipline {
 // interval anew; interval 0 stops the timer, and the answer to a refresh of the gateway's still
 // on its way is then ignored. Any thread.
 void SessionTimerArm(int32_t interval, bool gateway_refreshes);
+// Wakes the main thread to compute its wait anew after a change from another thread. Any
+// thread.
+void SessionTimerWake();
 // Milliseconds until the timer needs the main thread, or -1 when none runs.
 int32_t SessionTimerWaitMs();
 // Main thread, in the connected state, when that wait ran out: the gateway's refresh (UPDATE
