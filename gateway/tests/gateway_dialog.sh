@@ -142,8 +142,12 @@ sleep 0.5
 # linphonec records nothing while paused and goes on after the resume: the second before the
 # last of what it heard came after the resume when it holds 3 s more than the 2 s before the
 # pause.
+# The far party's tone reaches linphonec faint (about -45 dB, before the pause as after it), so
+# it is measured through a band-pass around it; the level is reported.
 heard=$(wav_samples "$work/linph/heard.wav")
-got=$(tone_frequency "$work/linph/heard.wav" "$((heard - 16000))s" 8000s)
+sox "$work/linph/heard.wav" "$work/linph/resumed.wav" trim "$((heard - 16000))s" 8000s sinc 1000-1800 2>/dev/null
+got=$(tone_frequency "$work/linph/resumed.wav")
+echo "linphonec after the resume: RMS $(sox "$work/linph/resumed.wav" -n stat 2>&1 | awk '/RMS +amplitude/ { print $3 }')"
 if [ "$heard" -lt 40000 ]; then
     fail "linphonec: too little heard for audio after the resume ($heard samples)"
 elif within "$got" 1330 1470; then
