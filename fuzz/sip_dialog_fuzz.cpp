@@ -1,5 +1,6 @@
 // What the user-agent server reads from a request inside a call: the top Via's rport (and the
-// Via it answers with), and Session-Expires, Min-SE and Supported of an INVITE or UPDATE.
+// Via it answers with), and Session-Expires, Min-SE and Supported of an INVITE or UPDATE; and
+// from the answers to the gateway's own requests, Session-Expires, a 422's Min-SE and Allow.
 #include <netinet/in.h>
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "fuzz/parsed_message.h"
+#include "sip/uas/refresh_client.h"
 #include "sip/uas/rport.h"
 #include "sip/uas/session_timer.h"
 #include "support/error.h"
@@ -32,9 +34,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     parsed_message parsed(text);
     session_timer_t timer{};
     const int status = SessionTimerRead(&parsed.message, &timer);
-    if ((status != 0 && status != 422) || timer.interval < 0 || timer.interval > SESSION_EXPIRES_MOST ||
+    if ((status != 0 && status != 422) || timer.interval < 0 ||
+        timer.interval > SESSION_EXPIRES_MOST ||
         (timer.interval > 0 && timer.interval < SESSION_MIN_SE)) {
         std::abort();
     }
+
+    std::string answer = "SIP/2.0 200 OK\r\nSession-Expires: " + value + "\r\nMin-SE: " + value +
+                         "\r\nAllow: " + value + "\r\n\r\n";
+    parsed_message answered(answer);
+    const int read = SessionTimerReadAnswer(&answered.message, &timer);
+    if ((read != 0 && read != -1) || (read == -1 && timer.interval != 0) ||
+        (timer.interval != 0 &&
+         (timer.interval < SESSION_MIN_SE || timer.interval > SESSION_EXPIRES_MOST)) ||
+        SessionTimerMinSe(&answered.message) < -1) {
+        std::abort();
+    }
+    RefreshPeerAllowsUpdate(&answered.message);
     return 0;
 }

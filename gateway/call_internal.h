@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "gateway/channels.h"
+#include "sip/uas/refresh_client.h"
 
 namespace sipline {
 
@@ -77,8 +78,11 @@ int LineCallGivenUp();
 void LineSipCallEnd();
 // Sends the BYE of the answered call in CurrentRequest (either direction) and waits for the send.
 void SendBye();
-// Sends an UPDATE that refreshes the session timer of the call in CurrentRequest (RFC 4028
-// section 10), as its refresher, without waiting for the answer.
-void SendSessionRefresh(int32_t interval);
+// Sends the refresh of the session timer of the call in CurrentRequest (RFC 4028 section 10),
+// as its refresher, asking for `interval`: an UPDATE when the far end's Allow lists it and it has
+// not refused one, else a re-INVITE offering the session as it stands. `done` gets the answer on
+// another thread. 0, or -1 when nothing was sent (an offer of the far end under way, a failed
+// send).
+int SendSessionRefresh(int32_t interval, bool update_refused, uint32_t token, refresh_done_t done);
 
 }  // namespace sipline

@@ -3,12 +3,14 @@
 // failed media set-up.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "gateway/call_internal.h"
 #include "gateway/globals.h"
 #include "sip/uas/bye_client.h"
 #include "sip/uas/call_lock.h"
 #include "sip/uas/outgoing.h"
+#include "sip/uas/refresh_client.h"
 #include "sip/uas/request.h"
 
 namespace sipline {
@@ -30,27 +32,36 @@ void SendBye() {
     RequestByeSend(r);
 }
 
-void SendSessionRefresh(int32_t interval) {
+int SendSessionRefresh(int32_t interval, bool update_refused, uint32_t token, refresh_done_t done) {
     request_t *r = CurrentRequest.load();
     if (r->outgoing != 0) {
-        return;  // calls from the line ask for no session timer
+        // The INVITE's transaction is over (its 2xx is 64 * T1 old at the least); the record
+        // leaves the open-request list before its number changes.
+        LineSipCallEnd();
+        RequestUnregister(r);
     }
+    std::string sdp;
     {
         // The gateway's requests number on from the caller's INVITE; the caller's own go on
         // being told from retransmissions by the last number it used.
         std::unique_lock lock = CallLock();
-        if (r->remote_cseq_seen == 0) {
+        if (r->reoffer_pending != 0) {
+            std::printf("Session refresh put off: an offer of the far end is under way\n");
+            return -1;
+        }
+        if (r->remote_cseq_seen == 0 && r->outgoing == 0) {
             r->remote_cseq = r->cseq.number;
             r->remote_cseq_seen = 1;
         }
         r->cseq.number++;
+        // The session as it stands (RFC 3264 section 8: unchanged, so its o= version too).
+        sdp = SdpAnswer[0] != '\0' ? SdpAnswer : SdpOffer;
     }
-    std::snprintf(r->cseq.method, sizeof r->cseq.method, "%s", "UPDATE");
-    RequestDialogHeaders(r);
-    headers_printf(&r->headers, 0, "Session-Expires", "%d;refresher=uas", interval);
-    headers_add(&r->headers, "Supported", "timer");
-    r->acked = 0;
-    RequestByeSend(r);
+    // RFC 4028 section 10: UPDATE when the far end allows it (its Allow), else re-INVITE.
+    const bool invite = update_refused || !RefreshPeerAllowsUpdate(&r->message);
+    std::printf("Session refresh by %s\n", invite ? "re-INVITE" : "UPDATE");
+    const char *user = r->outgoing != 0 ? r->from.uri.user : r->to.uri.user;
+    return RequestRefreshSend(r, invite, interval, sdp.c_str(), user, token, done);
 }
 
 namespace {
@@ -115,6 +126,10 @@ int CallEnds(const call_event_t &e) {
 }
 
 int StoppedIoReported(const call_event_t &e) {
+    // A wake-up posted for the connected call (its session timer's) changes nothing here.
+    if (e.type == EV_CALL_PROGRESS) {
+        return 0;
+    }
     if (e.type == TDX_RECORD) {
         report_stopped(e, "TDX_RECORD");
     } else if (e.type == TDX_PLAY) {

@@ -16,8 +16,10 @@
 #include "gateway/line_identity.h"
 #include "gateway/line_tones.h"
 #include "gateway/sdp_offer.h"
+#include "gateway/session_refresh.h"
 #include "media/session.h"
 #include "sip/uas/access_log.h"
+#include "sip/uas/call_lock.h"
 #include "sip/uas/invite_client.h"
 #include "sip/uas/outgoing.h"
 #include "sip/uas/request.h"
@@ -83,6 +85,8 @@ class invite_client {
     void take(const sip_response_t *response);
     void on_final(const sip_response_t *response);
     bool answer_challenge(const sip_response_t *response);
+    bool answer_too_brief(const sip_response_t *response);
+    void restart();
     void keep_time();
 
     request_t *r_;
@@ -101,6 +105,7 @@ class invite_client {
     sockaddr_in ack_to_{};
     bool done_ = false;
     bool challenged_ = false;
+    bool retimed_ = false;
 };
 
 void invite_client::run() {
@@ -154,19 +159,49 @@ bool invite_client::answer_challenge(const sip_response_t *response) {
         RequestSendText(r_, &to, ack);
         std::printf("Answering the %d challenge as %s\n", response->message.status,
                     gateway->OutboundUser);
-        RequestSend(r_, 0, 0);
-        start_ = clock_type::now();
-        interval_ = SIP_T1;
-        next_invite_ = start_ + span(SIP_T1);
-        provisional_ = false;
+        restart();
     }
     std::free(ack);
     return answered;
 }
 
+// RFC 4028 section 7.4: the first 422 is answered with an INVITE asking for its Min-SE; a 422
+// whose Min-SE the gateway cannot offer (none, no number, more than a day) with one that asks
+// for no interval, leaving it to the callee. A second 422 ends the attempt as any refusal does.
+bool invite_client::answer_too_brief(const sip_response_t *response) {
+    retimed_ = true;
+    char *ack = RequestAckText(r_, &response->message);
+    const sockaddr_in to = r_->via.address;
+    const int32_t asked = RequestInviteRetime(r_, &response->message);
+    if (asked >= 0) {
+        RequestSendText(r_, &to, ack);
+        if (asked > 0) {
+            std::printf("422: asking again for a session timer of %d s\n", asked);
+        } else {
+            std::printf(
+                "422 without a Min-SE the gateway can ask for: asking again for no session "
+                "timer\n");
+        }
+        restart();
+    }
+    std::free(ack);
+    return asked >= 0;
+}
+
+void invite_client::restart() {
+    RequestSend(r_, 0, 0);
+    start_ = clock_type::now();
+    interval_ = SIP_T1;
+    next_invite_ = start_ + span(SIP_T1);
+    provisional_ = false;
+}
+
 void invite_client::on_final(const sip_response_t *response) {
     const int32_t status = response->message.status;
     if ((status == 401 || status == 407) && !challenged_ && answer_challenge(response)) {
+        return;
+    }
+    if (status == 422 && !retimed_ && answer_too_brief(response)) {
         return;
     }
     final_ = true;
@@ -175,6 +210,12 @@ void invite_client::on_final(const sip_response_t *response) {
     if (status < 300) {
         AnswerUsable = TakeSdpAnswer(response->body);
         RequestInviteAnswered(r_, &response->message);
+        // RFC 4028 section 7.2: the 2xx says the interval and who refreshes; without
+        // Session-Expires (or with one that is no number) the session has no timer. Read by the
+        // main thread after the event that report() posts.
+        if (SessionTimerReadAnswer(&response->message, &r_->session) != 0) {
+            std::printf("The answer's Session-Expires is no number: no session timer\n");
+        }
     }
     char *ack = RequestAckText(r_, &response->message);
     ack_ = ack;
@@ -302,6 +343,8 @@ int connect_line_call(const call_event_t &e) {
     }
     AdvanceCallState(ST_LINEANSWERED, ST_CLEANUP);
     std::printf("Line call connected\n");
+    const request_t *r = CurrentRequest.load();
+    SessionTimerArm(r->session.interval, r->session.uas_refreshes == 0);
     // The line's party hung up while the answer was on its way: the call ends as it would now.
     if (line_io_ended(e)) {
         return CallEnds(e);
@@ -345,6 +388,12 @@ int CallOut(const call_event_t &) {
     }
     present_caller(r);
     RequestRegister(r);
+    // The session as the gateway offers it, for a re-INVITE of the callee without an offer and
+    // for the gateway's own refresh; published with the record, under the same lock.
+    {
+        std::unique_lock lock = CallLock();
+        std::snprintf(SdpAnswer, SDP_BODY_SIZE, "%s", SdpOffer);
+    }
     RequestFree(CurrentRequestExchange(r));
     // Play runs from now on: the tones go through it, and its end reports the hang-up.
     if (StartPlaying(LINE_CHANNEL) == -1) {

@@ -29,6 +29,7 @@ void media_changed(void *, const media_description_t *media) {
 
 void session_refreshed(void *, int32_t interval, int32_t gateway_refreshes) {
     SessionTimerArm(interval, gateway_refreshes != 0);
+    SessionTimerWake();
 }
 
 void digit_to_line(void *, char key, int32_t duration_ms) {

@@ -43,4 +43,16 @@ bool ByeFromPeer(const char *packet, int32_t packet_bytes, bool audio_heard, uin
     return false;
 }
 
+bool RtcpFromPeer(const char *packet, int32_t bytes, uint32_t audio_ssrc, const sockaddr_in &from,
+                  const in_addr &peer) {
+    if (bytes < 8 || from.sin_family != AF_INET || peer.s_addr == INADDR_ANY ||
+        from.sin_addr.s_addr != peer.s_addr) {
+        return false;
+    }
+    const auto type = static_cast<uint8_t>(packet[1]);
+    uint32_t ssrc;
+    std::memcpy(&ssrc, packet + 4, sizeof ssrc);
+    return (type == 200 || type == 201) && ssrc == audio_ssrc;
+}
+
 }  // namespace sipline

@@ -18,5 +18,11 @@ bool MediaRemoteHangup();
 // receives, or, before any audio has arrived, it was sent from the peer's address.
 bool ByeFromPeer(const char *packet, int32_t packet_bytes, bool audio_heard, uint32_t audio_ssrc,
                  const sockaddr_in &from, const in_addr &peer);
+// Whether an RTCP compound (its first packet an SR or RR, the sender's SSRC in host order as
+// RTPReceive leaves it,
+// `bytes` long) comes from the call's peer: the source whose audio the call receives, from the
+// address its RTP was latched to.
+bool RtcpFromPeer(const char *packet, int32_t bytes, uint32_t audio_ssrc, const sockaddr_in &from,
+                  const in_addr &peer);
 
 }  // namespace sipline

@@ -15,13 +15,13 @@
 #include "media/codecs.h"
 #include "media/line_digits.h"
 #include "media/line_echo.h"
-#include "media/playout.h"
 #include "media/media_update.h"
-#include "media/telephone_event.h"
 #include "media/play_feed.h"
+#include "media/playout.h"
 #include "media/probe.h"
 #include "media/report_limit.h"
 #include "media/session.h"
+#include "media/telephone_event.h"
 #include "media/threads.h"
 #include "rtp/rtp.h"
 #include "support/resolve.h"
@@ -105,6 +105,10 @@ class receiver {
     line_digits digits_;
     play_feed feed_;
     in_addr peer_{};
+    // The caller's RTP was latched to another address than its description named (a NAT), and
+    // its RTCP's source port since. InTh only.
+    bool nat_latched_ = false;
+    bool rtcp_latched_ = false;
     bool audio_heard_ = false;
     uint32_t audio_ssrc_ = 0;
     std::chrono::steady_clock::time_point audio_at_{};
@@ -121,12 +125,15 @@ void receiver::latch(const rtp_packet_info_t &info) {
     sockaddr_in from{};
     if (RTPMostRecentAddr(context_, &from) == RTP_OK && MediaLatch(context_, from)) {
         peer_ = from.sin_addr;
+        nat_latched_ = true;
     }
 }
 
 void receiver::take_media() {
     media_seen_ = MediaUpdateCount();
     latched_ = false;
+    nat_latched_ = false;
+    rtcp_latched_ = false;
     media_ = MediaCurrent();
     // Any codec the call agreed is played, whichever the caller switches to (RFC 3264 section
     // 5.1); one coder each, as GSM keeps state from frame to frame.
@@ -187,11 +194,12 @@ void receiver::run() {
     }
     MediaLineKeyPlaying(false);  // a key cut short by the call's end pauses nothing after it
     const dsp::JitterStats s = playout_.stats();
-    std::printf("InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
-                "frames; buffer delay %d ms, at most %d ms\n",
-                static_cast<long long>(s.received), static_cast<long long>(s.lost),
-                static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
-                static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
+    std::printf(
+        "InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
+        "frames; buffer delay %d ms, at most %d ms\n",
+        static_cast<long long>(s.received), static_cast<long long>(s.lost),
+        static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
+        static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
     MediaPublishPlayoutStats(s);
 }
 
@@ -346,12 +354,19 @@ void receiver::receive_rtcp() {
         }
         return;
     }
+    sockaddr_in from{};
+    RTPMostRecentAddr(context_, &from);
+    // RFC 3550 section 6: RTCP behind a NAT comes from a port of the NAT's own choosing, not
+    // always the RTP port + 1; learnt once per latch, from the latched address and SSRC only.
+    if (nat_latched_ && !rtcp_latched_ && audio_heard_ &&
+        RtcpFromPeer(buffer_.data(), length, audio_ssrc_, from, peer_)) {
+        rtcp_latched_ = true;
+        MediaLatchRtcp(context_, from);
+    }
     rtcp_packet_info_t info{};
     if (RTPGetRTCPPacketInfo(&info, buffer_.data()) != RTP_OK || info.packet->pt != RTCP_BYE) {
         return;
     }
-    sockaddr_in from{};
-    RTPMostRecentAddr(context_, &from);
     const int32_t bytes = (info.packet->length + 1) * 4;
     if (!ByeFromPeer(buffer_.data(), bytes, audio_heard_, audio_ssrc_, from, peer_)) {
         if (stranger_.due()) {

@@ -74,6 +74,19 @@ bool MediaLatch(int32_t context, const sockaddr_in &from) {
     return true;
 }
 
+bool MediaLatchRtcp(int32_t context, const sockaddr_in &from) {
+    char address[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+    const uint16_t port = ntohs(from.sin_port);
+    if (port == 0 || std::strcmp(address, RTPDestAddress) != 0 || port == RTPDestPort + 1) {
+        return false;
+    }
+    const rtperror e = RTPSessionSetSendRTCPPort(context, RTPDestAddress, RTPDestPort, port);
+    std::printf("RTCP latched to %s:%d (RTP goes to port %d): %s\n", address, port,
+                static_cast<int>(RTPDestPort), RTPStrError(e));
+    return e == RTP_OK;
+}
+
 uint64_t MediaUpdateCount() {
     return updates.load();
 }

@@ -19,8 +19,12 @@ uint64_t MediaUpdateCount();
 media_description_t MediaCurrent();
 
 // Symmetric RTP (RFC 4961): the caller's media came from `from`, another address than its
-// description named (a NAT's public address): the gateway sends there from now on. InTh, with RtpMutex held,
-// once per agreement. True when the destination moved.
+// description named (a NAT's public address): the gateway sends there from now on. InTh, with
+// RtpMutex held, once per agreement. True when the destination moved.
 bool MediaLatch(int32_t context, const sockaddr_in &from);
+// The caller's RTCP came from `from` after its RTP was latched (the same address and SSRC): the
+// gateway's RTCP goes to that port from now on instead of the latched RTP port + 1 (a NAT maps
+// the two ports apart). InTh, with RtpMutex held, once per latch. True when it moved.
+bool MediaLatchRtcp(int32_t context, const sockaddr_in &from);
 
 }  // namespace sipline

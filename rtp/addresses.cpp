@@ -18,8 +18,8 @@ uint16_t even_port(uint16_t port) {
 // A send address as its record holds it: network order, the even port (or, for a symmetric
 // session, the port as given: a NAT hands out odd ones too), a TTL only for a group. The sockets
 // are left alone.
-rtperror send_address_of(const rtp_session_t &session, const char *host, uint16_t port,
-                         uint8_t ttl, const char *caller, rtp_address_t *record) {
+rtperror send_address_of(const rtp_session_t &session, const char *host, uint16_t port, uint8_t ttl,
+                         const char *caller, rtp_address_t *record) {
     if (rtp_resolve(host, &record->address) != 0) {
         return RTPReportError(RTP_BAD_ADDR, caller, "Could not resolve address");
     }
@@ -48,8 +48,8 @@ rtperror RTPConnectSendAddress(rtp_session_t *session, rtp_address_t *record, in
             if (rtp_copy >= 0) {
                 ::close(rtp_copy);
             }
-            return RTPReportError(RTP_CANT_GET_SOCKET, caller, "couldn't get RTP socket for context %d",
-                                  context);
+            return RTPReportError(RTP_CANT_GET_SOCKET, caller,
+                                  "couldn't get RTP socket for context %d", context);
         }
         record->shared = 1;
         record->rtp_to.sin_family = AF_INET;
@@ -149,6 +149,32 @@ rtperror RTPSessionRemoveSendAddr(int32_t context, const char *host, uint16_t po
         }
     }
     return RTPReportError(RTP_BAD_ADDR, caller, "No such address");
+}
+
+rtperror RTPSessionSetSendRTCPPort(int32_t context, const char *host, uint16_t port,
+                                   uint16_t rtcp_port) {
+    constexpr const char *caller = "RTPSessionSetSendRTCPPort";
+    rtperror error = RTP_OK;
+    rtp_session_t *session = RTPSessionFind(context, caller, &error);
+    if (session == nullptr) {
+        return error;
+    }
+    if (rtcp_port == 0) {
+        return RTPReportError(RTP_BAD_PORT, caller, "Port number zero not allowed");
+    }
+    rtp_address_t wanted;
+    error = send_address_of(*session, host, port, 0, caller, &wanted);
+    if (error != RTP_OK) {
+        return error;
+    }
+    for (rtp_address_t &record : session->send_addresses) {
+        if (!record.removed && record.shared != 0 && record.address == wanted.address &&
+            record.port == wanted.port) {
+            record.rtcp_to.sin_port = htons(rtcp_port);
+            return RTP_OK;
+        }
+    }
+    return RTPReportError(RTP_BAD_ADDR, caller, "No such symmetric address");
 }
 
 rtperror RTPSessionSetReceiveAddr(int32_t context, const char *host, uint16_t port) {

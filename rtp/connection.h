@@ -11,6 +11,10 @@ namespace sipline {
 // An odd port is lowered by one. A TTL counts only for a multicast address.
 rtperror RTPSessionAddSendAddr(int32_t context, const char *host, uint16_t port, uint8_t ttl);
 rtperror RTPSessionRemoveSendAddr(int32_t context, const char *host, uint16_t port, uint8_t ttl);
+// The RTCP destination of a symmetric session's unicast send address (host, port as added):
+// rtcp_port instead of port + 1, where the peer's RTCP comes from through a NAT.
+rtperror RTPSessionSetSendRTCPPort(int32_t context, const char *host, uint16_t port,
+                                   uint16_t rtcp_port);
 // A null or empty host means any local address; port 0 means a dynamic port at opening.
 rtperror RTPSessionSetReceiveAddr(int32_t context, const char *host, uint16_t port);
 rtperror RTPSessionSetLocalAddr(int32_t context, const char *host, uint16_t port);

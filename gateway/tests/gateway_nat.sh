@@ -4,7 +4,9 @@
 # answers to what went out, and the phone's (192.168.77.2), whose SDP and Contact carry its
 # private address. With baresip, then linphonec: the call completes, audio flows both ways
 # (frequencies measured), the line's party hangs up and the gateway's BYE reaches the phone
-# through the NAT (its answer taken), then a call that the phone hangs up.
+# through the NAT (its answer taken), then a call that the phone hangs up. The router maps
+# linphonec's RTCP port to an unrelated one (30001): the gateway's RTCP follows the caller's
+# RTCP there, not the latched RTP port + 1, and reaches the phone (tshark on both sides).
 set -uo pipefail
 source_dir=$(realpath "${SIPLINE_SOURCE:-.}")
 build=$(realpath "${SIPLINE_BUILD:-build}")
@@ -15,8 +17,12 @@ work=$(mktemp -d /tmp/sipline-gw-nat-XXXXXX)
 gateway_address=10.77.0.1
 router_address=10.77.0.2
 failures=0
+dumpcap_pids=()
 cleanup() {
     callers_stop
+    for pid in "${dumpcap_pids[@]}"; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
     gateway_stop
     netns_cleanup
     if [ -n "${SIPLINE_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
@@ -27,6 +33,7 @@ source "$source_dir/scripts/callers.sh"
 netns_caller_start "$gateway_address" "$router_address"
 netns_use_host linegw "$gateway_address" "$work/hosts"
 netns_nat_start 192.168.77.1 192.168.77.2
+in_caller nft insert rule ip nat postrouting oifname "sipcall0" udp sport 7065 snat to "$router_address:30001"
 # From here on the callers run on the phone behind the NAT.
 netns_caller=("${netns_phone[@]}")
 caller_address=192.168.77.2
@@ -36,6 +43,10 @@ sox -n -r 8000 -c 1 -b 16 "$work/far.wav" synth 60 sine 1400 vol 0.5
 sox -n -r 8000 -c 1 -b 16 "$work/mic440.wav" synth 60 sine 440 vol 0.5
 sox -n -r 8000 -c 1 -b 16 "$work/mic600.wav" synth 60 sine 600 vol 0.5
 gateway_start "$work/gateway" BOARDSIM_SAY="$work/far.wav" BOARDSIM_CAPTURE="$capture" || exit 1
+dumpcap -q -i sipgw0 -f 'udp' -w "$work/wire.pcapng" >/dev/null 2>&1 &
+dumpcap_pids=($!)
+"${netns_phone[@]}" dumpcap -q -i natphone0 -f 'udp' -w "$work/phone.pcapng" >/dev/null 2>&1 &
+dumpcap_pids+=($!)
 sleep 0.5
 
 echo "== baresip behind the NAT"
@@ -70,7 +81,8 @@ start=$(wav_samples "$capture")
 linphonec_do linph "call sip:5551235@$gateway_address"
 linphonec_wait linph "connected." 15 || fail "linphonec: call not connected through the NAT"
 line_wait line connected || fail "linphonec: the line is not connected"
-sleep 3
+# Long enough for RTCP both ways (a report every 5 s or so).
+sleep 12
 check_tone "linphonec's tone at the line" "$capture" "$start" 600
 linphonec_do linph terminate
 linphonec_wait linph "ended" || fail "linphonec: call did not end"
@@ -78,6 +90,19 @@ line_wait hook on || fail "linphonec: the line stayed off-hook after the phone's
 sleep 0.5
 check_tone "the far party's tone at linphonec" "$work/linph/heard.wav" 0 1400
 callers_stop
+grep -q "RTCP latched to $router_address:30001" "$gateway_dir/out" ||
+    fail "linphonec: the gateway's RTCP did not follow the caller's RTCP to port 30001"
+# rtcp_count PCAP FILTER: the RTCP packets in PCAP matching FILTER.
+rtcp_count() {
+    tshark -r "$1" -d udp.port==10001,rtcp -Y "rtcp && $2" -T fields -e frame.number 2>/dev/null | wc -l
+}
+sent=$(rtcp_count "$work/wire.pcapng" "ip.src==$gateway_address && udp.srcport==10001 && udp.dstport==30001")
+arrived=$(rtcp_count "$work/phone.pcapng" "ip.src==$gateway_address && udp.srcport==10001 && ip.dst==$caller_address && udp.dstport==7065")
+if [ "$sent" -ge 1 ] && [ "$arrived" -ge 1 ]; then
+    echo "ok: the gateway's RTCP followed the caller's through the NAT: $sent sent to port 30001, $arrived reached the phone"
+else
+    fail "linphonec: the gateway's RTCP to the NAT's port 30001: $sent sent, $arrived at the phone's 7065"
+fi
 
 gateway_stop || fail "sipline did not end cleanly"
 if [ "$failures" -ne 0 ]; then

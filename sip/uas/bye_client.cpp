@@ -10,6 +10,7 @@
 
 #include "sip/uas/invite_client.h"
 #include "sip/uas/outgoing.h"
+#include "sip/uas/transaction_record.h"
 #include "sip/uas/transport.h"
 #include "support/system.h"
 
@@ -20,35 +21,6 @@ using clock_type = std::chrono::steady_clock;
 using seconds = std::chrono::duration<double>;
 
 constexpr uint32_t WAIT_SLICE_MS = 50;
-
-// The branch parameter of the record's own Via line, as RequestDialogHeaders wrote it.
-std::string own_branch(request_t *r) {
-    header_t *line = nullptr;
-    const char *value = headers_get(&r->headers, "Via", 1, &line);
-    std::string via = value != nullptr ? value : "";
-    size_t at = via.find(";branch=");
-    if (at == std::string::npos) {
-        return "";
-    }
-    at += std::strlen(";branch=");
-    return via.substr(at, via.find(';', at) - at);
-}
-
-// A record of the transaction's own, registered so that ResponseProcessThread queues the
-// answers (matched by Call-ID, CSeq number and branch) on its one branch.
-request_t *transaction_record(request_t *r, const std::string &branch) {
-    request_t *t = RequestCreate(r->transport, r->socket, nullptr);
-    t->via.address = r->via.address;
-    // Without a Call-ID nothing could match an answer: the BYE then runs to timer F.
-    t->call_id = r->call_id != nullptr ? strdup(r->call_id) : nullptr;
-    t->cseq = r->cseq;
-    t->branches = new sip_branch_t[1]{};
-    t->branch_count = 1;
-    t->branches[0].text = strdup(branch.c_str());
-    cond_init(&t->branches[0].cond);
-    RequestRegister(t);
-    return t;
-}
 
 struct bye_transaction {
     request_t *record;
@@ -98,7 +70,7 @@ void *keep_sending(void *argument) {
 
 int RequestByeSend(request_t *r) {
     // Registered before the first send, so that an answer at once is not missed.
-    auto *bye = new bye_transaction{transaction_record(r, own_branch(r)), ""};
+    auto *bye = new bye_transaction{TransactionRecordCreate(r), ""};
     char *text = RequestText(r);
     bye->text = text;
     std::free(text);

@@ -8,6 +8,7 @@
 #include "sip/sdp/offer_answer.h"
 #include "sip/uas/dialog.h"
 #include "sip/uas/gateway.h"
+#include "sip/uas/refresh_client.h"
 #include "sip/uas/response.h"
 #include "sip/uas/session_timer.h"
 
@@ -77,14 +78,16 @@ void InDialogOffer(request_t *r, request_t *current, std::unique_lock<std::mutex
     }
     const bool invite = is(r->message.method, "INVITE");
     const int32_t state = gateway->CallState != nullptr ? gateway->CallState->load() : ST_CLEANUP;
-    // RFC 3261 section 14.2: an offer while one is under way (or while the call is still being
-    // set up) is 491; the caller tries again after a while.
-    if (current->reoffer_pending != 0 || state != ST_CLEANUP) {
+    // RFC 3261 section 14.2: an offer while one is under way either way (the gateway's own
+    // re-INVITE refreshing the session, or while the call is still being set up) is 491; the
+    // caller tries again after a while.
+    const bool offered = r->body != nullptr && r->body[0] != '\0';
+    if (current->reoffer_pending != 0 || state != ST_CLEANUP ||
+        ((invite || offered) && RefreshOfferPending())) {
         printf("%s while an offer is under way: 491\n", r->message.method);
         answer(r, 491, nullptr, false);
         return;
     }
-    const bool offered = r->body != nullptr && r->body[0] != '\0';
     if (!offered) {
         // A refresh without an offer: an UPDATE gets 200 alone; a re-INVITE gets the session as
         // it stands, and the media stay as they are whatever the ACK says.
@@ -99,8 +102,8 @@ void InDialogOffer(request_t *r, request_t *current, std::unique_lock<std::mutex
         return;
     }
     const uint32_t before = version_of(gateway->SdpAnswer);
-    sdp_local_t local{SipAdvertisedAddress(gateway),
-                      gateway->MediaPort, gateway->Codecs, gateway->CodecCount, before};
+    sdp_local_t local{SipAdvertisedAddress(gateway), gateway->MediaPort, gateway->Codecs,
+                      gateway->CodecCount, before};
     media_description_t media = MediaDescriptionEmpty();
     char *text = nullptr;
     int status = SdpAnswerOffer(r->body, &local, &media, &text);
@@ -113,14 +116,16 @@ void InDialogOffer(request_t *r, request_t *current, std::unique_lock<std::mutex
     }
     if (status != 200 || strlen(text) >= static_cast<size_t>(SDP_BODY_SIZE)) {
         // RFC 3261 section 14.2: a refused offer leaves the session as it was.
-        printf("%s offer refused %d: the session stays\n", r->message.method, status == 200 ? 488 : status);
+        printf("%s offer refused %d: the session stays\n", r->message.method,
+               status == 200 ? 488 : status);
         free(text);
         answer(r, status == 200 ? 488 : status, nullptr, false);
         return;
     }
     snprintf(gateway->SdpAnswer, SDP_BODY_SIZE, "%s", text);
-    printf("%s: %s sent to %s:%d, direction %d\n", r->message.method, SdpCodecName(media.send_codec),
-           media.address, media.port, static_cast<int>(media.direction));
+    printf("%s: %s sent to %s:%d, direction %d\n", r->message.method,
+           SdpCodecName(media.send_codec), media.address, media.port,
+           static_cast<int>(media.direction));
     gateway->MediaChanged(gateway->context, &media);
     gateway->SessionRefreshed(gateway->context, r->session.interval, r->session.uas_refreshes);
     current->reoffer_pending = invite ? 1 : 0;

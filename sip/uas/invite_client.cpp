@@ -15,6 +15,7 @@
 #include "sip/uas/gateway.h"
 #include "sip/uas/response.h"
 #include "sip/uas/route_set.h"
+#include "sip/uas/session_timer.h"
 #include "support/dstring.h"
 #include "support/error.h"
 #include "support/resolve.h"
@@ -40,7 +41,8 @@ std::string random_word() {
 
 std::string line_of(header_list_t *headers, const char *name) {
     header_t *line = nullptr;
-    return headers_get(headers, name, 1, &line);
+    const char *value = headers_get(headers, name, 1, &line);
+    return value != nullptr ? value : "";
 }
 
 std::string first_value(parser_header_t *header) {
@@ -71,6 +73,32 @@ char *in_transaction(request_t *r, const char *method, const std::string &to) {
                        "\r\nCSeq: " + std::to_string(r->cseq.number) + " " + method +
                        "\r\nContent-Length: 0\r\n\r\n";
     return strdup(text.c_str());
+}
+
+// The record's INVITE made ready to be sent anew (RFC 3261 section 8.1.3.5): CSeq one higher,
+// a new branch, and what `change` does to its headers.
+template <typename F>
+void next_attempt(request_t *r, F change) {
+    char *branch = DialogNewBranch();
+    // Response threads find the record in the open-request list by its CSeq number and then
+    // read its branches under its mutex: out of the list and under the mutex, nothing reads it.
+    const bool registered = RequestUnregister(r) != 0;
+    if (r->mutex == nullptr) {
+        r->mutex = CreateMutex(false);
+    }
+    WaitForSingleObject(r->mutex, INFINITE);
+    r->cseq.number += 1;
+    free(r->branches[0].text);
+    r->branches[0].text = branch;
+    headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
+                   SipAdvertisedAddress(SipGateway()), SipGateway()->SipPort, branch);
+    headers_printf(&r->headers, 1, "CSeq", "%lu INVITE",
+                   static_cast<unsigned long>(r->cseq.number));
+    change();
+    ReleaseMutex(r->mutex);
+    if (registered) {
+        RequestRegister(r);
+    }
 }
 
 }  // namespace
@@ -123,6 +151,11 @@ int RequestInviteCreate(request_t *r, const char *uri, const char *user, const c
     headers_printf(&r->headers, 0, "CSeq", "%lu INVITE", static_cast<unsigned long>(1));
     headers_printf(&r->headers, 0, "Contact", "<sip:%s@%s:%d>", user, own, SipGateway()->SipPort);
     headers_add_time(&r->headers, "Date", "%a, %d %b %Y %T GMT", 0, 0);
+    // RFC 4028 section 7.1: the gateway asks for a session timer and leaves the refresher to the
+    // callee.
+    headers_add(&r->headers, "Supported", "timer");
+    headers_printf(&r->headers, 0, "Session-Expires", "%d", SESSION_EXPIRES_ASKED);
+    headers_printf(&r->headers, 0, "Min-SE", "%d", SESSION_MIN_SE);
     ResponseSetBody(r, body, "application/sdp", -1);
     free(r->body);
     r->body = body != nullptr ? strdup(body) : nullptr;
@@ -228,28 +261,26 @@ int RequestInviteAuthorize(request_t *r, const parser_t *response, const char *u
                            &credentials) != 0) {
         return -1;
     }
-    char *branch = DialogNewBranch();
-    // Response threads find the record in the open-request list by its CSeq number and then
-    // read its branches under its mutex: out of the list and under the mutex, nothing reads it.
-    const bool registered = RequestUnregister(r) != 0;
-    if (r->mutex == nullptr) {
-        r->mutex = CreateMutex(false);
-    }
-    WaitForSingleObject(r->mutex, INFINITE);
-    r->cseq.number += 1;
-    free(r->branches[0].text);
-    r->branches[0].text = branch;
-    headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   SipAdvertisedAddress(SipGateway()), SipGateway()->SipPort, branch);
-    headers_printf(&r->headers, 1, "CSeq", "%lu INVITE",
-                   static_cast<unsigned long>(r->cseq.number));
-    headers_set(&r->headers, header, credentials);
-    ReleaseMutex(r->mutex);
-    if (registered) {
-        RequestRegister(r);
-    }
+    next_attempt(r, [&] { headers_set(&r->headers, header, credentials); });
     free(credentials);
     return 0;
+}
+
+int RequestInviteRetime(request_t *r, const parser_t *response) {
+    if (r->branch_count < 1 || response->status != 422) {
+        return -1;
+    }
+    const int32_t min_se = SessionTimerMinSe(response);
+    const bool usable = min_se >= SESSION_MIN_SE && min_se <= SESSION_EXPIRES_MOST;
+    next_attempt(r, [&] {
+        headers_remove_all(&r->headers, "Session-Expires");
+        headers_remove_all(&r->headers, "Min-SE");
+        if (usable) {
+            headers_printf(&r->headers, 0, "Session-Expires", "%d", min_se);
+            headers_printf(&r->headers, 0, "Min-SE", "%d", min_se);
+        }
+    });
+    return usable ? min_se : 0;
 }
 
 int RequestSendText(const request_t *r, const sockaddr_in *to, const char *text) {

@@ -20,8 +20,9 @@ inline constexpr double SIP_TIMER_F = 64 * SIP_T1;
 
 // Fills a new record with an INVITE from "sip:USER@HostAddress" to `uri` carrying `body` as
 // application/sdp: a new Call-ID, CSeq 1 INVITE, From with the gateway's tag, To, a Via with a
-// new branch (the record's one branch), Contact, Max-Forwards 70. It is aimed at the URI's host
-// and port (5060 when it names none) and sent from `socket` (the SIP listener's,
+// new branch (the record's one branch), Contact, Max-Forwards 70, and the session timer it asks
+// for (Supported: timer, Session-Expires SESSION_EXPIRES_ASKED, Min-SE SESSION_MIN_SE). It is aimed
+// at the URI's host and port (5060 when it names none) and sent from `socket` (the SIP listener's,
 // SipListeningSocket). 0, or -1 (reported) when the URI has no host that resolves or there is no
 // socket.
 int RequestInviteCreate(request_t *r, const char *uri, const char *user, const char *body,
@@ -56,6 +57,13 @@ char *RequestCancelText(request_t *r);
 // credentials or no challenge it can answer.
 int RequestInviteAuthorize(request_t *r, const parser_t *response, const char *user,
                            const char *password);
+// RFC 4028 section 7.4: the record's INVITE made again for a 422, CSeq one higher and a new
+// branch, asking for the 422's Min-SE as its Session-Expires and Min-SE. A 422 whose Min-SE is
+// missing, no number, or more than SESSION_EXPIRES_MOST is no interval the gateway can offer:
+// the INVITE is made again without Session-Expires and Min-SE, leaving the interval to the
+// callee. The caller has acknowledged the 422 and sends the INVITE. The interval asked for (0:
+// none), or -1 (nothing changed) when the response is no 422.
+int RequestInviteRetime(request_t *r, const parser_t *response);
 // Sends a composed request from the record's socket to `to`; 0 or -1.
 int RequestSendText(const request_t *r, const sockaddr_in *to, const char *text);
 

@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,7 +25,8 @@ bool same(std::string_view a, std::string_view b) {
 
 // The first element of a header, whole ("1800;refresher=uac"), or empty.
 std::string_view element(const parser_t *message, const char *name, const char *compact) {
-    parser_header_t *h = RFC822_FindEither(message->headers, name, compact);
+    parser_header_t *h = compact != nullptr ? RFC822_FindEither(message->headers, name, compact)
+                                            : RFC822_Find(message->headers, name);
     return h != nullptr && h->elements != nullptr && h->elements->element != nullptr
                ? std::string_view(h->elements->element)
                : std::string_view();
@@ -45,7 +48,8 @@ std::string_view refresher_of(std::string_view value) {
     for (size_t at = value.find(';'); at != std::string_view::npos; at = value.find(';', at + 1)) {
         std::string_view parameter = value.substr(at + 1, value.find(';', at + 1) - at - 1);
         const size_t equals = parameter.find('=');
-        if (equals != std::string_view::npos && same(trimmed(parameter.substr(0, equals)), "refresher")) {
+        if (equals != std::string_view::npos &&
+            same(trimmed(parameter.substr(0, equals)), "refresher")) {
             return trimmed(parameter.substr(equals + 1));
         }
     }
@@ -78,20 +82,45 @@ int SessionTimerRead(const parser_t *message, session_timer_t *timer) {
     if (asked < SESSION_MIN_SE) {
         return 422;
     }
-    timer->interval = static_cast<int32_t>(asked > SESSION_EXPIRES_MOST ? SESSION_EXPIRES_MOST : asked);
+    timer->interval =
+        static_cast<int32_t>(asked > SESSION_EXPIRES_MOST ? SESSION_EXPIRES_MOST : asked);
     const std::string_view refresher = refresher_of(expires);
-    timer->uas_refreshes = same(refresher, "uas") || (!same(refresher, "uac") && timer->uac_supports == 0)
-                               ? 1
-                               : 0;
+    timer->uas_refreshes =
+        same(refresher, "uas") || (!same(refresher, "uac") && timer->uac_supports == 0) ? 1 : 0;
     return 0;
+}
+
+int SessionTimerReadAnswer(const parser_t *answer, session_timer_t *timer) {
+    *timer = {};
+    timer->uac_supports = 1;
+    const std::string_view expires = element(answer, "Session-Expires", "x");
+    if (expires.empty()) {
+        return 0;
+    }
+    const int64_t granted = seconds_of(expires);
+    if (granted < 0) {
+        return -1;
+    }
+    if (granted == 0) {
+        return 0;
+    }
+    timer->interval =
+        static_cast<int32_t>(std::clamp<int64_t>(granted, SESSION_MIN_SE, SESSION_EXPIRES_MOST));
+    timer->uas_refreshes = same(refresher_of(expires), "uas") ? 1 : 0;
+    return 0;
+}
+
+int32_t SessionTimerMinSe(const parser_t *answer) {
+    const int64_t seconds = seconds_of(element(answer, "Min-SE", nullptr));
+    return seconds < 0 ? -1 : seconds > INT32_MAX ? INT32_MAX : static_cast<int32_t>(seconds);
 }
 
 void SessionTimerAnswerHeaders(const session_timer_t &timer, header_list_t *headers) {
     if (timer.interval <= 0) {
         return;
     }
-    const std::string value =
-        std::to_string(timer.interval) + (timer.uas_refreshes != 0 ? ";refresher=uas" : ";refresher=uac");
+    const std::string value = std::to_string(timer.interval) +
+                              (timer.uas_refreshes != 0 ? ";refresher=uas" : ";refresher=uac");
     headers_set(headers, "Session-Expires", value.c_str());
     if (timer.uac_supports != 0) {
         headers_set(headers, "Require", "timer");
