@@ -77,12 +77,15 @@ void SettingsPrint(const gateway_settings_t &s, FILE *out) {
             std::fprintf(out, "uri = %s\n\n", quoted(entry.uri).c_str());
         }
     }
-    std::fprintf(out, "[log]\naccess_log = %s\naccess_format = %s\n\n",
-                 quoted(s.log.access_log).c_str(), quoted(s.log.access_format).c_str());
+    std::fprintf(out, "[log]\naccess_log = %s\naccess_format = %s\ncdr = %s\ncdr_format = %s\n\n",
+                 quoted(s.log.access_log).c_str(), quoted(s.log.access_format).c_str(),
+                 quoted(s.log.cdr).c_str(), quoted(s.log.cdr_format).c_str());
     std::fprintf(out, "[board]\ndevice = %s\nline_channel = %d\nrecord_channel = %d\n\n",
                  quoted(s.board.device).c_str(), s.board.line_channel, s.board.record_channel);
     std::fprintf(out, "[outbound]\nuser = %s\npassword = %s\n", quoted(s.outbound.user).c_str(),
                  s.outbound.password.empty() ? "\"\"" : "\"(hidden)\"");
+    std::fprintf(out, "\n[metrics]\nlisten = %s\n\n[service]\nsocket = %s\n",
+                 quoted(s.metrics.listen).c_str(), quoted(s.service.socket).c_str());
 }
 
 }  // namespace sipline

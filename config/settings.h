@@ -51,6 +51,8 @@ struct settings_directory_entry_t {
 struct log_settings_t {
     std::string access_log;  // a file, "|command", or "" for no access log
     std::string access_format;
+    std::string cdr;                 // the call records' file, "" for none
+    std::string cdr_format = "csv";  // "csv" or "jsonl"
 };
 
 struct board_settings_t {
@@ -64,6 +66,15 @@ struct outbound_settings_t {
     std::string password;
 };
 
+struct metrics_settings_t {
+    std::string listen;  // "address:port" of the Prometheus and status page server; "" off
+};
+
+struct service_settings_t {
+    // The Unix socket `sipline status` asks; "" for none.
+    std::string socket = "/run/sipline/status.sock";
+};
+
 struct gateway_settings_t {
     sip_settings_t sip;
     rtp_settings_t rtp;
@@ -73,6 +84,8 @@ struct gateway_settings_t {
     log_settings_t log;
     board_settings_t board;
     outbound_settings_t outbound;
+    metrics_settings_t metrics;
+    service_settings_t service;
     std::string file;  // the file read, "" for the built-in settings
 };
 
