@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "gateway/call_internal.h"
+#include "gateway/call_report.h"
+#include "gateway/watch.h"
 #include "gateway/globals.h"
 #include "sip/uas/bye_client.h"
 #include "sip/uas/call_lock.h"
@@ -56,6 +58,7 @@ void SendSessionRefresh(int32_t interval) {
 namespace {
 
 int remote_hangup() {
+    CallReportEnding("bye", CALL_SIDE_SIP);
     std::printf("Closing remotely\n");
     StopMedia("Objects closed\n");
     StopLineIo();
@@ -73,6 +76,12 @@ int remote_hangup() {
 }
 
 int local_hangup() {
+    // The SIP side ends an INVITE it has not had its 200 for by CANCEL; the rest is the line.
+    if (SipCallAccepted() && !CallProgress.answered) {
+        CallReportEnding("cancel", CALL_SIDE_SIP);
+    } else {
+        CallReportEnding("hangup", CALL_SIDE_LINE);
+    }
     std::printf("TONEOFF\n");
     StopMedia("Local: objects closed\n");
     StopLineIo();

@@ -3,13 +3,18 @@
 // until it is ended from outside.
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "gateway/call_cycle.h"
 #include "gateway/command_line.h"
 #include "gateway/ending.h"
 #include "gateway/startup.h"
+#include "service/service.h"
 
 int main(int argc, char **argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "status") {
+        return sipline::StatusCommand(argc - 1, argv + 1, stdout, stderr);
+    }
     sipline::gateway_settings_t settings;
     switch (sipline::ReadCommandLine(argc, argv, &settings, stdout, stderr)) {
         case sipline::COMMAND_EXIT:
@@ -24,6 +29,9 @@ int main(int argc, char **argv) {
     // A log shows a call as it happens, also when it is piped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     sipline::WatchForEndSignals();
+    if (sipline::ServiceStart(settings, stderr) != 0) {
+        return 1;
+    }
     sipline::StartUp(settings);
     sipline::RunCallCycles();
     return 0;

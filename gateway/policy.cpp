@@ -11,6 +11,7 @@
 
 #include "config/cidr.h"
 #include "gateway/policy_internal.h"
+#include "gateway/watch.h"
 #include "sip/message/digest.h"
 #include "sip/uas/access_log.h"
 #include "sip/uas/invite.h"
@@ -116,12 +117,18 @@ void count_failure(gateway_policy_t *policy, uint32_t source, double now, const 
     security_line("refused", source, reason, user);
     if (policy->bans.fail(source, now)) {
         security_line("banned", source, "too many failures", user);
+        GatewayWatch()->SourceBanned(GatewayWatch()->context);
     }
 }
 
 int32_t refuse(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
                const char *reason, const std::string &user) {
     count_failure(policy, source, now, reason, user);
+    const gateway_watch_t *watch = GatewayWatch();
+    watch->SecurityFailure(watch->context, false);
+    if (r->message.method != nullptr && std::string_view(r->message.method) == "INVITE") {
+        watch->CallRefused(watch->context, policy->silent ? 0 : 403);
+    }
     if (policy->silent) {
         return POLICY_DROPPED;
     }
@@ -133,6 +140,7 @@ int32_t refuse(gateway_policy_t *policy, request_t *r, uint32_t source, double n
 int32_t authentication_failed(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
                               const char *reason, const std::string &user) {
     count_failure(policy, source, now, reason, user);
+    GatewayWatch()->SecurityFailure(GatewayWatch()->context, true);
     return challenge(policy, r, source, now, false);
 }
 
@@ -249,6 +257,10 @@ int32_t PolicyAdmitRequest(gateway_policy_t *policy, request_t *r, double now) {
         return refuse(policy, r, source, now, "number not allowed", user);
     }
     return POLICY_ADMIT;
+}
+
+int32_t PolicyBans(gateway_policy_t *policy, double now, gateway_ban_t *bans, int32_t room) {
+    return policy->bans.list(now, bans, room);
 }
 
 bool PolicyIgnores(gateway_policy_t *policy, uint32_t source, double now) {

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "gateway/watch.h"
+
 namespace sipline {
 
 // Nonces handed out in challenges, each bound to the source it was given to and answerable for
@@ -50,6 +52,8 @@ class ban_table {
     bool banned(uint32_t source, double now);
     // Counts one failure; true when it is the one that bans the source.
     bool fail(uint32_t source, double now);
+    // The bans in force, up to `room`; their number.
+    int32_t list(double now, gateway_ban_t *bans, int32_t room);
 
   private:
     struct entry {

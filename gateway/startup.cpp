@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,6 +14,7 @@
 #include "gateway/policy.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
+#include "gateway/watch.h"
 #include "media/threads.h"
 #include "sip/message/fields.h"
 #include "sip/sdp/media_description.h"
@@ -116,6 +118,16 @@ void StartUp(const gateway_settings_t &settings) {
     ReceiveThread = start_thread(sip_side::ReceiveUDPThread, &SipListen);
     std::printf("UDP listen thread started\n");
     StartUpDone.store(true, std::memory_order_release);
+}
+
+int32_t GatewayBans(gateway_ban_t *bans, int32_t room) {
+    if (!StartUpDone.load(std::memory_order_acquire) || Policy == nullptr) {
+        return 0;
+    }
+    const double now = std::chrono::duration<double>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    return PolicyBans(Policy, now, bans, room);
 }
 
 }  // namespace sipline

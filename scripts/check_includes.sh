@@ -3,12 +3,14 @@
 # its own; bench/ and fuzz/ may include anything. Usage: check_includes.sh [source folder]
 set -u
 root=${1:-${SIPLINE_SOURCE:-$(dirname "$0")/..}}
-order=(host support config dsp board sip/message sip/sdp sip/uas rtp boardsim media gateway)
+# The program's main wires the gateway and its watchers (service/) together: it stands last.
+order=(host support config dsp board sip/message sip/sdp sip/uas rtp boardsim media gateway service
+       gateway/main.cpp)
 
 rank() {
     local path=$1 i best=-1
     for i in "${!order[@]}"; do
-        [[ $path == "${order[$i]}"/* ]] && best=$i
+        [[ $path == "${order[$i]}"/* || $path == "${order[$i]}" ]] && best=$i
     done
     echo "$best"
 }

@@ -103,6 +103,10 @@ struct sip_gateway_t {
     // The credentials that answer a challenge to the gateway's own INVITE ("" or null: none).
     const char *OutboundUser;
     const char *OutboundPassword;
+    // For the gateway's counters: a request arrived (its method, "" when it has none) and an
+    // answer went out (the method it answers, its status). From the request threads.
+    void (*RequestArrived)(void *context, const char *method);
+    void (*AnswerSent)(void *context, const char *method, int32_t status);
 };
 
 // The address the gateway's messages announce: ExternalAddress when set, else HostAddress.
