@@ -613,8 +613,9 @@ class reader {
             } else if (key == "service") {
                 ok = section(node, name, out.service, &reader::service);
             } else {
-                ok = unknown(key, "",
-                             "sip, rtp, security, directory, log, board, outbound, metrics, service");
+                ok = unknown(
+                    key, "",
+                    "sip, rtp, security, directory, log, board, outbound, metrics, service");
             }
             if (!ok) {
                 return false;

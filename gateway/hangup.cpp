@@ -6,8 +6,8 @@
 
 #include "gateway/call_internal.h"
 #include "gateway/call_report.h"
-#include "gateway/watch.h"
 #include "gateway/globals.h"
+#include "gateway/watch.h"
 #include "sip/uas/bye_client.h"
 #include "sip/uas/call_lock.h"
 #include "sip/uas/outgoing.h"

@@ -7,9 +7,9 @@
 
 #include "gateway/call_internal.h"
 #include "gateway/call_report.h"
-#include "gateway/watch.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
+#include "gateway/watch.h"
 #include "media/session.h"
 
 namespace sipline {

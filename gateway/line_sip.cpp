@@ -12,11 +12,11 @@
 
 #include "gateway/call_internal.h"
 #include "gateway/call_report.h"
-#include "gateway/watch.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/line_tones.h"
 #include "gateway/sdp_offer.h"
+#include "gateway/watch.h"
 #include "media/session.h"
 #include "sip/uas/invite_client.h"
 #include "sip/uas/outgoing.h"

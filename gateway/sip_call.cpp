@@ -6,12 +6,12 @@
 
 #include "gateway/call_internal.h"
 #include "gateway/call_report.h"
-#include "gateway/watch.h"
 #include "gateway/globals.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/session_refresh.h"
-#include "sip/uas/call_lock.h"
+#include "gateway/watch.h"
 #include "media/session.h"
+#include "sip/uas/call_lock.h"
 #include "sip/uas/request.h"
 #include "sip/uas/response.h"
 

@@ -124,9 +124,8 @@ int32_t GatewayBans(gateway_ban_t *bans, int32_t room) {
     if (!StartUpDone.load(std::memory_order_acquire) || Policy == nullptr) {
         return 0;
     }
-    const double now = std::chrono::duration<double>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count();
+    const double now =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     return PolicyBans(Policy, now, bans, room);
 }
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -23,6 +24,8 @@ namespace {
 
 // Made by ServiceStart before the gateway's threads start and kept for the life of the process:
 // the exit handlers may run while those threads still call the hooks, so nothing is destroyed.
+// Published with release once the hooks are registered: the thread that takes the end signals
+// was started before, and its exit handler reads them after an acquire.
 struct service_t {
     int64_t started_ms = 0;
     service_counters counters;
@@ -31,47 +34,52 @@ struct service_t {
     status_socket status;
     http_server http;
     std::string socket_path;
+    std::atomic<bool> socket_made{false};  // the socket at socket_path is this gateway's
 };
-service_t *Service = nullptr;
+std::atomic<service_t *> Service{nullptr};
+
+service_t &service() {
+    return *Service.load(std::memory_order_acquire);
+}
 
 constexpr const char *kStatusUsage =
     "usage: sipline status [--socket PATH | --config FILE] [calls]\n";
 
 void call_ended(void *, const call_report_t *call) {
-    Service->counters.call_ended(*call);
-    if (Service->writes_cdr) {
-        Service->cdr.write(*call);
+    service().counters.call_ended(*call);
+    if (service().writes_cdr) {
+        service().cdr.write(*call);
     }
 }
 void sip_request(void *, const char *method) {
-    Service->counters.request(method);
+    service().counters.request(method);
 }
 void sip_answer(void *, const char *method, int32_t status) {
-    Service->counters.answer(method, status);
+    service().counters.answer(method, status);
 }
 void security_failure(void *, bool authentication) {
-    Service->counters.security_failure(authentication);
+    service().counters.security_failure(authentication);
 }
 void call_refused(void *, int32_t) {
-    Service->counters.call_refused();
+    service().counters.call_refused();
 }
 void source_banned(void *) {
-    Service->counters.banned();
+    service().counters.banned();
 }
 
 std::string status_answer(int32_t request) {
-    const service_view_t view = ServiceView(Service->counters, Service->started_ms);
+    const service_view_t view = ServiceView(service().counters, service().started_ms);
     return request == STATUS_REQUEST_CALLS ? LastCallsText(view) : StatusText(view);
 }
 
 http_answer_t http_answer(const std::string &path) {
     if (path == "/metrics") {
         return {200, "text/plain; version=0.0.4; charset=utf-8",
-                MetricsText(ServiceView(Service->counters, Service->started_ms))};
+                MetricsText(ServiceView(service().counters, service().started_ms))};
     }
     if (path == "/") {
         return {200, "text/html; charset=utf-8",
-                StatusPage(ServiceView(Service->counters, Service->started_ms))};
+                StatusPage(ServiceView(service().counters, service().started_ms))};
     }
     return {404, "text/plain", "not found: /metrics and / are served\n"};
 }
@@ -79,21 +87,21 @@ http_answer_t http_answer(const std::string &path) {
 }  // namespace
 
 int ServiceStart(const gateway_settings_t &settings, FILE *err) {
-    auto service = std::make_unique<service_t>();
-    service->started_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
+    auto fresh = std::make_unique<service_t>();
+    fresh->started_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
     std::string error;
     if (!settings.log.cdr.empty()) {
-        if (service->cdr.open(settings.log.cdr,
-                              CallRecordFormatByName(settings.log.cdr_format.c_str()),
-                              &error) != 0) {
+        if (fresh->cdr.open(settings.log.cdr,
+                            CallRecordFormatByName(settings.log.cdr_format.c_str()), &error) != 0) {
             std::fprintf(err, "sipline: log.cdr: %s\n", error.c_str());
             return -1;
         }
-        service->writes_cdr = true;
+        fresh->writes_cdr = true;
     }
-    Service = service.release();
+    fresh->socket_path = settings.service.socket;
+    service_t *made = fresh.release();
     // After the gateway's own handlers are registered, so that this one runs before them: the
     // record is written while the call is still there to be described.
     std::atexit(ServiceStop);
@@ -101,30 +109,31 @@ int ServiceStart(const gateway_settings_t &settings, FILE *err) {
     gateway_watch_t watch{call_ended,   sip_request,   sip_answer, security_failure,
                           call_refused, source_banned, nullptr};
     GatewayWatchRegister(&watch);
+    Service.store(made, std::memory_order_release);
     if (!settings.metrics.listen.empty() &&
-        Service->http.start(settings.metrics.listen, http_answer, &error) != 0) {
+        service().http.start(settings.metrics.listen, http_answer, &error) != 0) {
         std::fprintf(err, "sipline: metrics.listen: %s\n", error.c_str());
         return -1;
     }
     if (!settings.service.socket.empty()) {
-        if (Service->status.start(settings.service.socket, status_answer, &error) != 0) {
+        if (service().status.start(settings.service.socket, status_answer, &error) != 0) {
             std::fprintf(err, "sipline: warning: no status socket: %s\n", error.c_str());
         } else {
-            Service->socket_path = settings.service.socket;
+            service().socket_made.store(true, std::memory_order_release);
         }
     }
     return 0;
 }
 
 void ServiceStop() {
-    if (Service == nullptr) {
+    if (Service.load(std::memory_order_acquire) == nullptr) {
         return;
     }
     GatewayCallInProgressEnded("shutdown");
     static std::once_flag removed;
     std::call_once(removed, [] {
-        if (!Service->socket_path.empty()) {
-            unlink(Service->socket_path.c_str());
+        if (service().socket_made.load(std::memory_order_acquire)) {
+            unlink(service().socket_path.c_str());
         }
     });
 }

@@ -183,13 +183,15 @@ TEST(SettingsParse, BadFilesNameLineColumnKeyAndWhatWasExpected) {
          "address:port"},
         {"metrics port zero", "[metrics]\nlisten = \"127.0.0.1:0\"\n", 2, 10, "metrics.listen",
          "address:port"},
-        {"metrics host name", "[metrics]\nlisten = \"localhost:9460\"\n", 2, 10,
-         "metrics.listen", "address:port"},
+        {"metrics host name", "[metrics]\nlisten = \"localhost:9460\"\n", 2, 10, "metrics.listen",
+         "address:port"},
         {"unknown metrics key", "[metrics]\nport = 9460\n", 2, 1, "metrics.port", "listen"},
         {"socket path too long",
-         "[service]\nsocket = \"/run/xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"\n",
-         2, 10, "service.socket",
-         "shorter than 108"},
+         "[service]\nsocket = "
+         "\"/run/"
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
+         "xxxxxxxxxxxxxxxxxxxxx\"\n",
+         2, 10, "service.socket", "shorter than 108"},
         // toml++ 3.3.0 has undefined behaviour on these; the reader stops them first.
         {"non-ASCII key", "[sip]\n\xc3\xa9 = 1\n", 2, 1, "", "ASCII outside strings"},
         {"non-ASCII after value", "[sip]\nport = 5060 \xc7\x98\n", 2, 13, "", "ASCII outside"},
