@@ -24,9 +24,8 @@ bool TakeSdpAnswer(const char *body) {
     std::snprintf(RTPDestAddress, RTP_DEST_ADDRESS_SIZE, "%s", media.address);
     RTPDestPort = media.port;
     RTPDestTTL = media.ttl;
-    std::printf("Answer taken: %s sent to %s:%d, telephone-event %d\n",
-                SdpCodecName(media.send_codec), media.address, media.port,
-                media.event_payload_type);
+    std::printf("Answer taken: %s sent to %s:%d, telephone-event %d\n", SdpCodecName(media.send_codec),
+                media.address, media.port, media.event_payload_type);
     return true;
 }
 

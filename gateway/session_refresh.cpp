@@ -30,9 +30,8 @@ int64_t now_ms() {
 // session at the interval less a third of it or 32 s, whichever is less.
 int64_t due_ms() {
     const int64_t interval_ms = int64_t{interval_s.load()} * 1000;
-    const int64_t after = we_refresh.load()
-                              ? interval_ms / 2
-                              : interval_ms - std::min<int64_t>(32000, interval_ms / 3);
+    const int64_t after = we_refresh.load() ? interval_ms / 2
+                                            : interval_ms - std::min<int64_t>(32000, interval_ms / 3);
     return started_ms.load() + after;
 }
 

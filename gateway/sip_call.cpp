@@ -10,8 +10,8 @@
 #include "gateway/sdp_offer.h"
 #include "gateway/session_refresh.h"
 #include "gateway/watch.h"
-#include "media/session.h"
 #include "sip/uas/call_lock.h"
+#include "media/session.h"
 #include "sip/uas/request.h"
 #include "sip/uas/response.h"
 

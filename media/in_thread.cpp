@@ -16,13 +16,13 @@
 #include "media/codecs.h"
 #include "media/line_digits.h"
 #include "media/line_echo.h"
-#include "media/media_update.h"
-#include "media/play_feed.h"
 #include "media/playout.h"
+#include "media/media_update.h"
+#include "media/telephone_event.h"
+#include "media/play_feed.h"
 #include "media/probe.h"
 #include "media/report_limit.h"
 #include "media/session.h"
-#include "media/telephone_event.h"
 #include "media/threads.h"
 #include "rtp/rtp.h"
 #include "support/resolve.h"
@@ -190,12 +190,11 @@ void receiver::run() {
     }
     MediaLineKeyPlaying(false);  // a key cut short by the call's end pauses nothing after it
     const dsp::JitterStats s = playout_.stats();
-    std::printf(
-        "InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
-        "frames; buffer delay %d ms, at most %d ms\n",
-        static_cast<long long>(s.received), static_cast<long long>(s.lost),
-        static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
-        static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
+    std::printf("InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
+                "frames; buffer delay %d ms, at most %d ms\n",
+                static_cast<long long>(s.received), static_cast<long long>(s.lost),
+                static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
+                static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
     MediaPublishPlayoutStats(s);
 }
 

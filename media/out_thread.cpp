@@ -2,9 +2,9 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <deque>
 #include <memory>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -14,11 +14,11 @@
 #include "media/codecs.h"
 #include "media/line_echo.h"
 #include "media/media_update.h"
+#include "media/telephone_event.h"
 #include "media/probe.h"
 #include "media/record_framer.h"
 #include "media/report_limit.h"
 #include "media/session.h"
-#include "media/telephone_event.h"
 #include "media/threads.h"
 #include "rtp/rtp.h"
 
@@ -93,8 +93,7 @@ class sender {
 void sender::take_media() {
     media_seen_ = MediaUpdateCount();
     const media_description_t media = MediaCurrent();
-    const int32_t codec =
-        media.send_codec >= 0 ? int32_t{media.send_codec} : int32_t{SDP_CODEC_GSM};
+    const int32_t codec = media.send_codec >= 0 ? int32_t{media.send_codec} : int32_t{SDP_CODEC_GSM};
     if (coder_ == nullptr || coder_->codec() != codec) {
         coder_ = std::make_unique<audio_coder>(codec);
     }
@@ -104,8 +103,9 @@ void sender::take_media() {
     // On hold (the gateway's side recvonly or inactive) nothing goes to the caller.
     sends_ = media.direction == SDP_SENDRECV || media.direction == SDP_SENDONLY;
     if (event_payload_type_ >= 0 && detector_ == nullptr) {
-        detector_ = std::make_unique<dsp::DtmfDetector>(
-            [this](char key, bool down) { (down ? key_down_ : key_up_) = key; });
+        detector_ = std::make_unique<dsp::DtmfDetector>([this](char key, bool down) {
+            (down ? key_down_ : key_up_) = key;
+        });
     }
 }
 
@@ -151,7 +151,7 @@ void sender::take_frame(const int16_t *heard, const int16_t *samples) {
     if (!keys_.held() && event >= 0 && (events_ & (1U << event)) != 0 && sends_) {
         std::printf("DTMF %c from the line\n", key_down_);
         send_event(keys_.press(key_down_, static_cast<int32_t>(held_.size()) * FRAME_SAMPLES, gap_,
-                               EVENT_VOLUME));
+                          EVENT_VOLUME));
         gap_ = 0;
         held_.clear();
     } else if (keys_.held()) {
@@ -242,7 +242,8 @@ uint32_t OutTh(void *) {
             }
             const media_probe_t *probe = MediaProbe.load(std::memory_order_relaxed);
             const auto taken_at = std::chrono::steady_clock::now();
-            bool running = out.send_block(data, tuvo_recorded_reference(RecordStream), block);
+            bool running =
+                out.send_block(data, tuvo_recorded_reference(RecordStream), block);
             if (probe != nullptr) {
                 probe->out_path(
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - taken_at)

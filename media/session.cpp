@@ -95,11 +95,9 @@ rtperror open_session(int32_t context) {
     }
     // Dynamic payload types of the call run on the 8 kHz clock of all its formats (jitter).
     const media_description_t &media = CallMedia;
-    for (int32_t pt :
-         {int32_t{media.payload_type[SDP_CODEC_PCMU]}, int32_t{media.payload_type[SDP_CODEC_PCMA]},
-          int32_t{media.payload_type[SDP_CODEC_GSM]}, int32_t{media.event_payload_type}}) {
-        if (pt >= 0 &&
-            (e = RTPSessionSetRTPStampRate(context, pt, kMicrosecondsPerSample)) != RTP_OK) {
+    for (int32_t pt : {int32_t{media.payload_type[SDP_CODEC_PCMU]}, int32_t{media.payload_type[SDP_CODEC_PCMA]},
+                       int32_t{media.payload_type[SDP_CODEC_GSM]}, int32_t{media.event_payload_type}}) {
+        if (pt >= 0 && (e = RTPSessionSetRTPStampRate(context, pt, kMicrosecondsPerSample)) != RTP_OK) {
             return e;
         }
     }

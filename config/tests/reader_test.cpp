@@ -187,10 +187,9 @@ TEST(SettingsParse, BadFilesNameLineColumnKeyAndWhatWasExpected) {
          "address:port"},
         {"unknown metrics key", "[metrics]\nport = 9460\n", 2, 1, "metrics.port", "listen"},
         {"socket path too long",
-         "[service]\nsocket = "
-         "\"/run/"
-         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
-         "xxxxxxxxxxxxxxxxxxxxx\"\n",
+         "[service]\nsocket = \"/run/"
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"\n",
          2, 10, "service.socket", "shorter than 108"},
         // toml++ 3.3.0 has undefined behaviour on these; the reader stops them first.
         {"non-ASCII key", "[sip]\n\xc3\xa9 = 1\n", 2, 1, "", "ASCII outside strings"},
