@@ -15,12 +15,10 @@ void no_call_ended(void *, const call_report_t *) {}
 void no_request(void *, const char *) {}
 void no_answer(void *, const char *, int32_t) {}
 void no_failure(void *, bool) {}
-void no_refusal(void *, int32_t) {}
 void no_ban(void *) {}
 
 // Written once by GatewayWatchRegister before the threads that call it start; read-only after.
-gateway_watch_t watch{no_call_ended, no_request, no_answer, no_failure,
-                      no_refusal,    no_ban,     nullptr};
+gateway_watch_t watch{no_call_ended, no_request, no_answer, no_failure, no_ban, nullptr};
 
 // The call in hand: written by the main thread, read by the watchers' threads and closed by the
 // thread that ends the process, all under report_mutex.
@@ -64,7 +62,6 @@ void GatewayWatchRegister(const gateway_watch_t *given) {
     w.SipRequest = w.SipRequest != nullptr ? w.SipRequest : no_request;
     w.SipAnswer = w.SipAnswer != nullptr ? w.SipAnswer : no_answer;
     w.SecurityFailure = w.SecurityFailure != nullptr ? w.SecurityFailure : no_failure;
-    w.CallRefused = w.CallRefused != nullptr ? w.CallRefused : no_refusal;
     w.SourceBanned = w.SourceBanned != nullptr ? w.SourceBanned : no_ban;
     watch = w;
 }
@@ -114,6 +111,17 @@ void CallReportClose() {
     if (close_open_call(&ended)) {
         watch.CallEnded(watch.context, &ended);
     }
+}
+
+void CallReportRefused(const char *caller, const char *number, const char *reason) {
+    call_report_t refused;
+    refused.start_ms = refused.end_ms = now_ms();
+    copy(refused.direction, CALL_SIP_TO_LINE);
+    copy(refused.caller, caller);
+    copy(refused.number, number);
+    copy(refused.end_reason, reason);
+    copy(refused.end_side, CALL_SIDE_GATEWAY);
+    watch.CallEnded(watch.context, &refused);
 }
 
 void GatewayCallInProgressEnded(const char *reason) {

@@ -13,6 +13,9 @@ void CallReportParty(const char *caller, const char *number);
 void CallReportAnswered(const char *codec);
 // Why and by whom the call ends; the first cause given stands.
 void CallReportEnding(const char *reason, const char *side);
+// A SIP call refused before it reached the line (its record is not the call in hand): any thread.
+// reason: "refused ...".
+void CallReportRefused(const char *caller, const char *number, const char *reason);
 // The call has ended: its record, with the media figures, goes to the watcher. Nothing when no
 // call is open.
 void CallReportClose();

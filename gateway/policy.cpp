@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "config/cidr.h"
+#include "gateway/call_report.h"
 #include "gateway/policy_internal.h"
 #include "gateway/watch.h"
 #include "sip/message/digest.h"
@@ -124,10 +125,12 @@ void count_failure(gateway_policy_t *policy, uint32_t source, double now, const 
 int32_t refuse(gateway_policy_t *policy, request_t *r, uint32_t source, double now,
                const char *reason, const std::string &user) {
     count_failure(policy, source, now, reason, user);
-    const gateway_watch_t *watch = GatewayWatch();
-    watch->SecurityFailure(watch->context, false);
+    GatewayWatch()->SecurityFailure(GatewayWatch()->context, false);
     if (r->message.method != nullptr && std::string_view(r->message.method) == "INVITE") {
-        watch->CallRefused(watch->context, policy->silent ? 0 : 403);
+        const std::string caller = shown(r->from.uri.user) + "@" + shown(r->from.uri.host);
+        const std::string why =
+            std::string(policy->silent ? "refused: " : "refused 403: ") + reason;
+        CallReportRefused(caller.c_str(), InviteNumber(r->to.uri.user), why.c_str());
     }
     if (policy->silent) {
         return POLICY_DROPPED;

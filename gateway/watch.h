@@ -34,16 +34,17 @@ struct call_report_t {
 };
 
 struct gateway_watch_t {
-    // The record of a call that has ended; from the main thread, or from the one that ends the
-    // process (GatewayCallInProgressEnded).
+    // The record of a call that has ended; from the main thread, from the one that ends the
+    // process (GatewayCallInProgressEnded), or from a request thread for a call refused before
+    // it reached the line.
     void (*CallEnded)(void *context, const call_report_t *call);
     // A SIP request arrived, an answer went out; from the SIP side's threads.
     void (*SipRequest)(void *context, const char *method);
     void (*SipAnswer)(void *context, const char *method, int32_t status);
-    // The security policy refused a request (authentication: its credentials failed), refused a
-    // new call (403), or banned a source; from the SIP side's threads.
+    // The security policy refused a request (authentication: its credentials failed) or banned a
+    // source; from the SIP side's threads. A new call it refuses ends at once (CallEnded, its
+    // end_reason "refused ...").
     void (*SecurityFailure)(void *context, bool authentication);
-    void (*CallRefused)(void *context, int32_t status);
     void (*SourceBanned)(void *context);
     void *context;
 };

@@ -1,5 +1,5 @@
-// The call records file: opened for appending at start-up, one line written and flushed to the
-// disk at each call's end. Any thread; the writes are serialised.
+// The call records file: opened for appending at start-up, one line written and flushed at each
+// call's end. Any thread; the writes are serialised.
 #pragma once
 
 #include <cstdio>

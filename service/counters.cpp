@@ -15,7 +15,10 @@ const char *CountedMethod(const char *method) {
 }
 
 const char *CallOutcome(const call_report_t &call) {
-    return call.answer_ms != 0 ? "answered" : "unanswered";
+    if (call.answer_ms != 0) {
+        return "answered";
+    }
+    return std::string_view(call.end_reason).starts_with("refused") ? "refused" : "unanswered";
 }
 
 void service_counters::request(const char *method) {
@@ -31,11 +34,6 @@ void service_counters::answer(const char *method, int32_t status) {
 void service_counters::security_failure(bool authentication) {
     std::lock_guard lock(mutex_);
     ++(authentication ? counts_.auth_failures : counts_.refusals);
-}
-
-void service_counters::call_refused() {
-    std::lock_guard lock(mutex_);
-    ++counts_.calls[{CALL_SIP_TO_LINE, "refused"}];
 }
 
 void service_counters::banned() {

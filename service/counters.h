@@ -36,7 +36,6 @@ class service_counters {
     void request(const char *method);
     void answer(const char *method, int32_t status);
     void security_failure(bool authentication);
-    void call_refused();
     void banned();
     void call_ended(const call_report_t &call);
     service_counts_t snapshot();
@@ -46,7 +45,8 @@ class service_counters {
     service_counts_t counts_;
 };
 
-// "answered", "refused" (the INVITE refused before the line), "unanswered".
+// "answered"; "refused" (by the gateway's policy, or by the SIP callee of a call from the line);
+// "unanswered" (cancelled, given up, the line unavailable, a number not found).
 const char *CallOutcome(const call_report_t &call);
 // The method as counted: one of SERVICE_METHODS, or "other".
 const char *CountedMethod(const char *method);

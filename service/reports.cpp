@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -215,11 +216,15 @@ std::string MetricsText(const service_view_t &v) {
     metric(out, "sipline_call_jitter_seconds", "gauge",
            "Interarrival jitter of the current call's received audio.");
     out += format("sipline_call_jitter_seconds %.6f\n", m.jitter_ms / 1000);
-    if (!n.last_calls.empty()) {
-        const call_quality_t q = CallQuality(n.last_calls.front());
-        metric(out, "sipline_last_call_mos", "gauge", "E-model MOS estimate of the last call.");
+    // Of the last call that carried audio: a refused one has no quality to show.
+    const auto answered = std::find_if(n.last_calls.begin(), n.last_calls.end(),
+                                       [](const call_report_t &c) { return c.answer_ms != 0; });
+    if (answered != n.last_calls.end()) {
+        const call_quality_t q = CallQuality(*answered);
+        metric(out, "sipline_last_call_mos", "gauge",
+               "E-model MOS estimate of the last answered call.");
         out += format("sipline_last_call_mos %.2f\n", q.mos);
-        metric(out, "sipline_last_call_r_factor", "gauge", "E-model R of the last call.");
+        metric(out, "sipline_last_call_r_factor", "gauge", "E-model R of the last answered call.");
         out += format("sipline_last_call_r_factor %.2f\n", q.rating);
     }
     return out;
@@ -231,7 +236,8 @@ std::string StatusPage(const service_view_t &v) {
         "<meta http-equiv=\"refresh\" content=\"5\"><title>sipline</title><style>"
         "body{font-family:sans-serif;margin:2em;color:#222}"
         "table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:.25em .6em;"
-        "text-align:left}th{background:#eee}h1{font-size:1.4em}h2{font-size:1.1em;margin-top:1.5em}"
+        "text-align:left;white-space:nowrap}th{background:#eee}h1{font-size:1.4em}h2{font-size:1."
+        "1em;margin-top:1.5em}"
         "</style></head><body>\n<h1>sipline</h1>\n";
     out += "<table>\n";
     out += "<tr><th>Line</th><td>" + html(v.line_state) + "</td></tr>\n";

@@ -60,9 +60,6 @@ void sip_answer(void *, const char *method, int32_t status) {
 void security_failure(void *, bool authentication) {
     service().counters.security_failure(authentication);
 }
-void call_refused(void *, int32_t) {
-    service().counters.call_refused();
-}
 void source_banned(void *) {
     service().counters.banned();
 }
@@ -106,8 +103,8 @@ int ServiceStart(const gateway_settings_t &settings, FILE *err) {
     // record is written while the call is still there to be described.
     std::atexit(ServiceStop);
     std::at_quick_exit(ServiceStop);
-    gateway_watch_t watch{call_ended,   sip_request,   sip_answer, security_failure,
-                          call_refused, source_banned, nullptr};
+    gateway_watch_t watch{call_ended,       sip_request,   sip_answer,
+                          security_failure, source_banned, nullptr};
     GatewayWatchRegister(&watch);
     Service.store(made, std::memory_order_release);
     if (!settings.metrics.listen.empty() &&

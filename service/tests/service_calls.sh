@@ -130,7 +130,8 @@ for line in bad:
 sys.exit(1 if bad else 0)
 PY
 curl -sf http://127.0.0.1:9460/ > "$work/page.html" || fail "no status page"
-grep -q "<td>5551234</td>" "$work/page.html" || fail "the status page does not name the last call"
+grep -q "<td>0900123</td>" "$work/page.html" || fail "the status page does not name the refused call"
+grep -q "<td>5551234</td>" "$work/page.html" || fail "the status page does not name the answered call"
 grep -qi "<script" "$work/page.html" && fail "the status page carries a script"
 code=$(curl -s -o /dev/null -w '%{http_code}' -X POST http://127.0.0.1:9460/metrics)
 [ "$code" = 405 ] || fail "a POST was answered $code, not 405"
@@ -140,7 +141,9 @@ stop_gateway
 /usr/bin/python3 - "$work/calls.csv" <<'PY' || fail "the CSV call records are not as expected"
 import csv, sys
 rows = list(csv.DictReader(open(sys.argv[1], newline="")))
-assert len(rows) == 1, rows
+assert len(rows) == 2, rows
+refused = rows[1]
+assert (refused["number"], refused["end_reason"], refused["answer"]) == ("0900123", "refused 403: number not allowed", ""), refused
 r = rows[0]
 assert (r["direction"], r["caller"], r["number"], r["codec"]) == ("sip-to-line", "sipp@127.0.0.1", "5551234", "PCMU"), r
 assert (r["end_reason"], r["end_side"]) == ("bye", "sip"), r
