@@ -62,7 +62,7 @@ sleep 4
 "$build/bin/sipline" status --socket "$work/status.sock"
 mkdir -p "$(dirname "$out")"
 # Root runs Chromium only without its sandbox; the page is the gateway's own, on the loopback.
-chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1180,640 \
+chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1280,640 \
     --screenshot="$work/page.png" http://127.0.0.1:9460/ > "$work/chromium.log" 2>&1
 [ -s "$work/page.png" ] || { echo "no screenshot: $(tail -n 5 "$work/chromium.log")" >&2; exit 1; }
 cp "$work/page.png" "$out"

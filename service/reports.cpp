@@ -236,7 +236,8 @@ std::string StatusPage(const service_view_t &v) {
         "<meta http-equiv=\"refresh\" content=\"5\"><title>sipline</title><style>"
         "body{font-family:sans-serif;margin:2em;color:#222}"
         "table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:.25em .6em;"
-        "text-align:left;white-space:nowrap}th{background:#eee}h1{font-size:1.4em}h2{font-size:1."
+        "text-align:left;white-space:nowrap}td.why{white-space:normal;max-width:14em}th{background:"
+        "#eee}h1{font-size:1.4em}h2{font-size:1."
         "1em;margin-top:1.5em}"
         "</style></head><body>\n<h1>sipline</h1>\n";
     out += "<table>\n";
@@ -271,12 +272,18 @@ std::string StatusPage(const service_view_t &v) {
             "<th>R</th><th>MOS</th></tr>\n";
         for (const call_report_t &c : v.counts.last_calls) {
             const call_quality_t q = CallQuality(c);
-            out += "<tr><td>" + html(CallRecordTime(c.start_ms)) + "</td><td>" + html(c.direction) +
-                   "</td><td>" + html(c.caller) + "</td><td>" + html(c.number) + "</td><td>" +
-                   html(c.codec) + "</td><td>" + duration(call_ms(c, c.end_ms)) + "</td><td>" +
+            // "2026-12-09 21:40:01": the record's time to the second, for reading.
+            std::string start = CallRecordTime(c.start_ms).substr(0, 19);
+            std::replace(start.begin(), start.end(), 'T', ' ');
+            out += "<tr><td>" + html(start) + " UTC</td><td>" + html(c.direction) + "</td><td>" +
+                   html(c.caller) + "</td><td>" + html(c.number) + "</td><td>" + html(c.codec) +
+                   "</td><td>" + duration(call_ms(c, c.end_ms)) + "</td><td class=\"why\">" +
                    html(c.end_reason) + " (" + html(c.end_side) + ")</td>";
-            out += format("<td>%.1f%%</td><td>%.1f ms</td><td>%.1f</td><td>%.2f</td></tr>\n",
-                          q.loss_percent, c.media.jitter_ms, q.rating, q.mos);
+            // A call without audio has no quality to show.
+            out += c.answer_ms == 0
+                       ? std::string("<td>-</td><td>-</td><td>-</td><td>-</td></tr>\n")
+                       : format("<td>%.1f%%</td><td>%.1f ms</td><td>%.1f</td><td>%.2f</td></tr>\n",
+                                q.loss_percent, c.media.jitter_ms, q.rating, q.mos);
         }
         out += "</table>\n";
     }
