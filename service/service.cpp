@@ -99,8 +99,9 @@ int ServiceStart(const gateway_settings_t &settings, FILE *err) {
     }
     fresh->socket_path = settings.service.socket;
     service_t *made = fresh.release();
-    // After the gateway's own handlers are registered, so that this one runs before them: the
-    // record is written while the call is still there to be described.
+    // After main's Cleanup, so that this one runs before it (the board's, registered by StartUp,
+    // runs first and only puts the line on-hook): the record is written while the call's figures
+    // are still there.
     std::atexit(ServiceStop);
     std::at_quick_exit(ServiceStop);
     gateway_watch_t watch{call_ended,       sip_request,   sip_answer,
