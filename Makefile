@@ -5,7 +5,7 @@ BUILD    ?= build
 ASAN     ?= build-asan
 TSAN     ?= build-tsan
 FUZZ     ?= build-fuzz
-FUZZ_SECONDS ?= 20
+FUZZ_SECONDS ?= 10
 CMAKE_GEN := -G Ninja
 CTEST    := ctest --output-on-failure -j $(JOBS)
 

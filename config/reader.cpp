@@ -12,6 +12,7 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <functional>
@@ -272,7 +273,7 @@ class reader {
                     ok = fail(node.source(), name, "an even port (RTCP takes the next one)");
                 }
             } else if (key == "codecs") {
-                ok = codecs(node, name, out.codecs);
+                ok = choices(node, name, "codec names", settings_codec_names, out.codecs);
             } else {
                 ok = unknown(key, "rtp", "port, codecs");
             }
@@ -283,26 +284,28 @@ class reader {
         return true;
     }
 
-    bool codecs(const toml::node &node, const std::string &name, std::vector<std::string> &out) {
-        auto known = [](const std::string &t) {
-            for (const char *codec : settings_codec_names) {
-                if (t == codec) {
-                    return true;
-                }
-            }
-            return false;
+    // A list of names from `known`, each at most once, at least one; `what` names them.
+    template <size_t N>
+    bool choices(const toml::node &node, const std::string &name, const char *what,
+                 const char *const (&known)[N], std::vector<std::string> &out) {
+        std::string expected;
+        for (const char *choice : known) {
+            expected += (expected.empty() ? "\"" : ", \"") + std::string(choice) + "\"";
+        }
+        auto listed = [&known](const std::string &t) {
+            return std::find(std::begin(known), std::end(known), t) != std::end(known);
         };
         std::vector<std::string> got;
-        if (!texts(node, name, got, known, "codec names: \"GSM\", \"PCMU\", \"PCMA\"")) {
+        if (!texts(node, name, got, listed, (what + (": " + expected)).c_str())) {
             return false;
         }
         if (got.empty()) {
-            return fail(node.source(), name, "at least one codec");
+            return fail(node.source(), name, "at least one of " + expected);
         }
         std::set<std::string> seen;
-        for (const std::string &codec : got) {
-            if (!seen.insert(codec).second) {
-                return fail(node.source(), name, "each codec once, not \"" + codec + "\" twice");
+        for (const std::string &choice : got) {
+            if (!seen.insert(choice).second) {
+                return fail(node.source(), name, "each once, not \"" + choice + "\" twice");
             }
         }
         out = std::move(got);
@@ -386,10 +389,13 @@ class reader {
                 ok = number(node, name, 1, 7 * 86400, out.ban_seconds);
             } else if (key == "silent") {
                 ok = flag(node, name, out.silent);
+            } else if (key == "digest_algorithms") {
+                ok = choices(node, name, "digest algorithms", settings_digest_names,
+                             out.digest_algorithms);
             } else {
                 ok = unknown(key, "security",
                              "allow, authenticate, realm, users, dial_allow, dial_deny, "
-                             "ban_after, ban_seconds, silent");
+                             "ban_after, ban_seconds, silent, digest_algorithms");
             }
             if (!ok) {
                 return false;
@@ -637,6 +643,19 @@ class reader {
         if (out.security.authenticate && out.security.users.empty()) {
             return fail(where("security", "authenticate"), "security.authenticate",
                         "at least one [[security.users]] when authenticate = true");
+        }
+        const std::vector<std::string> &algorithms = out.security.digest_algorithms;
+        for (size_t i = 0; i < out.security.users.size(); ++i) {
+            const std::string &ha1 = out.security.users[i].ha1;
+            const char *needed = ha1.size() == 32 ? "MD5" : "SHA-256";
+            if (!ha1.empty() &&
+                std::find(algorithms.begin(), algorithms.end(), needed) == algorithms.end()) {
+                std::string key = "security.users[" + std::to_string(i) + "].ha1";
+                return fail(
+                    where("security", "digest_algorithms"), key,
+                    std::string("an ha1 of an algorithm in security.digest_algorithms, not ") +
+                        needed);
+            }
         }
         if (out.board.line_channel == out.board.record_channel) {
             return fail(where("board", "record_channel"), "board.record_channel",

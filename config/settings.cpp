@@ -58,13 +58,14 @@ void SettingsPrint(const gateway_settings_t &s, FILE *out) {
                  quoted(s.sip.listen).c_str(), s.sip.port, quoted(s.sip.external_address).c_str());
     std::fprintf(out, "[rtp]\nport = %d\ncodecs = %s\n\n", s.rtp.port, list(s.rtp.codecs).c_str());
     const security_settings_t &security = s.security;
-    std::fprintf(out,
-                 "[security]\nallow = %s\nauthenticate = %s\nrealm = %s\ndial_allow = %s\n"
-                 "dial_deny = %s\nban_after = %d\nban_seconds = %d\nsilent = %s\n\n",
-                 list(security.allow).c_str(), boolean(security.authenticate),
-                 quoted(security.realm).c_str(), list(security.dial_allow).c_str(),
-                 list(security.dial_deny).c_str(), security.ban_after, security.ban_seconds,
-                 boolean(security.silent));
+    std::fprintf(
+        out,
+        "[security]\nallow = %s\nauthenticate = %s\nrealm = %s\ndial_allow = %s\n"
+        "dial_deny = %s\nban_after = %d\nban_seconds = %d\nsilent = %s\ndigest_algorithms = %s\n\n",
+        list(security.allow).c_str(), boolean(security.authenticate),
+        quoted(security.realm).c_str(), list(security.dial_allow).c_str(),
+        list(security.dial_deny).c_str(), security.ban_after, security.ban_seconds,
+        boolean(security.silent), list(security.digest_algorithms).c_str());
     for (const settings_user_t &user : security.users) {
         std::fprintf(out, "[[security.users]]\nname = %s\n%s = \"(hidden)\"\n\n",
                      quoted(user.name).c_str(), user.ha1.empty() ? "password" : "ha1");

@@ -40,6 +40,9 @@ struct security_settings_t {
     int32_t ban_after = 5;  // 0: no bans
     int32_t ban_seconds = 600;
     bool silent = false;
+    // The challenges a 401 offers, in this order (RFC 8760): clients that read only the first,
+    // or that give up on one they do not know, need their own first or alone.
+    std::vector<std::string> digest_algorithms{"MD5", "SHA-256"};
 };
 
 struct settings_directory_entry_t {
@@ -100,6 +103,8 @@ struct settings_error_t {
 
 // The codec names that rtp.codecs may hold, in the gateway's default order.
 inline constexpr const char *settings_codec_names[] = {"GSM", "PCMU", "PCMA"};
+// The names that security.digest_algorithms may hold.
+inline constexpr const char *settings_digest_names[] = {"MD5", "SHA-256"};
 // Longest pattern in dial_allow and dial_deny, so that a pattern cannot exhaust the stack of
 // the regex compiler.
 inline constexpr size_t SETTINGS_PATTERN_MAX = 200;

@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -27,6 +28,7 @@ struct gateway_policy_t {
     bool authenticate;
     bool silent;
     std::string realm;
+    std::vector<int32_t> algorithms;  // the challenges offered, in order
     // H(A1) per user and algorithm ("" where the user's ha1 is of the other algorithm).
     struct user {
         std::string name;
@@ -97,13 +99,13 @@ void send_answer(request_t *r, int32_t status, const std::vector<std::string> &c
     LogRequest(r);
 }
 
-// RFC 8760 section 2.4: one challenge per algorithm, the preferred first. MD5 leads because
-// many deployed clients answer the first challenge only and know nothing else (SIPp 3.6 and
-// sipvicious 0.3 fail on a leading SHA-256); a client that does both may still pick SHA-256.
+// RFC 8760 section 2.4: one challenge per algorithm, the preferred first. MD5 leads by default
+// because many deployed clients answer the first challenge only and know nothing else (SIPp 3.6
+// and sipvicious 0.3 fail on a leading SHA-256); a client that does both may still pick SHA-256.
 int32_t challenge(gateway_policy_t *policy, request_t *r, uint32_t source, double now, bool stale) {
     std::string nonce = policy->nonces.issue(source, now);
     std::vector<std::string> challenges;
-    for (int32_t algorithm : {DIGEST_MD5, DIGEST_SHA256}) {
+    for (int32_t algorithm : policy->algorithms) {
         challenges.push_back("Digest realm=\"" + policy->realm + "\", nonce=\"" + nonce +
                              "\", algorithm=" + DigestAlgorithmName(algorithm) + ", qop=\"auth\"" +
                              (stale ? ", stale=true" : ""));
@@ -175,6 +177,10 @@ int32_t authenticate(gateway_policy_t *policy, request_t *r, uint32_t source, do
     if (policy->realm != a.realm) {
         return authentication_failed(policy, r, source, now, "wrong realm", user);
     }
+    if (std::find(policy->algorithms.begin(), policy->algorithms.end(), algorithm) ==
+        policy->algorithms.end()) {
+        return authentication_failed(policy, r, source, now, "algorithm not offered", user);
+    }
     const std::string *ha1 = find_ha1(policy, a.userid, algorithm);
     std::string expected = ha1 != nullptr ? *ha1 : std::string(DigestHexLength(algorithm), '0');
     const char *method = r->message.method != nullptr ? r->message.method : "INVITE";
@@ -210,6 +216,12 @@ gateway_policy_t *PolicyCreate(const security_settings_t &settings) {
         policy->allow.push_back(block);
     }
     if (!policy->dial.set(settings.dial_allow, settings.dial_deny)) {
+        return nullptr;
+    }
+    for (const std::string &name : settings.digest_algorithms) {
+        policy->algorithms.push_back(name == "SHA-256" ? DIGEST_SHA256 : DIGEST_MD5);
+    }
+    if (policy->algorithms.empty()) {
         return nullptr;
     }
     for (const settings_user_t &configured : settings.users) {

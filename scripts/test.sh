@@ -4,7 +4,7 @@
 # one summary line.
 set -uo pipefail
 jobs=${JOBS:-$(nproc)}
-fuzz_seconds=${FUZZ_SECONDS:-20}
+fuzz_seconds=${FUZZ_SECONDS:-10}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 passed=0

@@ -39,7 +39,7 @@ check() {
     [ "$out" = "sipline: $work/$1.toml:$3" ] || fail "$1: \"$out\""
 }
 check unknown_key '[security]\nauthenticat = true\n' \
-    '2:1: security.authenticat: expected one of allow, authenticate, realm, users, dial_allow, dial_deny, ban_after, ban_seconds, silent'
+    '2:1: security.authenticat: expected one of allow, authenticate, realm, users, dial_allow, dial_deny, ban_after, ban_seconds, silent, digest_algorithms'
 check wrong_type '[sip]\nport = "5060"\n' \
     '2:8: sip.port: expected an integer from 1 to 65535, found a string'
 check bad_cidr '[security]\nallow = ["10.0.0.0/33"]\n' \

@@ -146,6 +146,25 @@ TEST_F(PolicyTest, AnInviteWithoutCredentialsIsChallengedForMd5ThenSha256) {
     EXPECT_EQ(log_, "") << "a plain challenge is not a failure";
 }
 
+TEST_F(PolicyTest, OnlyTheConfiguredAlgorithmsAreOfferedAndAccepted) {
+    settings_.digest_algorithms = {"MD5"};
+    start();
+    invite(kAlice);
+    EXPECT_EQ(answer_.find("SHA-256"), std::string::npos) << answer_;
+    EXPECT_NE(answer_.find("algorithm=MD5, qop=\"auth\""), std::string::npos) << answer_;
+    // A client that answers with an algorithm it was not offered is refused, right password
+    // or not: the owner may have dropped SHA-256 for a reason.
+    EXPECT_EQ(invite(kAlice, credentials("alice", "wonderland", DIGEST_SHA256)), POLICY_CHALLENGED);
+    EXPECT_NE(log_.find("reason=\"algorithm not offered\""), std::string::npos) << log_;
+    EXPECT_EQ(invite(kAlice, credentials("alice", "wonderland", DIGEST_MD5)), POLICY_ADMIT)
+        << answer_;
+
+    settings_.digest_algorithms = {"SHA-256", "MD5"};
+    start();
+    invite(kAlice);
+    EXPECT_LT(answer_.find("algorithm=SHA-256"), answer_.find("algorithm=MD5")) << answer_;
+}
+
 TEST_F(PolicyTest, TheRightPasswordInEitherAlgorithmIsAdmittedOncePerNonceCount) {
     start();
     for (int32_t algorithm : {DIGEST_SHA256, DIGEST_MD5}) {
