@@ -64,6 +64,24 @@ bool ipv4(const std::string &text) {
     return inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
+// "" (off), or an IPv4 address and a port from 1 to 65535: "127.0.0.1:9460".
+bool listen_address(const std::string &text) {
+    if (text.empty()) {
+        return true;
+    }
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || !ipv4(text.substr(0, colon))) {
+        return false;
+    }
+    const std::string port = text.substr(colon + 1);
+    if (port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const int value = std::stoi(port);
+    return value >= 1 && value <= 65535;
+}
+
 // Printable ASCII without the quote and backslash that would break a header's quoted string.
 bool header_safe(const std::string &text) {
     for (unsigned char c : text) {
@@ -508,8 +526,15 @@ class reader {
                     "a file name or \"|command\"");
             } else if (key == "access_format") {
                 ok = any_text(node, name, out.access_format);
+            } else if (key == "cdr") {
+                ok = text(node, name, out.cdr, nullptr, "a file name, or \"\"");
+            } else if (key == "cdr_format") {
+                ok = text(
+                    node, name, out.cdr_format,
+                    [](const std::string &t) { return t == "csv" || t == "jsonl"; },
+                    "\"csv\" or \"jsonl\"");
             } else {
-                ok = unknown(key, "log", "access_log, access_format");
+                ok = unknown(key, "log", "access_log, access_format, cdr, cdr_format");
             }
             if (!ok) {
                 return false;
@@ -602,6 +627,41 @@ class reader {
         return true;
     }
 
+    bool metrics(const toml::table &table, metrics_settings_t &out) {
+        for (auto &&[key, node] : table) {
+            std::string name = "metrics." + std::string(key.str());
+            bool ok = true;
+            if (key == "listen") {
+                ok = text(node, name, out.listen, listen_address,
+                          "\"address:port\" such as \"127.0.0.1:9460\", or \"\"");
+            } else {
+                ok = unknown(key, "metrics", "listen");
+            }
+            if (!ok) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool service(const toml::table &table, service_settings_t &out) {
+        for (auto &&[key, node] : table) {
+            std::string name = "service." + std::string(key.str());
+            bool ok = true;
+            if (key == "socket") {
+                ok = text(
+                    node, name, out.socket, [](const std::string &t) { return t.size() < 108; },
+                    "a socket path shorter than 108 bytes, or \"\"");
+            } else {
+                ok = unknown(key, "service", "socket");
+            }
+            if (!ok) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     bool line(const toml::table &table, line_settings_t &out) {
         bool rings_given = false;
         for (auto &&[key, node] : table) {
@@ -669,10 +729,14 @@ class reader {
                 ok = section(node, name, out.registration, &reader::registration);
             } else if (key == "line") {
                 ok = section(node, name, out.line, &reader::line);
+            } else if (key == "metrics") {
+                ok = section(node, name, out.metrics, &reader::metrics);
+            } else if (key == "service") {
+                ok = section(node, name, out.service, &reader::service);
             } else {
                 ok = unknown(key, "",
                              "sip, rtp, security, directory, log, board, outbound, registration, "
-                             "line");
+                             "line, metrics, service");
             }
             if (!ok) {
                 return false;

@@ -78,8 +78,9 @@ void SettingsPrint(const gateway_settings_t &s, FILE *out) {
             std::fprintf(out, "uri = %s\n\n", quoted(entry.uri).c_str());
         }
     }
-    std::fprintf(out, "[log]\naccess_log = %s\naccess_format = %s\n\n",
-                 quoted(s.log.access_log).c_str(), quoted(s.log.access_format).c_str());
+    std::fprintf(out, "[log]\naccess_log = %s\naccess_format = %s\ncdr = %s\ncdr_format = %s\n\n",
+                 quoted(s.log.access_log).c_str(), quoted(s.log.access_format).c_str(),
+                 quoted(s.log.cdr).c_str(), quoted(s.log.cdr_format).c_str());
     std::fprintf(out, "[board]\ndevice = %s\nline_channel = %d\nrecord_channel = %d\n\n",
                  quoted(s.board.device).c_str(), s.board.line_channel, s.board.record_channel);
     std::fprintf(out, "[outbound]\nuser = %s\npassword = %s\n", quoted(s.outbound.user).c_str(),
@@ -97,6 +98,8 @@ void SettingsPrint(const gateway_settings_t &s, FILE *out) {
                  "silence_hangup = %d\n",
                  quoted(s.line.caller_id).c_str(), s.line.answer_after_rings,
                  list(s.line.disconnect_tone).c_str(), s.line.silence_hangup);
+    std::fprintf(out, "\n[metrics]\nlisten = %s\n\n[service]\nsocket = %s\n",
+                 quoted(s.metrics.listen).c_str(), quoted(s.service.socket).c_str());
 }
 
 std::string SettingsToneCadence(const std::string &entry) {

@@ -54,6 +54,8 @@ struct settings_directory_entry_t {
 struct log_settings_t {
     std::string access_log;  // a file, "|command", or "" for no access log
     std::string access_format;
+    std::string cdr;                 // the call records' file, "" for none
+    std::string cdr_format = "csv";  // "csv" or "jsonl"
 };
 
 struct board_settings_t {
@@ -98,6 +100,15 @@ struct line_settings_t {
 // itself when it is one already.
 std::string SettingsToneCadence(const std::string &entry);
 
+struct metrics_settings_t {
+    std::string listen;  // "address:port" of the Prometheus and status page server; "" off
+};
+
+struct service_settings_t {
+    // The Unix socket `sipline status` asks; "" for none.
+    std::string socket = "/run/sipline/status.sock";
+};
+
 struct gateway_settings_t {
     sip_settings_t sip;
     rtp_settings_t rtp;
@@ -109,6 +120,8 @@ struct gateway_settings_t {
     outbound_settings_t outbound;
     registration_settings_t registration;
     line_settings_t line;
+    metrics_settings_t metrics;
+    service_settings_t service;
     std::string file;  // the file read, "" for the built-in settings
 };
 

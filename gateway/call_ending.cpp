@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "gateway/call_internal.h"
+#include "gateway/call_report.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/line_tones.h"
@@ -42,6 +43,7 @@ void EndCallCycle(const char *message) {
     CallLoopRunning = 0;
     CallProgress = {};
     ForgetDirectoryEntry();
+    CallReportClose();
     std::printf("%s", message);
 }
 

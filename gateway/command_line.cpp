@@ -10,7 +10,9 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: sipline [--config FILE | -c FILE]\n"
-    "       sipline --check-config FILE   print the effective settings, or the first error\n";
+    "       sipline --check-config FILE   print the effective settings, or the first error\n"
+    "       sipline status [--socket PATH | --config FILE] [calls]\n"
+    "                                     ask the running gateway what it is doing\n";
 
 constexpr const char *kOpenWarning =
     "sipline: warning: no --config: anyone who can reach this gateway may dial any number on "

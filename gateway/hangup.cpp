@@ -6,7 +6,9 @@
 #include <string>
 
 #include "gateway/call_internal.h"
+#include "gateway/call_report.h"
 #include "gateway/globals.h"
+#include "gateway/watch.h"
 #include "sip/uas/bye_client.h"
 #include "sip/uas/call_lock.h"
 #include "sip/uas/outgoing.h"
@@ -67,6 +69,7 @@ int SendSessionRefresh(int32_t interval, bool update_refused, uint32_t token, re
 namespace {
 
 int remote_hangup() {
+    CallReportEnding("bye", CALL_SIDE_SIP);
     std::printf("Closing remotely\n");
     StopMedia("Objects closed\n");
     StopLineIo();
@@ -84,6 +87,12 @@ int remote_hangup() {
 }
 
 int local_hangup() {
+    // The SIP side ends an INVITE it has not had its 200 for by CANCEL; the rest is the line.
+    if (SipCallAccepted() && !CallProgress.answered) {
+        CallReportEnding("cancel", CALL_SIDE_SIP);
+    } else {
+        CallReportEnding("hangup", CALL_SIDE_LINE);
+    }
     std::printf("TONEOFF\n");
     StopMedia("Local: objects closed\n");
     StopLineIo();

@@ -6,10 +6,12 @@
 #include <cstring>
 
 #include "gateway/call_internal.h"
+#include "gateway/call_report.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
-#include "gateway/prompt_files.h"
 #include "gateway/line_identity.h"
+#include "gateway/prompt_files.h"
+#include "gateway/watch.h"
 #include "media/session.h"
 
 namespace sipline {
@@ -29,6 +31,12 @@ void play_or_exit(int32_t device, const char *file, const termination_t *list) {
         std::fprintf(stderr, "Can't play the enter greeting\n");
         std::exit(1);
     }
+}
+
+// A call that ends before its media: nothing ends its cycle, so its record is closed here.
+void report_ended(const char *reason) {
+    CallReportEnding(reason, CALL_SIDE_GATEWAY);
+    CallReportClose();
 }
 
 // The number dialled, without its "#": true when it ended with "#" and fits DialString. A
@@ -53,8 +61,11 @@ bool take_number() {
 int answer_line(int32_t device) {
     LineIdentityStop();
     CallState = ST_RXOFFHK;
+    CallReportOpen(CALL_LINE_TO_SIP);
+    CallReportParty("line", nullptr);
     if (dx_sethook(device, DX_OFFHOOK, EV_ASYNC) == -1) {
         ReportBoardError("ERROR: dx_sethook DX_OFFHOOK: 0x%x: %s\n", device);
+        report_ended("line unavailable");
         CallState = ST_WTRING;
     }
     return 0;
@@ -91,6 +102,7 @@ int LineOffHook(const call_event_t &e) {
     CallState = ST_RXGETDTMFS;
     if (dx_getdig(e.device, digit_list(e), DigitBuffer, EV_ASYNC) == -1) {
         ReportBoardError("ERROR: dx_getdig 0x%x: %s\n", e.device);
+        report_ended("line unavailable");
         CallState = ST_WTRING;
         dx_sethook(e.device, DX_ONHOOK, EV_SYNC);
     }
@@ -103,7 +115,9 @@ int LineDigits(const call_event_t &e) {
     }
     bool complete = take_number();
     CallState = ST_TXDIAL;
+    CallReportParty(nullptr, DialString);
     if (!complete || LookupNumber(DialString) == -1) {
+        report_ended("number not found");
         play_or_exit(e.device, PromptPath(PROMPT_NOT_FOUND),
                      e.channel != nullptr ? e.channel->prompt_list : nullptr);
         CallState = ST_WTRING;
@@ -115,6 +129,7 @@ int LineDigits(const call_event_t &e) {
         return CallOut(e);
     }
     if (setup_connection() == -1) {
+        report_ended("media set-up failed");
         CallState = ST_WTRING;
         PutLineOnHook();
         ForgetDirectoryEntry();
@@ -148,6 +163,7 @@ int StartLineCallMedia() {
         EndCallCycle("Local hangup finished\n");
         return -1;
     }
+    CallReportAnswered(SdpCodecName(CallMedia.send_codec));
     CallState = ST_CLEANUP;
     std::printf("Line call connected\n");
     return 0;

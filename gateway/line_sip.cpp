@@ -11,12 +11,14 @@
 #include <string>
 
 #include "gateway/call_internal.h"
+#include "gateway/call_report.h"
 #include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/line_identity.h"
 #include "gateway/line_tones.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/session_refresh.h"
+#include "gateway/watch.h"
 #include "media/session.h"
 #include "sip/uas/access_log.h"
 #include "sip/uas/call_lock.h"
@@ -312,6 +314,7 @@ int line_party_gone() {
     } else if (state == ST_LINEREFUSED) {
         end_line_call("Line call refused\n");
     } else {
+        CallReportEnding("cancel", CALL_SIDE_LINE);
         std::printf("Line hung up: cancelling the call\n");
     }
     return 0;
@@ -331,6 +334,7 @@ int connect_line_call(const call_event_t &e) {
         CallState = ST_CLEANUP;
         return CallEnds(call_event_t{e.device, EV_WAKEUP, 0, e.channel});
     }
+    CallReportAnswered(SdpCodecName(CallMedia.send_codec));
     std::printf("Resuming InTh\n");
     ResumeThread(AudioThreads[0]);
     std::printf("Resuming OutTh\n");
@@ -456,6 +460,9 @@ int LineRefused(const call_event_t &e) {
     if (!busy_started) {
         busy_started = true;
         std::printf("Callee answered %d: busy tone\n", final_status.load());
+        char reason[32];
+        std::snprintf(reason, sizeof reason, "refused %d", final_status.load());
+        CallReportEnding(reason, CALL_SIDE_SIP);
         LineToneStart(line_tone_t::busy);
     }
     return 0;

@@ -3,6 +3,7 @@
 // until it is ended from outside.
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "gateway/call_cycle.h"
 #include "gateway/command_line.h"
@@ -10,8 +11,12 @@
 #include "gateway/readiness.h"
 #include "gateway/reload.h"
 #include "gateway/startup.h"
+#include "service/service.h"
 
 int main(int argc, char **argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "status") {
+        return sipline::StatusCommand(argc - 1, argv + 1, stdout, stderr);
+    }
     sipline::gateway_settings_t settings;
     switch (sipline::ReadCommandLine(argc, argv, &settings, stdout, stderr)) {
         case sipline::COMMAND_EXIT:
@@ -27,6 +32,9 @@ int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     sipline::WatchForReloadSignal();
     sipline::WatchForEndSignals();
+    if (sipline::ServiceStart(settings, stderr) != 0) {
+        return 1;
+    }
     sipline::StartUp(settings);
     sipline::AnnounceReady(settings.sip.listen.c_str(), settings.sip.port);
     sipline::RunCallCycles();

@@ -13,7 +13,9 @@
 #include <string_view>
 
 #include "config/cidr.h"
+#include "gateway/call_report.h"
 #include "gateway/policy_internal.h"
+#include "gateway/watch.h"
 #include "sip/message/digest.h"
 #include "sip/uas/access_log.h"
 #include "sip/uas/invite.h"
@@ -132,12 +134,19 @@ void count_failure(gateway_policy_t *policy, uint32_t source, double now, const 
     security_line("refused", source, reason, user);
     if (policy->bans.fail(source, now)) {
         security_line("banned", source, "too many failures", user);
+        GatewayWatch()->SourceBanned(GatewayWatch()->context);
     }
 }
 
 int32_t refuse(gateway_policy_t *policy, const policy_rules &rules, request_t *r, uint32_t source,
                double now, const char *reason, const std::string &user) {
     count_failure(policy, source, now, reason, user);
+    GatewayWatch()->SecurityFailure(GatewayWatch()->context, false);
+    if (r->message.method != nullptr && std::string_view(r->message.method) == "INVITE") {
+        const std::string caller = shown(r->from.uri.user) + "@" + shown(r->from.uri.host);
+        const std::string why = std::string(rules.silent ? "refused: " : "refused 403: ") + reason;
+        CallReportRefused(caller.c_str(), InviteNumber(InviteNumberUser(r)), why.c_str());
+    }
     if (rules.silent) {
         return POLICY_DROPPED;
     }
@@ -150,6 +159,7 @@ int32_t authentication_failed(gateway_policy_t *policy, const policy_rules &rule
                               uint32_t source, double now, const char *reason,
                               const std::string &user) {
     count_failure(policy, source, now, reason, user);
+    GatewayWatch()->SecurityFailure(GatewayWatch()->context, true);
     return challenge(policy, rules, r, source, now, false);
 }
 
@@ -299,6 +309,10 @@ int32_t PolicyAdmitRequest(gateway_policy_t *policy, request_t *r, double now) {
         return refuse(policy, rules, r, source, now, "number not allowed", user);
     }
     return POLICY_ADMIT;
+}
+
+int32_t PolicyBans(gateway_policy_t *policy, double now, gateway_ban_t *bans, int32_t room) {
+    return policy->bans.list(now, bans, room);
 }
 
 bool PolicyIgnores(gateway_policy_t *policy, uint32_t source, double now) {

@@ -15,6 +15,7 @@ namespace sipline {
 
 struct request_t;
 struct gateway_policy_t;
+struct gateway_ban_t;
 
 inline constexpr int32_t POLICY_ADMIT = 0;       // the INVITE goes on to the call
 inline constexpr int32_t POLICY_CHALLENGED = 1;  // answered 401 with a challenge
@@ -38,6 +39,8 @@ int32_t PolicyReload(gateway_policy_t *policy, const security_settings_t &settin
 // One of the POLICY_ values; the record stays with the caller. The dial rules apply to INVITEs.
 // now: a monotonic clock in seconds. Any thread.
 int32_t PolicyAdmitRequest(gateway_policy_t *policy, request_t *r, double now);
+// Fills up to `room` bans in force at `now`; their number. Any thread.
+int32_t PolicyBans(gateway_policy_t *policy, double now, gateway_ban_t *bans, int32_t room);
 // True while the source (host byte order) is banned. Any thread.
 bool PolicyIgnores(gateway_policy_t *policy, uint32_t source, double now);
 

@@ -49,6 +49,17 @@ bool ban_table::make_room(double now) {
     return true;
 }
 
+int32_t ban_table::list(double now, gateway_ban_t *bans, int32_t room) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int32_t count = 0;
+    for (const auto &[source, e] : entries_) {
+        if (count < room && e.banned_until != 0 && now < e.banned_until) {
+            bans[count++] = gateway_ban_t{source, e.banned_until - now};
+        }
+    }
+    return count;
+}
+
 bool ban_table::fail(uint32_t source, double now) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ban_after_ <= 0) {

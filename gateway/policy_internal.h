@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "gateway/watch.h"
+
 namespace sipline {
 
 // Nonces handed out in challenges, each bound to the source it was given to and answerable for
@@ -52,6 +54,8 @@ class ban_table {
     bool fail(uint32_t source, double now);
     // New limits for what comes next; bans in force run to their end.
     void configure(int32_t ban_after, int32_t ban_seconds);
+    // The bans in force, up to `room`; their number.
+    int32_t list(double now, gateway_ban_t *bans, int32_t room);
 
   private:
     struct entry {

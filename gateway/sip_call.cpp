@@ -5,9 +5,11 @@
 #include <cstring>
 
 #include "gateway/call_internal.h"
+#include "gateway/call_report.h"
 #include "gateway/globals.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/session_refresh.h"
+#include "gateway/watch.h"
 #include "media/session.h"
 #include "sip/uas/call_lock.h"
 #include "sip/uas/request.h"
@@ -18,6 +20,7 @@ namespace {
 
 // The caller's INVITE found no line to ring: a final answer, and the cycle ends.
 int line_unavailable(const char *message) {
+    CallReportEnding("line unavailable", CALL_SIDE_GATEWAY);
     AnswerInviteFinally(480);
     EndCallCycle(message);
     return 0;
@@ -38,15 +41,32 @@ bool answer_in_ack(request_t *r) {
         return usable;
     }
     std::printf("No answer in the ACK: the call ends\n");
+    CallReportEnding("no media agreed", CALL_SIDE_GATEWAY);
     SendBye();
     PutLineOnHook();
     EndCallCycle("No media agreed\n");
     return false;
 }
 
+// The caller's "user@host" from the INVITE's From.
+void report_sip_call() {
+    char caller[CALL_TEXT_SIZE] = "";
+    {
+        std::unique_lock lock = CallLock();
+        const request_t *r = CurrentRequest.load();
+        const char *user = r != nullptr ? r->from.uri.user : nullptr;
+        const char *host = r != nullptr ? r->from.uri.host : nullptr;
+        std::snprintf(caller, sizeof caller, "%s%s%s", user != nullptr ? user : "",
+                      user != nullptr && host != nullptr ? "@" : "", host != nullptr ? host : "");
+    }
+    CallReportOpen(CALL_SIP_TO_LINE);
+    CallReportParty(caller, DialString);
+}
+
 }  // namespace
 
 int SipInviteAccepted(const call_event_t &e) {
+    report_sip_call();
     if (dx_sethook(e.device, DX_OFFHOOK, EV_ASYNC) == -1) {
         ReportBoardError("ERROR: dx_sethook DX_OFFHOOK: 0x%x: %s\n", e.device);
         return line_unavailable("Line not taken off-hook\n");
@@ -105,6 +125,7 @@ int ConnectSipCall() {
     SessionTimerArm(r->session.interval, r->session.uas_refreshes != 0);
 
     if (setup_connection() == -1) {
+        CallReportEnding("media set-up failed", CALL_SIDE_GATEWAY);
         std::printf("Error setting up the connection\n");
         ResponseAnswer(r, 404, nullptr, nullptr, 0, 0, 0);
         CallState = ST_SIPCLEANUP;
@@ -112,6 +133,7 @@ int ConnectSipCall() {
         srl_post_event(Channels[LINE_CHANNEL].device, EV_WAKEUP, 0, nullptr, 0);
         return 0;
     }
+    CallReportAnswered(SdpCodecName(CallMedia.send_codec));
     std::printf("Resuming InTh\n");
     ResumeThread(AudioThreads[0]);
     std::printf("Resuming OutTh\n");

@@ -9,6 +9,7 @@
 #include "gateway/policy.h"
 #include "gateway/registration.h"
 #include "gateway/session_refresh.h"
+#include "gateway/watch.h"
 #include "media/line_digits.h"
 #include "media/media_update.h"
 #include "sip/uas/gateway.h"
@@ -36,6 +37,14 @@ void digit_to_line(void *, char key, int32_t duration_ms) {
     if (!MediaQueueDigit(key, duration_ms)) {
         std::printf("DTMF %c dropped: too many keys queued\n", key);
     }
+}
+
+void request_arrived(void *, const char *method) {
+    GatewayWatch()->SipRequest(GatewayWatch()->context, method);
+}
+
+void answer_sent(void *, const char *method, int32_t status) {
+    GatewayWatch()->SipAnswer(GatewayWatch()->context, method, status);
 }
 
 double monotonic_seconds() {
@@ -87,6 +96,8 @@ void Connect(gateway_policy_t *policy, const gateway_settings_t *settings) {
     gateway.Codecs = GatewayCodecs;
     gateway.CodecCount = GatewayCodecCount;
     gateway.PostEvent = post_to_line;
+    gateway.RequestArrived = request_arrived;
+    gateway.AnswerSent = answer_sent;
     gateway.context = nullptr;
     if (settings != nullptr) {
         gateway.SipPort = settings->sip.port;

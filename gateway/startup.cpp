@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,10 +14,11 @@
 #include "gateway/line_identity.h"
 #include "gateway/policy.h"
 #include "gateway/prompt_files.h"
-#include "gateway/reload.h"
 #include "gateway/registration.h"
+#include "gateway/reload.h"
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
+#include "gateway/watch.h"
 #include "media/line_supervision.h"
 #include "media/threads.h"
 #include "sip/message/fields.h"
@@ -143,6 +145,15 @@ void StartUp(const gateway_settings_t &settings) {
     ReloadStart(settings, Policy);
     RegistrationStart(settings);
     StartUpDone.store(true, std::memory_order_release);
+}
+
+int32_t GatewayBans(gateway_ban_t *bans, int32_t room) {
+    if (!StartUpDone.load(std::memory_order_acquire) || Policy == nullptr) {
+        return 0;
+    }
+    const double now =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return PolicyBans(Policy, now, bans, room);
 }
 
 }  // namespace sipline

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/audio_thread.h"
+#include "media/call_figures.h"
 #include "media/call_link.h"
 #include "media/codecs.h"
 #include "media/line_digits.h"
@@ -69,6 +70,8 @@ class receiver {
   private:
     void receive_rtp();
     void receive_rtcp();
+    // The loss the caller reports about the gateway's stream, for the call's figures.
+    void take_report(const rtcp_packet_info_t &info);
     // The call's codecs and direction, again after each re-INVITE or UPDATE.
     void take_media();
     void play(const rtp_packet_info_t &info);
@@ -296,8 +299,11 @@ void receiver::play(const rtp_packet_info_t &info) {
     if (!take_source(info, coder.payload_bytes_most()) || !plays_) {
         return;
     }
+    const int64_t arrival = now_us();
     playout_.audio(info.header->seq, info.header->ts, info.header->ssrc, codec, payload,
-                   info.payload_length, now_us());
+                   info.payload_length, arrival);
+    MediaFiguresArrival(info.header->ts, arrival);
+    MediaFiguresPlayout(playout_.stats());
 }
 
 void receiver::take_event(const rtp_packet_info_t &info) {
@@ -364,7 +370,13 @@ void receiver::receive_rtcp() {
         MediaLatchRtcp(context_, from);
     }
     rtcp_packet_info_t info{};
-    if (RTPGetRTCPPacketInfo(&info, buffer_.data()) != RTP_OK || info.packet->pt != RTCP_BYE) {
+    if (RTPGetRTCPPacketInfo(&info, buffer_.data()) != RTP_OK) {
+        return;
+    }
+    if (info.packet->pt == RTCP_SR || info.packet->pt == RTCP_RR) {
+        take_report(info);
+    }
+    if (info.packet->pt != RTCP_BYE) {
         return;
     }
     const int32_t bytes = (info.packet->length + 1) * 4;
@@ -376,6 +388,23 @@ void receiver::receive_rtcp() {
     }
     std::printf("RTCP_BYE received\n");
     MediaRemoteHangup();
+}
+
+void receiver::take_report(const rtcp_packet_info_t &info) {
+    uint32_t own = 0;
+    if (info.position == nullptr || RTPMemberInfoGetSSRC(context_, 0, &own) != RTP_OK) {
+        return;
+    }
+    // RTPGetRTCPPacketInfo has checked that the packet's stated length lies in the datagram.
+    const int32_t words = info.packet->length;
+    const int32_t header_words = info.packet->pt == RTCP_SR ? 6 : 1;
+    const auto *blocks = reinterpret_cast<const rtcp_rr_t *>(info.position);
+    for (int32_t i = 0; i < info.packet->count && header_words + (i + 1) * 6 <= words; ++i) {
+        if (blocks[i].ssrc == own) {
+            MediaFiguresRemoteLost(blocks[i].loss >> 8);
+            return;
+        }
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "dsp/dtmf.h"
 #include "media/audio_thread.h"
+#include "media/call_figures.h"
 #include "media/codecs.h"
 #include "media/line_echo.h"
 #include "media/line_supervision.h"
@@ -217,6 +218,7 @@ bool sender::send_block(const uint8_t *block, const uint8_t *reference, int32_t 
         const char marker = p.payload_type == payload_type_ ? marker_ : p.marker;
         rtperror e = RTPSend(context_, p.increment, marker, p.payload_type, p.payload, p.length);
         if (e == RTP_OK) {
+            MediaFiguresSent(1);
             if (p.payload_type == payload_type_) {
                 marker_ = 0;
             }

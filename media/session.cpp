@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "media/bridge_state.h"
+#include "media/call_figures.h"
 #include "media/report_limit.h"
 #include "media/schedule_internal.h"
 #include "media/session_internal.h"
@@ -169,6 +170,7 @@ int setup_connection() {
         ScheduleDiscardContext(context);
         return -1;
     }
+    MediaFiguresReset();
     RtpContext = context;
     session_open = true;
     ++session_serial;

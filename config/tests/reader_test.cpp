@@ -227,6 +227,20 @@ TEST(SettingsParse, BadFilesNameLineColumnKeyAndWhatWasExpected) {
         {"silence_hangup negative", "[line]\nsilence_hangup = -1\n", 2, 18, "line.silence_hangup",
          "from 0 to 3600"},
         {"unknown line key", "[line]\ncid = \"bell\"\n", 2, 1, "line.cid", "caller_id"},
+        {"cdr format unknown", "[log]\ncdr_format = \"xml\"\n", 2, 14, "log.cdr_format",
+         "\"csv\" or \"jsonl\""},
+        {"metrics without port", "[metrics]\nlisten = \"127.0.0.1\"\n", 2, 10, "metrics.listen",
+         "address:port"},
+        {"metrics port zero", "[metrics]\nlisten = \"127.0.0.1:0\"\n", 2, 10, "metrics.listen",
+         "address:port"},
+        {"metrics host name", "[metrics]\nlisten = \"localhost:9460\"\n", 2, 10, "metrics.listen",
+         "address:port"},
+        {"unknown metrics key", "[metrics]\nport = 9460\n", 2, 1, "metrics.port", "listen"},
+        {"socket path too long",
+         "[service]\nsocket = \"/run/"
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"\n",
+         2, 10, "service.socket", "shorter than 108"},
         // toml++ 3.3.0 has undefined behaviour on these; the reader stops them first.
         {"non-ASCII key", "[sip]\n\xc3\xa9 = 1\n", 2, 1, "", "ASCII outside strings"},
         {"non-ASCII after value", "[sip]\nport = 5060 \xc7\x98\n", 2, 13, "", "ASCII outside"},
@@ -284,7 +298,9 @@ TEST(SettingsPrint, PrintedSettingsReadBackTheSameAndHidePasswords) {
     const std::string text =
         "[security]\nauthenticate = true\nallow = [\"10.0.0.0/8\"]\ndial_deny = [\"09.*\"]\n"
         "[[security.users]]\nname = \"alice\"\npassword = \"wonderland\"\n"
-        "[[directory]]\nnumber = \"7\"\nmedia_port = 9000\n[rtp]\ncodecs = [\"PCMU\"]\n";
+        "[[directory]]\nnumber = \"7\"\nmedia_port = 9000\n[rtp]\ncodecs = [\"PCMU\"]\n"
+        "[log]\ncdr = \"/var/log/sipline/calls.jsonl\"\ncdr_format = \"jsonl\"\n"
+        "[metrics]\nlisten = \"127.0.0.1:9460\"\n[service]\nsocket = \"/tmp/s.sock\"\n";
     gateway_settings_t first;
     ASSERT_EQ(parse(text, &first, nullptr), 0);
     char *buffer = nullptr;
@@ -303,6 +319,10 @@ TEST(SettingsPrint, PrintedSettingsReadBackTheSameAndHidePasswords) {
     EXPECT_EQ(second.rtp.codecs, first.rtp.codecs);
     EXPECT_EQ(second.directory[0].media_port, 9000);
     EXPECT_EQ(second.security.users[0].name, "alice");
+    EXPECT_EQ(second.log.cdr, "/var/log/sipline/calls.jsonl");
+    EXPECT_EQ(second.log.cdr_format, "jsonl");
+    EXPECT_EQ(second.metrics.listen, "127.0.0.1:9460");
+    EXPECT_EQ(second.service.socket, "/tmp/s.sock");
     EXPECT_EQ(second.line.caller_id, first.line.caller_id);
     EXPECT_EQ(second.line.answer_after_rings, first.line.answer_after_rings);
 }

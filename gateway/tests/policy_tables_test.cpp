@@ -49,6 +49,19 @@ TEST(BanTable, BansAfterTheFailuresWithinTheWindowForItsTime) {
     EXPECT_FALSE(bans.banned(kMallory, 621));
 }
 
+TEST(BanTable, ListsTheBansInForceWithTheTimeLeft) {
+    ban_table bans(2, 600, 60, 16);
+    bans.fail(kMallory, 0);
+    bans.fail(kMallory, 10);  // banned until 610
+    bans.fail(kAlice, 20);    // one failure: no ban
+    gateway_ban_t listed[4] = {};
+    ASSERT_EQ(bans.list(100, listed, 4), 1);
+    EXPECT_EQ(listed[0].source, kMallory);
+    EXPECT_DOUBLE_EQ(listed[0].seconds_left, 510);
+    EXPECT_EQ(bans.list(100, listed, 0), 0) << "wrote past a room of 0";
+    EXPECT_EQ(bans.list(611, listed, 4), 0) << "an ended ban was listed";
+}
+
 TEST(BanTable, FailuresFurtherApartThanTheWindowDoNotBan) {
     ban_table bans(3, 600, 60, 16);
     for (double t = 0; t < 600; t += 40) {

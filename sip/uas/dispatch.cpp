@@ -320,6 +320,8 @@ void *RequestProcessThread(void *argument) {
     }
     r->version = MessageGetVersion(&r->message);
     owned_text method(MessageGetMethod(&r->message));
+    const sip_gateway_t *gateway = SipGateway();
+    gateway->RequestArrived(gateway->context, method.get() != nullptr ? method.get() : "");
     check_request(r, method.get());
     if (r->status < 201) {
         r->to = SIP_To(&r->message);

@@ -18,6 +18,8 @@ int ignore_no_source(void *, const sockaddr_in *) {
 int no_registrar(void *, const sockaddr_in *) {
     return 0;
 }
+void count_no_request(void *, const char *) {}
+void count_no_answer(void *, const char *, int32_t) {}
 
 constexpr sip_gateway_t with_defaults(sip_gateway_t gateway) {
     if (gateway.AdmitRequest == nullptr) {
@@ -28,6 +30,12 @@ constexpr sip_gateway_t with_defaults(sip_gateway_t gateway) {
     }
     if (gateway.FromRegistrar == nullptr) {
         gateway.FromRegistrar = no_registrar;
+    }
+    if (gateway.RequestArrived == nullptr) {
+        gateway.RequestArrived = count_no_request;
+    }
+    if (gateway.AnswerSent == nullptr) {
+        gateway.AnswerSent = count_no_answer;
     }
     if (gateway.SipPort <= 0) {
         gateway.SipPort = SIP_PORT;

@@ -115,6 +115,10 @@ struct sip_gateway_t {
     // 1 when the gateway runs with a configuration: an OPTIONS out of dialog, a PBX's probe, is
     // answered 200 with what the gateway supports; else 501.
     int32_t AnswerOptions;
+    // For the gateway's counters: a request arrived (its method, "" when it has none) and an
+    // answer went out (the method it answers, its status). From the request threads.
+    void (*RequestArrived)(void *context, const char *method);
+    void (*AnswerSent)(void *context, const char *method, int32_t status);
 };
 
 // The address the gateway's messages announce: ExternalAddress when set, else HostAddress.

@@ -8,6 +8,7 @@
 
 #include "sip/uas/access_log.h"
 #include "sip/uas/dialog.h"
+#include "sip/uas/gateway.h"
 #include "sip/uas/retransmit.h"
 #include "sip/uas/rport.h"
 #include "sip/uas/status.h"
@@ -112,6 +113,8 @@ int ResponseSend(request_t *r, int wait, int release) {
         return -1;
     }
     DialogAnswerHeaders(r);
+    const sip_gateway_t *gateway = SipGateway();
+    gateway->AnswerSent(gateway->context, r->cseq.method, r->status);
     const char *reason = r->reason != nullptr ? r->reason : StatusText[r->status];
     const char *version = r->version != nullptr ? r->version : "2.0";
     dstring_t text;

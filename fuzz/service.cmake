@@ -1,0 +1,1 @@
+sipline_fuzzer(status_request_fuzz status_request_fuzz.cpp sipline_service)
