@@ -36,16 +36,19 @@ clock_type::time_point watched_since;
 
 int32_t EventTimeLimitMs() {
     int32_t state = CallState.load();
+    // Every state is noted, also those with limits of their own below: a call that passes
+    // through them and comes back to the state last watched must find its limit started anew,
+    // not run down by the call before.
+    clock_type::time_point now = clock_type::now();
+    if (state != watched_state) {
+        watched_state = state;
+        watched_since = now;
+    }
     if (state == ST_CLEANUP) {
         return SessionTimerWaitMs();  // a connected call waits only for its session timer
     }
     if (state == ST_WTRING) {
         return LineIdentityWaitMs();  // rings counted for caller ID stop when the caller gives up
-    }
-    clock_type::time_point now = clock_type::now();
-    if (state != watched_state) {
-        watched_state = state;
-        watched_since = now;
     }
     for (const state_limit &limit : kLimits) {
         if (limit.state == state) {

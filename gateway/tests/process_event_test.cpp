@@ -467,6 +467,21 @@ TEST_F(ProcessEventTest, ARefusedLineCallPlaysTheBusyToneThenEndsOnHook) {
     EXPECT_NE(said().find("Line call refused"), std::string::npos);
 }
 
+TEST_F(ProcessEventTest, AStateReachedAgainAfterACallHasItsWholeLimit) {
+    // The busy tone's 3 s is the shortest limit; one call waits in it, goes through the
+    // connected and idle states (limits of their own), and the next call comes back to it.
+    CallState = ST_LINEREFUSED;
+    EXPECT_GT(EventTimeLimitMs(), 2900);
+    CallState = ST_CLEANUP;
+    EventTimeLimitMs();
+    CallState = ST_WTRING;
+    EventTimeLimitMs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+    CallState = ST_LINEREFUSED;
+    EXPECT_GT(EventTimeLimitMs(), 2900) << "the limit ran down from the call before";
+    CallState = ST_WTRING;
+}
+
 TEST_F(ProcessEventTest, AProgressEventAfterTheCallIsConnectedChangesNothing) {
     CallState = ST_CLEANUP;
     feed(EV_CALL_PROGRESS, 0);
