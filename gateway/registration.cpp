@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "gateway/watch.h"
 #include "sip/message/parser.h"
 #include "sip/message/uri.h"
 #include "sip/uas/credentials.h"
@@ -90,6 +91,18 @@ std::string wall_clock_in(int32_t s) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text;
+}
+
+// What the status and metrics show: a word and a line of detail. Written by the registration
+// thread and the exit handler, read by the service's threads.
+std::mutex shown_mutex;
+const char *shown_state = "not configured";
+std::string shown_detail;
+
+void show(const char *state, const std::string &detail) {
+    std::lock_guard<std::mutex> lock(shown_mutex);
+    shown_state = state;
+    shown_detail = detail;
 }
 
 class registration {
@@ -176,6 +189,7 @@ void registration::run() {
         std::printf("Registration: registered as %s until %s (granted %d s, refresh in %d s)\n",
                     aor_.c_str(), wall_clock_in(granted).c_str(), granted,
                     RegisterRefreshDelay(granted));
+        show("registered", aor_ + " until " + wall_clock_in(granted));
         stay_registered(granted);
     }
 }
@@ -188,6 +202,7 @@ void registration::failed(const std::string &why) {
     const bool standing = clock_type::now() < bound_until_;
     std::printf("Registration: failed (%s)%s; next attempt in %d s\n", why.c_str(),
                 standing ? ", the last binding still stands" : ", not registered", delay);
+    show("failed", why + "; next attempt at " + wall_clock_in(delay));
 }
 
 bool registration::register_once(int32_t *granted, std::string *why) {
@@ -402,6 +417,7 @@ void registration::unregister() {
     }
     if (sent && answer.status >= 200 && answer.status < 300) {
         std::printf("Registration: unregistered %s\n", aor_.c_str());
+        show("unregistered", aor_);
     } else {
         const std::string reason = sent ? answer.text() : why;
         std::fprintf(stderr, "Registration: unregistering %s failed: %s\n", aor_.c_str(),
@@ -434,8 +450,17 @@ void RegistrationStart(const gateway_settings_t &settings) {
     if (settings.registration.registrar.empty() || running != nullptr) {
         return;
     }
+    show("registering", "at " + settings.registration.registrar);
     running = std::make_unique<registration>(settings);
     running->start();
+}
+
+void GatewayRegistration(const char **state, char *detail, size_t size) {
+    std::lock_guard<std::mutex> lock(shown_mutex);
+    *state = shown_state;
+    if (size > 0) {
+        std::snprintf(detail, size, "%s", shown_detail.c_str());
+    }
 }
 
 void RegistrationStop() {

@@ -4,6 +4,7 @@
 // StartUp; the gateway fills the ones left null with hooks that do nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "media/call_figures.h"
@@ -55,6 +56,9 @@ const gateway_watch_t *GatewayWatch();
 
 // The call in progress (false when there is none); any thread.
 bool GatewayCurrentCall(call_report_t *call);
+// The registration's state in a word ("not configured", "registering", "registered", "failed",
+// "unregistered", a static text) and a line of detail ("" when there is none); any thread.
+void GatewayRegistration(const char **state, char *detail, size_t size);
 // The line's state in a word: "idle", "ringing", "dialling", "connected", "ending"; any thread.
 const char *GatewayLineState();
 

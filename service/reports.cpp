@@ -108,6 +108,8 @@ service_view_t ServiceView(service_counters &counters, int64_t started_ms) {
     view.uptime_seconds = static_cast<double>(view.now_ms - started_ms) / 1000;
     view.start_seconds = static_cast<double>(started_ms) / 1000;
     view.line_state = GatewayLineState();
+    GatewayRegistration(&view.registration, view.registration_detail,
+                        sizeof view.registration_detail);
     view.in_call = GatewayCurrentCall(&view.call);
     view.ban_count = GatewayBans(view.bans, SERVICE_BANS_SHOWN);
     view.counts = counters.snapshot();
@@ -119,7 +121,9 @@ std::string StatusText(const service_view_t &v) {
     out += format("uptime:        %s\n",
                   duration(static_cast<int64_t>(v.uptime_seconds * 1000)).c_str());
     out += format("line:          %s\n", v.line_state);
-    out += format("registration:  %s\n", v.registration);
+    out += format("registration:  %s%s%s%s\n", v.registration,
+                  v.registration_detail[0] != '\0' ? " (" : "", v.registration_detail,
+                  v.registration_detail[0] != '\0' ? ")" : "");
     if (!v.in_call) {
         out += "call:          none\n";
     } else {
@@ -242,7 +246,9 @@ std::string StatusPage(const service_view_t &v) {
         "</style></head><body>\n<h1>sipline</h1>\n";
     out += "<table>\n";
     out += "<tr><th>Line</th><td>" + html(v.line_state) + "</td></tr>\n";
-    out += "<tr><th>Registration</th><td>" + html(v.registration) + "</td></tr>\n";
+    out += "<tr><th>Registration</th><td>" + html(v.registration) +
+           (v.registration_detail[0] != '\0' ? " (" + html(v.registration_detail) + ")" : "") +
+           "</td></tr>\n";
     out += "<tr><th>Up for</th><td>" + duration(static_cast<int64_t>(v.uptime_seconds * 1000)) +
            "</td></tr>\n";
     out += format("<tr><th>Bans in force</th><td>%d</td></tr>\n</table>\n", v.ban_count);

@@ -16,6 +16,7 @@ inline constexpr int32_t SERVICE_BANS_SHOWN = 64;
 struct service_view_t {
     const char *line_state = "idle";
     const char *registration = "not configured";
+    char registration_detail[160] = "";
     bool in_call = false;
     call_report_t call;  // when in_call
     int64_t now_ms = 0;

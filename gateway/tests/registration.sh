@@ -81,6 +81,9 @@ keepalive = 5
 
 [outbound]
 uri = "sip:{number}@$pbx"
+
+[service]
+socket = "$work/status.sock"
 TOML
 : >"$work/out"
 : >"$work/err"
@@ -102,6 +105,11 @@ refreshes=$(grep -c "Registration: registered as" "$work/out")
     fail "Kamailio never challenged the REGISTER"
 grep -q "granted 20 s, refresh in 18 s" "$work/out" || fail "no grant of 20 s, refresh at 18 s"
 echo "ok: $refreshes registrations, no gap"
+shown=$("$build/bin/sipline" status --socket "$work/status.sock" | grep '^registration:')
+case $shown in
+*"registered (sip:line@$pbx until "*) echo "ok: sipline status: $shown" ;;
+*) fail "sipline status shows \"$shown\", not the registration" ;;
+esac
 
 echo "== a caller of 5551234 at the registrar reaches the line; the number from the Request-URI"
 "${netns_caller[@]}" timeout 40 sipp "$pbx:5060" -sf "$source/gateway/tests/sipp/pbx/caller.xml" \
