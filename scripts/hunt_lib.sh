@@ -24,6 +24,14 @@ hunt_proxy_pid=
 hunt_work=
 hunt_build=
 
+# hunt_control I COMMAND: COMMAND to line I's simulated board; its answer on standard output.
+hunt_control() {
+    printf '%s\n' "$2" | socat -t 2 - "UNIX-CONNECT:$hunt_work/gw$1/boardsim.sock"
+}
+# hunt_status I KEY: the value of KEY in line I's status.
+hunt_status() {
+    hunt_control "$1" status | tr ' ' '\n' | sed -n "s/^$2=//p"
+}
 hunt_gateway_address() {
     printf '10.77.0.1%d' "$1"
 }

@@ -24,19 +24,13 @@ fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
-control() {
-    printf '%s\n' "$2" | socat -t 2 - "UNIX-CONNECT:$work/gw$1/boardsim.sock"
-}
-status_of() {
-    control "$1" status | tr ' ' '\n' | sed -n "s/^$2=//p"
-}
 # Waits up to 10 s until line I's status shows KEY=VALUE.
 wait_status() {
     for _ in $(seq 100); do
-        [ "$(status_of "$1" "$2")" = "$3" ] && return 0
+        [ "$(hunt_status "$1" "$2")" = "$3" ] && return 0
         sleep 0.1
     done
-    fail "$4: line $1 $2=$(status_of "$1" "$2"), not $3"
+    fail "$4: line $1 $2=$(hunt_status "$1" "$2"), not $3"
     return 1
 }
 # caller NAME PORT NUMBER [options...]: the scenario's call must succeed. Runs in
@@ -85,7 +79,7 @@ for i in 1 2 3; do
     hz=$(hunt_heard_hz "$i")
     within "${hz:-0}" $((tones[i] * 98 / 100)) $((tones[i] * 102 / 100)) ||
         fail "line $i heard ${hz:-nothing} Hz, not its caller's ${tones[$i]} Hz"
-    echo "   line $i dialled $(status_of "$i" dialled) and hears ${hz:-nothing} Hz (sent ${tones[$i]})"
+    echo "   line $i dialled $(hunt_status "$i" dialled) and hears ${hz:-nothing} Hz (sent ${tones[$i]})"
 done
 echo "== busy gateways answer 503, the proxy moves on; a fourth call is refused by the proxy"
 grep -q "^SIP/2.0 503" "$work/gw1/out" || fail "the busy first gateway sent no 503"
@@ -101,11 +95,11 @@ echo "== each caller's BYE ends its own call"
 wait "${callers[1]}" || fail "call 1"
 baseline=$(setup_ms 5071)
 wait_status 1 hook on "after call 1's BYE"
-[ "$(status_of 2 line)" = connected ] || fail "call 1's BYE ended line 2's call"
-[ "$(status_of 3 line)" = connected ] || fail "call 1's BYE ended line 3's call"
+[ "$(hunt_status 2 line)" = connected ] || fail "call 1's BYE ended line 2's call"
+[ "$(hunt_status 3 line)" = connected ] || fail "call 1's BYE ended line 3's call"
 wait "${callers[2]}" || fail "call 2"
 wait_status 2 hook on "after call 2's BYE"
-[ "$(status_of 3 line)" = connected ] || fail "call 2's BYE ended line 3's call"
+[ "$(hunt_status 3 line)" = connected ] || fail "call 2's BYE ended line 3's call"
 wait "${callers[3]}" || fail "call 3"
 wait_status 3 hook on "after call 3's BYE"
 
@@ -116,17 +110,17 @@ wait_status 1 line connected "the call to be hung up"
 caller call 5078 5552002 -d 2500 &
 other=$!
 wait_status 2 line connected "the call that stays up"
-control 1 hangup >/dev/null
+hunt_control 1 hangup >/dev/null
 wait "$hangup" || fail "the gateway's BYE through the proxy"
 wait_status 1 hook on "after the line's hang-up"
-[ "$(status_of 2 line)" = connected ] || fail "line 1's hang-up ended line 2's call"
+[ "$(hunt_status 2 line)" = connected ] || fail "line 1's hang-up ended line 2's call"
 wait "$other" || fail "the call on line 2 beside line 1's hang-up"
 wait_status 2 hook on "after the call on line 2"
 
 echo "== a stopped gateway costs the caller the time-out, no more"
 hunt_gateway_stop 1
 caller call 5076 5553001 -d 200 -trace_rtt -rtt_freq 1 || fail "a call with the first gateway down"
-[ "$(status_of 2 dialled)" = 5553001 ] || fail "the call did not move on to line 2"
+[ "$(hunt_status 2 dialled)" = 5553001 ] || fail "the call did not move on to line 2"
 # INVITE to 200 against the same with every gateway up (call 1 above, taken by line 1): what
 # the down gateway added must be the proxy's 2 s fr_timer, give or take the timer's tick and
 # how long each line takes to dial.

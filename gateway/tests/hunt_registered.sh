@@ -25,17 +25,11 @@ fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
-control() {
-    printf '%s\n' "$2" | socat -t 2 - "UNIX-CONNECT:$work/gw$1/boardsim.sock"
-}
-status_of() {
-    control "$1" status | tr ' ' '\n' | sed -n "s/^$2=//p"
-}
 # line_dialling NUMBER: the line (1 or 2) whose status shows it dialled NUMBER, within 10 s.
 line_dialling() {
     for _ in $(seq 100); do
         for i in 1 2; do
-            [ "$(status_of "$i" dialled)" = "$1" ] && echo "$i" && return 0
+            [ "$(hunt_status "$i" dialled)" = "$1" ] && echo "$i" && return 0
         done
         sleep 0.1
     done
