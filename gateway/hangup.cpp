@@ -26,6 +26,14 @@ void SendBye() {
         LineSipCallEnd();
         RequestUnregister(r);
         r->cseq.number++;
+    } else {
+        // A call from the network: the BYE may take the INVITE's number unless a session
+        // refresh of the gateway's has used it up; then it counts on (RFC 3261 section
+        // 12.2.1.1), or the far end takes it for that refresh again.
+        std::unique_lock lock = CallLock();
+        if (r->remote_cseq_seen != 0) {
+            r->cseq.number++;
+        }
     }
     std::snprintf(r->cseq.method, sizeof r->cseq.method, "%s", "BYE");
     std::printf("Sending BYE\n");

@@ -204,9 +204,19 @@ c)
     echo "== the gateway's refresh answered 481: the call ends at once"
     sipp_caller dialog/timer_gone 5550954 -p 5092 -mp 16010 || fail "481: $(sipp_failed dialog/timer_gone)"
     line_wait hook on || fail "481: the line stayed off-hook"
+    # The capture is written a moment behind the wire.
+    for _ in $(seq 20); do
+        [ -n "$(times "$gw && sip.Method == \"BYE\" && sip.From contains \"5550954\"")" ] && break
+        sleep 0.1
+    done
     after=$(seconds_between 'sip.Status-Code == 481' "$gw && sip.Method == \"BYE\"")
     within "$after" 0 1 || fail "481: the gateway's BYE came $after s after the 481, not at once"
-    echo "ok: the gateway ended the call $after s after its refresh was answered 481"
+    numbers=$(tshark -r "$work/wire.pcapng" -T fields -e sip.CSeq.seq \
+        -Y "$gw && sip.From contains \"5550954\" && (sip.Method == \"UPDATE\" || sip.Method == \"BYE\")" \
+        2>/dev/null | sort -un | tr '\n' ' ')
+    [ "$(wc -w <<<"$numbers")" -eq 2 ] ||
+        fail "481: the gateway's UPDATE and BYE share or lack CSeq numbers: $numbers"
+    echo "ok: the gateway ended the call $after s after its refresh was answered 481 (CSeq $numbers)"
 
     echo "== a call from the line to a refresher that never refreshes: BYE before the interval ends"
     sleep 0.5
