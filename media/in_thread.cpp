@@ -24,6 +24,7 @@
 #include "media/session.h"
 #include "media/telephone_event.h"
 #include "media/threads.h"
+#include "media/voip_metrics.h"
 #include "rtp/rtp.h"
 #include "support/resolve.h"
 
@@ -90,6 +91,7 @@ class receiver {
     // Whether the packet's audio is played: it is of a sane size and comes from the call's
     // audio source (or the source it had fell silent). Notes the source when it is.
     bool take_source(const rtp_packet_info_t &info, int32_t most);
+    void update_metrics(uint32_t ssrc);
     bool may_receive(const rtp_mutex_hold &hold);
 
     uint64_t serial_;
@@ -115,6 +117,8 @@ class receiver {
     bool audio_heard_ = false;
     uint32_t audio_ssrc_ = 0;
     std::chrono::steady_clock::time_point audio_at_{};
+    // When the RTCP reports' VoIP metrics were last brought up to date. InTh only.
+    std::chrono::steady_clock::time_point metrics_at_{};
     once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_, event_error_;
 };
 
@@ -304,6 +308,22 @@ void receiver::play(const rtp_packet_info_t &info) {
                    info.payload_length, arrival);
     MediaFiguresArrival(info.header->ts, arrival);
     MediaFiguresPlayout(playout_.stats());
+    update_metrics(info.header->ssrc);
+}
+
+// Reports leave every few seconds: the figures they carry are brought up to date once a second
+// rather than with every packet, which would take the RTP mutex fifty times as often.
+void receiver::update_metrics(uint32_t ssrc) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - metrics_at_ < std::chrono::seconds(1)) {
+        return;
+    }
+    metrics_at_ = now;
+    const rtp_voip_metrics_t metrics = MediaVoIPMetrics(playout_.stats(), ssrc);
+    rtp_mutex_hold hold;
+    if (may_receive(hold)) {  // the context is still this call's
+        RTPSetVoIPMetrics(context_, &metrics);
+    }
 }
 
 void receiver::take_event(const rtp_packet_info_t &info) {

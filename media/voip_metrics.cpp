@@ -1,0 +1,40 @@
+#include "media/voip_metrics.h"
+
+#include <algorithm>
+
+namespace sipline {
+namespace {
+
+// A share of the expected packets as a fraction of 256, as RFC 3611 section 4.7.1 counts loss
+// and discard rates; a whole share saturates at 255.
+uint8_t fraction(int64_t part, int64_t whole) {
+    if (whole <= 0 || part <= 0) {
+        return 0;
+    }
+    return static_cast<uint8_t>(std::min<int64_t>(part * 256 / whole, 255));
+}
+
+uint16_t milliseconds(int64_t ms) {
+    return static_cast<uint16_t>(std::clamp<int64_t>(ms, 0, 0xFFFF));
+}
+
+}  // namespace
+
+rtp_voip_metrics_t MediaVoIPMetrics(const dsp::JitterStats &stats, uint32_t ssrc) {
+    rtp_voip_metrics_t m;
+    m.ssrc = ssrc;
+    const int64_t expected = stats.received + stats.lost;
+    m.loss_rate = fraction(stats.lost, expected);
+    // Discarded: too late to play, or dropped to shrink the buffer (section 4.7.1: "late or
+    // early arrival, under-run or overflow"); duplicates are neither lost nor discarded.
+    m.discard_rate = fraction(stats.late + stats.shrunk, expected);
+    // spandsp's concealment repeats pitch periods, as G.711 Appendix I does: "standard" (11);
+    // the buffer adapts (11) at an unspecified rate (0).
+    m.rx_config = RTCP_XR_PLC_STANDARD | RTCP_XR_JB_ADAPTIVE;
+    m.jb_nominal = milliseconds(stats.delay_ms);
+    m.jb_maximum = milliseconds(stats.delay_most_ms);
+    m.jb_abs_max = milliseconds(dsp::JitterBuffer::kMostMs);
+    return m;
+}
+
+}  // namespace sipline
