@@ -91,7 +91,7 @@ class receiver {
     // Whether the packet's audio is played: it is of a sane size and comes from the call's
     // audio source (or the source it had fell silent). Notes the source when it is.
     bool take_source(const rtp_packet_info_t &info, int32_t most);
-    void update_metrics(uint32_t ssrc);
+    void update_metrics(uint32_t ssrc, int32_t codec);
     bool may_receive(const rtp_mutex_hold &hold);
 
     uint64_t serial_;
@@ -203,10 +203,13 @@ void receiver::run() {
     const dsp::JitterStats s = playout_.stats();
     std::printf(
         "InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
-        "frames; buffer delay %d ms, at most %d ms\n",
+        "frames; buffer delay %d ms, at most %d ms; shed %lld packets, stretched %lld frames, "
+        "restarted %lld times\n",
         static_cast<long long>(s.received), static_cast<long long>(s.lost),
         static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
-        static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
+        static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms,
+        static_cast<long long>(s.shrunk), static_cast<long long>(s.stretched),
+        static_cast<long long>(s.resets));
     MediaPublishPlayoutStats(s);
 }
 
@@ -308,18 +311,18 @@ void receiver::play(const rtp_packet_info_t &info) {
                    info.payload_length, arrival);
     MediaFiguresArrival(info.header->ts, arrival);
     MediaFiguresPlayout(playout_.stats());
-    update_metrics(info.header->ssrc);
+    update_metrics(info.header->ssrc, codec);
 }
 
 // Reports leave every few seconds: the figures they carry are brought up to date once a second
 // rather than with every packet, which would take the RTP mutex fifty times as often.
-void receiver::update_metrics(uint32_t ssrc) {
+void receiver::update_metrics(uint32_t ssrc, int32_t codec) {
     const auto now = std::chrono::steady_clock::now();
     if (now - metrics_at_ < std::chrono::seconds(1)) {
         return;
     }
     metrics_at_ = now;
-    const rtp_voip_metrics_t metrics = MediaVoIPMetrics(playout_.stats(), ssrc);
+    const rtp_voip_metrics_t metrics = MediaVoIPMetrics(playout_.stats(), ssrc, codec);
     rtp_mutex_hold hold;
     if (may_receive(hold)) {  // the context is still this call's
         RTPSetVoIPMetrics(context_, &metrics);

@@ -2,8 +2,9 @@
 # The call's figures in RTCP on the wire: GStreamer sends the gateway's media bridge a 1 kHz
 # tone as PCMU for three seconds; tshark, an independent reader, must find RFC 3611 VoIP
 # metrics in the bridge's RTCP about GStreamer's stream: block type 7, no loss nor discard on
-# loopback, the fields the gateway does not measure marked unavailable (127), Gmin 16, standard
-# concealment and an adaptive buffer of nominal <= maximum <= 200 ms. The bridge receives on
+# loopback, the fields the gateway does not measure (and R and MOS, as the harness runs without
+# the service's E-model) marked unavailable (127), Gmin 16, standard concealment and an
+# adaptive buffer of nominal <= maximum <= 200 ms. The bridge receives on
 # port 10000, so this runs in a private network namespace.
 set -euo pipefail
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sip/sdp/media_description.h"
+
 namespace sipline {
 namespace {
 
@@ -28,7 +30,7 @@ TEST(VoipMetrics, RatesAreFractionsOf256OfTheExpectedPackets) {
         s.late = r.late;
         s.shrunk = r.shrunk;
         s.duplicated = r.duplicated;
-        const rtp_voip_metrics_t m = MediaVoIPMetrics(s, 0x1234);
+        const rtp_voip_metrics_t m = MediaVoIPMetrics(s, 0x1234, SDP_CODEC_PCMU);
         EXPECT_EQ(m.loss_rate, r.loss_rate) << r.what;
         EXPECT_EQ(m.discard_rate, r.discard_rate) << r.what;
         EXPECT_EQ(m.ssrc, 0x1234u) << r.what;
@@ -40,17 +42,37 @@ TEST(VoipMetrics, BufferDelaysAndUnmeasuredFields) {
     s.received = 100;
     s.delay_ms = 45;
     s.delay_most_ms = 120;
-    const rtp_voip_metrics_t m = MediaVoIPMetrics(s, 1);
+    const rtp_voip_metrics_t m = MediaVoIPMetrics(s, 1, SDP_CODEC_PCMU);
     EXPECT_EQ(m.jb_nominal, 45);
     EXPECT_EQ(m.jb_maximum, 120);
     EXPECT_EQ(m.jb_abs_max, dsp::JitterBuffer::kMostMs);
     EXPECT_EQ(m.rx_config, 0xF0) << "standard concealment, adaptive buffer";
-    EXPECT_EQ(m.r_factor, RTCP_XR_UNAVAILABLE);
+    EXPECT_EQ(m.r_factor, RTCP_XR_UNAVAILABLE) << "no rating registered";
+    EXPECT_EQ(m.mos_cq, RTCP_XR_UNAVAILABLE) << "no rating registered";
     EXPECT_EQ(m.mos_lq, RTCP_XR_UNAVAILABLE);
     EXPECT_EQ(m.signal_level, RTCP_XR_UNAVAILABLE);
     EXPECT_EQ(m.gmin, RTCP_XR_GMIN);
     EXPECT_EQ(m.round_trip_delay, 0) << "not measured";
     EXPECT_EQ(m.burst_density, 0) << "not measured";
+}
+
+TEST(VoipMetrics, ARegisteredRatingGivesRAndConversationalMos) {
+    static const voip_rating_t rating{
+        [](int32_t codec, double loss_percent, double delay_ms) {
+            // Seen by the rating: the codec, the loss in percent, the buffer's delay and a frame.
+            return codec == SDP_CODEC_GSM && loss_percent == 2.0 && delay_ms == 60.0 ? 73.4 : 0;
+        },
+        [](double r) { return r > 70 ? 3.64 : 1.0; }};
+    MediaSetVoIPRating(&rating);
+    dsp::JitterStats s;
+    s.received = 98;
+    s.lost = 2;
+    s.delay_ms = 40;
+    const rtp_voip_metrics_t m = MediaVoIPMetrics(s, 1, SDP_CODEC_GSM);
+    MediaSetVoIPRating(nullptr);
+    EXPECT_EQ(m.r_factor, 73);
+    EXPECT_EQ(m.mos_cq, 36);
+    EXPECT_EQ(m.mos_lq, RTCP_XR_UNAVAILABLE) << "listening quality is not estimated";
 }
 
 }  // namespace
