@@ -1,9 +1,14 @@
 // Jitter buffer figures on seeded traces of scripts/impair_relay.py --simulate: late loss, the
 // delay the buffer added (p50, p99 over the frames played) and concealment, against a fixed
-// playout delay for comparison. Usage: jitter_bench TRACE...
+// playout delay for comparison. The line plays on whatever the buffer does, so the time it
+// waited with nothing to play (stall), the frames it filled in to grow (stretch) and the packets
+// it dropped to shrink are shown beside the late loss: each is a cut in the audio that the late
+// figure alone would hide. Usage: jitter_bench TRACE... (JITTER_SERIES=1 prints each played
+// packet's time, delay and sequence number).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -55,13 +60,18 @@ double fixed_late(const std::vector<arrival> &trace, double delay_ms) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::printf("%-28s %8s %8s %8s %8s %9s | fixed delay for the same late %%\n", "trace", "late %",
-                "lost %", "p50 ms", "p99 ms", "CPU us/pk");
+    std::printf("%-20s %7s %7s %7s %7s %8s %9s %8s %9s | fixed delay, same late %%\n", "trace",
+                "late %", "lost %", "p50 ms", "p99 ms", "stall %", "stretch %", "shrunk %",
+                "CPU us/pk");
     for (int i = 1; i < argc; ++i) {
         const std::vector<arrival> trace = read_trace(argv[i]);
         JitterBuffer jb;
         std::vector<double> delays;
+        int64_t written = 0;  // samples played or concealed
+        double first_ms = -1;
+        double last_ms = 0;
         size_t next = 0;
+        const bool series = std::getenv("JITTER_SERIES") != nullptr;
         const double end_ms = trace.empty() ? 0 : trace.back().at_ms + 500;
         const auto t0 = std::chrono::steady_clock::now();
         for (double now = 0; now <= end_ms; now += 1) {
@@ -80,6 +90,15 @@ int main(int argc, char **argv) {
                     break;
                 if (s.action == JitterBuffer::Action::play) {
                     delays.push_back(jb.stats().delay_ms);
+                    if (series)
+                        std::printf("S %.0f %d %d\n", now, jb.stats().delay_ms, s.packet.seq);
+                }
+                if (s.action == JitterBuffer::Action::play ||
+                    s.action == JitterBuffer::Action::conceal) {
+                    written += s.action == JitterBuffer::Action::play ? 160 : s.samples;
+                    if (first_ms < 0)
+                        first_ms = now;
+                    last_ms = now;
                 }
             }
         }
@@ -96,9 +115,18 @@ int main(int argc, char **argv) {
             fixed += 5;
         std::string name = argv[i];
         name = name.substr(name.find_last_of('/') + 1);
-        std::printf("%-28s %8.2f %8.2f %8.0f %8.0f %9.2f | %.0f ms\n", name.c_str(), late,
-                    100.0 * static_cast<double>(s.lost) / total, percentile(delays, 50),
-                    percentile(delays, 99), cpu_us, fixed);
+        // The line plays on at 8 kHz: time it was not given audio (the buffer waited on an
+        // empty queue) is a stretch of silence that neither late nor concealed counts.
+        const double span_ms = first_ms < 0 ? 0 : last_ms - first_ms + 20;
+        const double stall =
+            span_ms > 0
+                ? 100.0 * std::max(0.0, span_ms - static_cast<double>(written) / 8) / span_ms
+                : 0;
+        std::printf("%-20s %7.2f %7.2f %7.0f %7.0f %8.2f %9.2f %8.2f %9.2f | %.0f ms\n",
+                    name.c_str(), late, 100.0 * static_cast<double>(s.lost) / total,
+                    percentile(delays, 50), percentile(delays, 99), stall,
+                    100.0 * static_cast<double>(s.stretched) / total,
+                    100.0 * static_cast<double>(s.shrunk) / total, cpu_us, fixed);
     }
     return 0;
 }

@@ -1,1 +1,2 @@
 sipline_fuzzer(rtcp_receive_fuzz rtcp_receive_fuzz.cpp sipline_rtp)
+sipline_fuzzer(rtcp_xr_fuzz rtcp_xr_fuzz.cpp sipline_rtp)

@@ -24,6 +24,7 @@
 #include "media/session.h"
 #include "media/telephone_event.h"
 #include "media/threads.h"
+#include "media/voip_metrics.h"
 #include "rtp/rtp.h"
 #include "support/resolve.h"
 
@@ -90,6 +91,7 @@ class receiver {
     // Whether the packet's audio is played: it is of a sane size and comes from the call's
     // audio source (or the source it had fell silent). Notes the source when it is.
     bool take_source(const rtp_packet_info_t &info, int32_t most);
+    void update_metrics(uint32_t ssrc, int32_t codec);
     bool may_receive(const rtp_mutex_hold &hold);
 
     uint64_t serial_;
@@ -115,6 +117,8 @@ class receiver {
     bool audio_heard_ = false;
     uint32_t audio_ssrc_ = 0;
     std::chrono::steady_clock::time_point audio_at_{};
+    // When the RTCP reports' VoIP metrics were last brought up to date. InTh only.
+    std::chrono::steady_clock::time_point metrics_at_{};
     once_a_second rtp_error_, rtcp_error_, busy_, select_error_, stranger_, dropped_, event_error_;
 };
 
@@ -199,10 +203,13 @@ void receiver::run() {
     const dsp::JitterStats s = playout_.stats();
     std::printf(
         "InTh: received %lld, lost %lld, late %lld, duplicated %lld, concealed %lld "
-        "frames; buffer delay %d ms, at most %d ms\n",
+        "frames; buffer delay %d ms, at most %d ms; shed %lld packets, stretched %lld frames, "
+        "restarted %lld times\n",
         static_cast<long long>(s.received), static_cast<long long>(s.lost),
         static_cast<long long>(s.late), static_cast<long long>(s.duplicated),
-        static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms);
+        static_cast<long long>(s.concealed), s.delay_ms, s.delay_most_ms,
+        static_cast<long long>(s.shrunk), static_cast<long long>(s.stretched),
+        static_cast<long long>(s.resets));
     MediaPublishPlayoutStats(s);
 }
 
@@ -304,6 +311,22 @@ void receiver::play(const rtp_packet_info_t &info) {
                    info.payload_length, arrival);
     MediaFiguresArrival(info.header->ts, arrival);
     MediaFiguresPlayout(playout_.stats());
+    update_metrics(info.header->ssrc, codec);
+}
+
+// Reports leave every few seconds: the figures they carry are brought up to date once a second
+// rather than with every packet, which would take the RTP mutex fifty times as often.
+void receiver::update_metrics(uint32_t ssrc, int32_t codec) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - metrics_at_ < std::chrono::seconds(1)) {
+        return;
+    }
+    metrics_at_ = now;
+    const rtp_voip_metrics_t metrics = MediaVoIPMetrics(playout_.stats(), ssrc, codec);
+    rtp_mutex_hold hold;
+    if (may_receive(hold)) {  // the context is still this call's
+        RTPSetVoIPMetrics(context_, &metrics);
+    }
 }
 
 void receiver::take_event(const rtp_packet_info_t &info) {

@@ -16,6 +16,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -95,6 +96,9 @@ struct rtp_member_t {
     std::unique_ptr<rtp_stats_t> stats;  // from its first RTP packet
     // Reporter unique id -> that reporter's last block about this member.
     std::map<int32_t, rtp_report_t> reports;
+
+    // The last VoIP metrics block of its XR packets (RFC 3611 section 4.7).
+    std::optional<rtp_voip_metrics_t> voip_metrics;
 
     uint32_t ssrc_heard = 0;
     uint32_t csrc_heard = 0;
@@ -225,6 +229,11 @@ struct rtp_context_t {
     rtp_member_t *recent_rtp_sender = nullptr;
     rtp_member_t *recent_rtcp_sender = nullptr;
     sockaddr_in recent_address{};  // family RTP_FAMILY_UNKNOWN until a datagram arrived
+
+    // Written by RTPSetVoIPMetrics on the application's thread, read by the report builder on
+    // whichever thread runs the report: under voip_mutex.
+    std::mutex voip_mutex;
+    std::optional<rtp_voip_metrics_t> voip_metrics;
 };
 
 // Holds a busy flag for one call: taken() is false when it was already set (the caller then

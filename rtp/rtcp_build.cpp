@@ -1,10 +1,13 @@
 #include "rtp/rtcp_build.h"
 
 #include <algorithm>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "rtp/members_internal.h"
 #include "rtp/rtcp_wire.h"
+#include "rtp/rtcp_xr.h"
 
 namespace sipline {
 
@@ -136,12 +139,22 @@ std::size_t own_chunk_room(const rtp_context_t *ctx) {
     return size == 0 ? 0 : RTCP_HEADER_SIZE + size;
 }
 
+std::optional<rtp_voip_metrics_t> voip_metrics(rtp_context_t *ctx) {
+    std::lock_guard lock(ctx->voip_mutex);
+    return ctx->voip_metrics;
+}
+
 }  // namespace
 
 std::size_t RTCPBuildReport(rtp_context_t *ctx, uint8_t *buf, std::size_t room) {
+    const std::optional<rtp_voip_metrics_t> voip = voip_metrics(ctx);
     std::size_t reserve = std::min(own_chunk_room(ctx), room);
     uint8_t *p = report_section(ctx, buf, buf + room - reserve);
     p = sdes_section(ctx, p, buf + room);
+    // The extended report gives way to the rest.
+    if (voip && static_cast<std::size_t>(buf + room - p) >= rtcp_xr_voip_size()) {
+        p += rtcp_put_xr_voip(p, ctx->ssrc, *voip);
+    }
     return p - buf;
 }
 
@@ -162,7 +175,16 @@ std::size_t RTCPBuildBye(rtp_context_t *ctx, uint8_t *buf, std::size_t room, boo
     if (bye_room > room) {
         return 0;
     }
-    uint8_t *p = report_section(ctx, buf, buf + room - bye_room);
+    // The farewell carries the final figures too (before the BYE, which ends the compound),
+    // where they fit beside the BYE.
+    const std::optional<rtp_voip_metrics_t> voip = voip_metrics(ctx);
+    const std::size_t xr = voip && room - bye_room >= rtcp_xr_voip_size() + RTCP_RR_FIXED_SIZE
+                               ? rtcp_xr_voip_size()
+                               : 0;
+    uint8_t *p = report_section(ctx, buf, buf + room - bye_room - xr);
+    if (xr > 0) {
+        p += rtcp_put_xr_voip(p, ctx->ssrc, *voip);
+    }
     for (std::size_t i = 0; i < ssrcs.size(); i += RTCP_MAX_COUNT) {
         int count = static_cast<int>(std::min<std::size_t>(RTCP_MAX_COUNT, ssrcs.size() - i));
         p += rtcp_put_bye(p, ssrcs.data() + i, count, reason);

@@ -7,6 +7,7 @@
 #include "rtp/members_internal.h"
 #include "rtp/rtcp_collision.h"
 #include "rtp/rtcp_internal.h"
+#include "rtp/rtcp_xr.h"
 
 namespace sipline {
 
@@ -269,6 +270,26 @@ rtperror receive_app(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *
     return RTP_OK;
 }
 
+// RFC 3611: the reporter's last VoIP metrics block is kept; other blocks are not read.
+rtperror receive_xr(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from,
+                    int32_t position) {
+    if (v.bytes < 8) {
+        return RTPReportError(RTP_BAD_PACKET_FORMAT, caller,
+                              "context %d, invalid RTCP packet format", ctx->number);
+    }
+    rtp_member_t *m =
+        RTPMemberFindOrCreate(ctx, rtp_load32(v.packet + 4), from, true, false, v.now);
+    RTPMemberCountSSRC(ctx, m);
+    uint32_t reporter = 0;
+    rtp_voip_metrics_t metrics;
+    if (rtcp_read_xr_voip(reinterpret_cast<const uint8_t *>(v.packet),
+                          static_cast<std::size_t>(v.bytes), &reporter, &metrics)) {
+        m->voip_metrics = metrics;
+    }
+    heard_rtcp(ctx, m, v, position);
+    return RTP_OK;
+}
+
 }  // namespace
 
 rtperror UpdateMemberInfoByRTCP(rtp_context_t *ctx, char *packet, const sockaddr_in *from,
@@ -288,6 +309,8 @@ rtperror UpdateMemberInfoByRTCP(rtp_context_t *ctx, char *packet, const sockaddr
             return receive_bye(ctx, v, from);
         case RTCP_APP:
             return receive_app(ctx, v, from, position);
+        case RTCP_XR:
+            return receive_xr(ctx, v, from, position);
         default:
             ctx->recent_rtcp_sender = nullptr;
             return RTPReportError(RTP_BAD_PACKET_FORMAT, caller,

@@ -7,4 +7,5 @@
 #include "rtp/members.h"
 #include "rtp/receive.h"
 #include "rtp/rtcp_timing.h"
+#include "rtp/rtcp_xr.h"
 #include "rtp/send.h"

@@ -8,6 +8,7 @@ packages=(
   libgsm1-dev libmd-dev libosip2-dev libortp-dev libsofia-sip-ua-dev libspandsp-dev libspeexdsp-dev libtomlplusplus-dev
   sip-tester tshark iproute2 util-linux linux-perf valgrind
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  python3-gi gir1.2-gstreamer-1.0
   sox libsox-fmt-base espeak-ng socat procps kamailio
   baresip-core linphone-cli sngrep sipvicious nftables fail2ban
   libmicrohttpd-dev libsystemd-dev lintian scdoc python3-prometheus-client chromium logrotate

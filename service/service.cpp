@@ -11,13 +11,16 @@
 #include <string_view>
 
 #include "gateway/watch.h"
+#include "media/voip_metrics.h"
 #include "service/call_record.h"
 #include "service/cdr_file.h"
 #include "service/counters.h"
+#include "service/emodel.h"
 #include "service/http_server.h"
 #include "service/reports.h"
 #include "service/status_request.h"
 #include "service/status_socket.h"
+#include "sip/sdp/media_description.h"
 
 namespace sipline {
 namespace {
@@ -114,6 +117,13 @@ int ServiceStart(const gateway_settings_t &settings, FILE *err) {
     gateway_watch_t watch{call_ended,    sip_request, sip_answer, security_failure,
                           source_banned, reloaded,    nullptr};
     GatewayWatchRegister(&watch);
+    // The gateway's RTCP reports rate the call with the E-model its call records use.
+    static const voip_rating_t rating{[](int32_t codec, double loss_percent, double delay_ms) {
+                                          return EModelRating(EModelCodec(SdpCodecName(codec)),
+                                                              loss_percent, delay_ms);
+                                      },
+                                      EModelMos};
+    MediaSetVoIPRating(&rating);
     Service.store(made, std::memory_order_release);
     if (!settings.metrics.listen.empty() &&
         service().http.start(settings.metrics.listen, http_answer, &error) != 0) {

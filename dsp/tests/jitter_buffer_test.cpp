@@ -109,6 +109,22 @@ TEST(JitterBuffer, AStallIsWaitedOutAndTheDelayGrowsByIt) {
     EXPECT_EQ(s.lost, 0) << "late is not lost (RFC 3550)";
 }
 
+TEST(JitterBuffer, AfterAStallTheBacklogIsShedWithinASecond) {
+    JitterBuffer jb;
+    std::vector<arrival> a;
+    for (int n = 0; n < 400; ++n) {
+        // Five seconds steady, then a 120-ms stall: packets 250-255 leave together at its end.
+        const int64_t stall = (n >= 250 && n < 256) ? 120 - 20 * (n - 250) : 0;
+        a.push_back(packet(n, 1 + stall));
+    }
+    const std::string out = drive(jb, a, 250 * 20 + 1120);
+    const JitterStats s = jb.stats();
+    EXPECT_EQ(s.late, 0) << out;
+    EXPECT_GE(s.delay_most_ms, 120) << "the stall was waited out";
+    EXPECT_LE(s.delay_ms, 40) << "a second after the stall the delay is back within a packet "
+                                 "of its target";
+}
+
 TEST(JitterBuffer, EventsComeOutInSequenceOrderBetweenAudio) {
     JitterBuffer jb;
     std::vector<arrival> a = {packet(0, 1), packet(1, 1)};
