@@ -34,6 +34,9 @@ class EchoCanceller {
     void freeze(bool frozen);
     bool frozen() const;
     int tail_ms() const;
+    // How often the filter was found to gain more than a line's hybrid can (it had fitted the
+    // line party's signal rather than the echo) and started afresh.
+    int64_t resets() const;
 
   private:
     struct State;
