@@ -2,6 +2,7 @@
 #include <speex/speex_preprocess.h>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "dsp/echo.h"
@@ -67,6 +68,15 @@ struct EchoCanceller::State {
     std::unique_ptr<ResponseGain> gain;
     int64_t resets = 0;
 
+    // A frame the filter must not learn from, which passes as it is. MDF keeps the reference's
+    // past frames for the tail: it is given silence, so that this frame's place in that past
+    // is kept (skipped, the following frames would be matched against older ones) and nothing
+    // is learnt (no reference, nothing to fit).
+    void pass() {
+        static const std::array<int16_t, FRAME> silence{};
+        speex_echo_cancellation(echo.get(), silence.data(), silence.data(), out.data());
+    }
+
     // After a frame: false, and the filter starts afresh, when it gains more than a hybrid can.
     bool plausible() {
         speex_echo_ctl(echo.get(), SPEEX_ECHO_GET_IMPULSE_RESPONSE, response.data());
@@ -115,11 +125,12 @@ EchoCanceller &EchoCanceller::operator=(EchoCanceller &&) noexcept = default;
 
 void EchoCanceller::process(const int16_t *played, int16_t *recorded, int n) {
     State &s = *state_;
-    if (s.echo == nullptr || s.frozen) {
+    if (s.echo == nullptr) {
         return;
     }
     for (int at = 0; at + FRAME <= n; at += FRAME) {
-        if (prediction_gain_db(played + at, FRAME) >= NARROWBAND_DB) {
+        if (s.frozen || prediction_gain_db(played + at, FRAME) >= NARROWBAND_DB) {
+            s.pass();
             continue;
         }
         speex_echo_cancellation(s.echo.get(), recorded + at, played + at, s.out.data());

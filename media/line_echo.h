@@ -32,6 +32,10 @@ void MediaLineKeyPlaying(bool playing);
 class line_echo {
   public:
     explicit line_echo(const line_echo_t &settings);
+    // Says in the log, at the call's end, when the canceller had to start afresh.
+    ~line_echo();
+    line_echo(const line_echo &) = delete;
+    line_echo &operator=(const line_echo &) = delete;
 
     // The reference of the next recorded samples (mu-law, as many as recorded); null when the
     // board keeps none: then nothing is cancelled.

@@ -142,6 +142,27 @@ TEST(EchoCanceller, AFrozenCancellerPassesTheLineAndKeepsWhatItLearnt) {
         << "thawed, it cancels again at once";
 }
 
+TEST(EchoCanceller, ATonesStretchLeavesTheFilterAsItWas) {
+    // Converged on noise, then 400 ms of a steady tone (nothing to learn from), then noise
+    // again: the echo is cancelled at once, the filter neither bent by the tone nor thrown off
+    // by its missing frames.
+    EchoCanceller ec(EchoCanceller::kDefaultTailMs, false, false);
+    auto played = test::white_noise(1500, -15, 21);
+    const auto tone = mulaw_tone(600, -10, 400);
+    played.insert(played.end(), tone.begin(), tone.end());
+    const auto after = test::white_noise(500, -15, 22);
+    played.insert(played.end(), after.begin(), after.end());
+    std::vector<int16_t> out;
+    run(ec, played, {}, {16, 10}, &out);
+    EchoPath line({16, 10});
+    std::vector<int16_t> echo(played.size());
+    line.echo(played.data(), echo.data(), static_cast<int>(played.size()));
+    const size_t from = (1500 + 400 + 80) * 8;  // the tone's echo has ended
+    const size_t n = 8 * 200;
+    EXPECT_GE(db_of(power(&echo[from], n) / power(&out[from], n)), 25)
+        << "the echo just after the tone";
+}
+
 TEST(EchoPath, ParsesDelayAndLoss) {
     EchoPathSettings s;
     EXPECT_TRUE(parse_echo_path("16ms,10dB", &s));
