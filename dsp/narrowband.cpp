@@ -9,16 +9,31 @@
 namespace sipline::dsp {
 namespace {
 
-constexpr int ORDER = 4;  // two sines: four poles on the unit circle
+constexpr int ORDER = 4;           // two sines: four poles on the unit circle
+constexpr int USUAL_LENGTH = 160;  // the canceller's frame: its window is made once
+
+std::vector<double> hann(int n) {
+    std::vector<double> w(static_cast<size_t>(std::max(n, 0)));
+    for (int i = 0; i < n; ++i) {
+        w[static_cast<size_t>(i)] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * (i + 0.5) / n);
+    }
+    return w;
+}
 
 }  // namespace
 
 double prediction_gain_db(const int16_t *samples, int n) {
     // A Hann window: a rectangular one's edges cost a tone most of its predictability.
-    std::vector<double> x(static_cast<size_t>(std::max(n, 0)));
-    for (int i = 0; i < n; ++i) {
-        x[static_cast<size_t>(i)] =
-            samples[i] * (0.5 - 0.5 * std::cos(2 * std::numbers::pi * (i + 0.5) / n));
+    static const std::vector<double> usual = hann(USUAL_LENGTH);
+    std::vector<double> other;
+    const std::vector<double> *window = &usual;
+    if (n != USUAL_LENGTH) {
+        other = hann(n);
+        window = &other;
+    }
+    std::vector<double> x(window->size());
+    for (size_t i = 0; i < x.size(); ++i) {
+        x[i] = samples[i] * (*window)[i];
     }
     std::array<double, ORDER + 1> r{};
     for (size_t lag = 0; lag <= ORDER; ++lag) {
