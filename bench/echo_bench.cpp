@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -68,9 +69,11 @@ struct run_out {
     double cpu_s;
 };
 
+int tail_ms = EchoCanceller::kDefaultTailMs;
+
 run_out cancel(int delay, double erl, bool nlp, bool comfort, const std::vector<int16_t> &played) {
     EchoPath path({delay, erl});
-    EchoCanceller ec(EchoCanceller::kDefaultTailMs, nlp, comfort);
+    EchoCanceller ec(tail_ms, nlp, comfort);
     run_out r{std::vector<int16_t>(played.size()), {}, 0};
     path.echo(played.data(), r.echo.data(), static_cast<int>(played.size()));
     r.out = r.echo;
@@ -134,14 +137,19 @@ figures measure(int delay, double erl, bool nlp, const std::vector<int16_t> &pla
 
 }  // namespace
 
-int main() {
+// echo_bench [TAIL_MS]: the tail (echo_tail_ms), 64 ms when not given.
+int main(int argc, char **argv) {
+    if (argc > 1) {
+        tail_ms = std::atoi(argv[1]);
+    }
     const auto played = speechlike(6, 42);
     const auto steady = continuous(4, 42);
     std::printf(
-        "echo canceller (speexdsp MDF, 64 ms tail), 6 s of speech-like noise, seed 42;\n"
+        "echo canceller (speexdsp MDF, %d ms tail), 6 s of speech-like noise, seed 42;\n"
         "convergence: to 30 dB ERLE over the talker's speech (its pauses skipped), and\n"
         "in brackets with the talker never pausing; residual with NLP includes its\n"
-        "comfort noise\n");
+        "comfort noise\n",
+        tail_ms);
     std::printf("%-6s %-6s | %-33s | %-33s\n", "delay", "ERL", "no NLP: ERLE resid conv",
                 "NLP+CNG: ERLE resid conv");
     double cpu_most = 0;
