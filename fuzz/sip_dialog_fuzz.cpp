@@ -1,6 +1,7 @@
 // What the user-agent server reads from a request inside a call: the top Via's rport (and the
 // Via it answers with), and Session-Expires, Min-SE and Supported of an INVITE or UPDATE; and
-// from the answers to the gateway's own requests, Session-Expires, a 422's Min-SE and Allow.
+// from the answers to the gateway's own requests, Session-Expires, a 422's Min-SE and Allow, and
+// where their top Via says the gateway was seen.
 #include <netinet/in.h>
 
 #include <cstdint>
@@ -28,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     source.sin_family = AF_INET;
     source.sin_port = htons(40000);
     free(ViaWithReceived(value.c_str(), &source));
+    sockaddr_in seen{};
+    if (ViaReceivedAt(value.c_str(), &seen) == 1 && seen.sin_family != AF_INET) {
+        std::abort();
+    }
 
     std::string text = "UPDATE sip:a@b SIP/2.0\r\nSession-Expires: " + value + "\r\nx: " + value +
                        "\r\nSupported: " + value + "\r\nMin-SE: " + value + "\r\n\r\n";

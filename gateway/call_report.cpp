@@ -16,9 +16,10 @@ void no_request(void *, const char *) {}
 void no_answer(void *, const char *, int32_t) {}
 void no_failure(void *, bool) {}
 void no_ban(void *) {}
+void no_reload(void *, const gateway_settings_t *, FILE *) {}
 
 // Written once by GatewayWatchRegister before the threads that call it start; read-only after.
-gateway_watch_t watch{no_call_ended, no_request, no_answer, no_failure, no_ban, nullptr};
+gateway_watch_t watch{no_call_ended, no_request, no_answer, no_failure, no_ban, no_reload, nullptr};
 
 // The call in hand: written by the main thread, read by the watchers' threads and closed by the
 // thread that ends the process, all under report_mutex.
@@ -63,6 +64,7 @@ void GatewayWatchRegister(const gateway_watch_t *given) {
     w.SipAnswer = w.SipAnswer != nullptr ? w.SipAnswer : no_answer;
     w.SecurityFailure = w.SecurityFailure != nullptr ? w.SecurityFailure : no_failure;
     w.SourceBanned = w.SourceBanned != nullptr ? w.SourceBanned : no_ban;
+    w.Reloaded = w.Reloaded != nullptr ? w.Reloaded : no_reload;
     watch = w;
 }
 

@@ -154,6 +154,10 @@ int LookupNumber(const char *dial) {
     return -1;
 }
 
+bool DirectoryEntryOffers() {
+    return built_offer != nullptr;
+}
+
 void ForgetDirectoryEntry() {
     // An entry without URI never calls the URI of an entry found before it.
     DestinationUri = nullptr;

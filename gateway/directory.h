@@ -31,5 +31,7 @@ int LookupNumber(const char *dial);
 // SdpOffer back to the offer built at start-up, and no DestinationUri, once a call that found an
 // entry is over.
 void ForgetDirectoryEntry();
+// True while the entry found last brings an SDP body of its own in place of the gateway's offer.
+bool DirectoryEntryOffers();
 
 }  // namespace sipline

@@ -22,6 +22,7 @@
 #include "media/session.h"
 #include "sip/uas/access_log.h"
 #include "sip/uas/call_lock.h"
+#include "sip/uas/gateway.h"
 #include "sip/uas/invite_client.h"
 #include "sip/uas/outgoing.h"
 #include "sip/uas/request.h"
@@ -382,7 +383,16 @@ int CallOut(const call_event_t &) {
     // Registered to a PBX, the line calls as the account it registered.
     const char *account = SipGateway()->ContactUser;
     const char *user = account != nullptr && account[0] != '\0' ? account : LINE_USER;
-    if (RequestInviteCreate(r, DestinationUri, user, SdpOffer, SipListeningSocket()) != 0 ||
+    // Behind a NAT that the registrar revealed, the offer names the address it saw.
+    std::string offer = SdpOffer;
+    if (const char *seen = SipLearnedAddress();
+        seen != nullptr && !DirectoryEntryOffers() &&
+        std::strcmp(SipAdvertisedAddress(SipGateway()), seen) == 0) {
+        char *built = BuildSdpOffer(seen);
+        offer = built;
+        std::free(built);
+    }
+    if (RequestInviteCreate(r, DestinationUri, user, offer.c_str(), SipListeningSocket()) != 0 ||
         (DestinationProxy != nullptr && RequestInviteThrough(r, DestinationProxy) != 0)) {
         RequestFree(r);
         CallState = ST_WTRING;
@@ -396,7 +406,7 @@ int CallOut(const call_event_t &) {
     // for the gateway's own refresh; published with the record, under the same lock.
     {
         std::unique_lock lock = CallLock();
-        std::snprintf(SdpAnswer, SDP_BODY_SIZE, "%s", SdpOffer);
+        std::snprintf(SdpAnswer, SDP_BODY_SIZE, "%s", offer.c_str());
     }
     RequestFree(CurrentRequestExchange(r));
     // Play runs from now on: the tones go through it, and its end reports the hang-up.

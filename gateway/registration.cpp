@@ -1,5 +1,7 @@
 #include "gateway/registration.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "gateway/watch.h"
@@ -18,10 +21,12 @@
 #include "sip/message/uri.h"
 #include "sip/uas/credentials.h"
 #include "sip/uas/dialog.h"
+#include "sip/uas/gateway.h"
 #include "sip/uas/invite_client.h"
 #include "sip/uas/register.h"
 #include "sip/uas/register_answer.h"
 #include "sip/uas/request.h"
+#include "sip/uas/rport.h"
 #include "sip/uas/transport.h"
 
 namespace sipline {
@@ -126,6 +131,9 @@ class registration {
     bool sleep_until(clock_type::time_point until);
     void unregister();
     void failed(const std::string &why);
+    // After a 2xx: true when its top Via shows a NAT between the gateway and the registrar that
+    // the Contact just registered does not account for; the new address is then announced.
+    bool learned_address(const parser_t *response, const std::string &contact);
 
     std::string registrar_;
     std::string user_;
@@ -142,6 +150,9 @@ class registration {
     uint32_t probe_cseq_ = 0;
     int32_t failures_ = 0;
     clock_type::time_point bound_until_{};  // the binding stands until then
+    // The Contact registered before a NAT's address was learned, removed by the next REGISTER.
+    std::string dropped_contact_;
+    bool relearning_ = false;  // the last 2xx taught an address: the next does not re-register
     // stop() sets stopping_ under mutex_ and notifies wake_; the thread tests stopping_ in every
     // wait (a wake-up without it set is a time-out, or spurious, and it waits on).
     std::mutex mutex_;
@@ -186,6 +197,13 @@ void registration::run() {
         }
         failures_ = 0;
         bound_until_ = clock_type::now() + std::chrono::seconds(granted);
+        if (!dropped_contact_.empty() && !relearning_) {
+            dropped_contact_.clear();
+            reg_.dropped_contact = nullptr;
+        }
+        if (relearning_) {
+            continue;  // at once, with the Contact the registrar can reach
+        }
         std::printf("Registration: registered as %s until %s (granted %d s, refresh in %d s)\n",
                     aor_.c_str(), wall_clock_in(granted).c_str(), granted,
                     RegisterRefreshDelay(granted));
@@ -280,8 +298,43 @@ bool registration::register_once(int32_t *granted, std::string *why) {
                          "asked for\n",
                          expires);
         }
+        relearning_ = !relearning_ && learned_address(&answer.message, contact);
         return true;
     }
+}
+
+bool registration::learned_address(const parser_t *response, const std::string &contact) {
+    const sip_gateway_t *gateway = SipGateway();
+    if (gateway->ExternalAddress != nullptr && gateway->ExternalAddress[0] != '\0') {
+        return false;  // the owner said what to announce
+    }
+    parser_header_t *via = RFC822_FindEither(response->headers, "Via", "v");
+    sockaddr_in seen{};
+    if (via == nullptr || via->elements == nullptr ||
+        ViaReceivedAt(via->elements->element, &seen) == 0) {
+        return false;
+    }
+    if (seen.sin_port == 0) {
+        seen.sin_port = htons(static_cast<uint16_t>(SipAdvertisedPort(gateway)));
+    }
+    char address[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &seen.sin_addr, address, sizeof address);
+    const int32_t port = ntohs(seen.sin_port);
+    if (std::string_view(SipAdvertisedAddress(gateway)) == address &&
+        SipAdvertisedPort(gateway) == port) {
+        return false;
+    }
+    SipLearnPublicAddress(&seen);
+    if (std::string_view(SipAdvertisedAddress(gateway)) != address) {
+        return false;  // no more learning
+    }
+    std::printf(
+        "Registration: the registrar sees the gateway at %s:%d (a NAT between them); "
+        "registering that address\n",
+        address, port);
+    dropped_contact_ = contact;
+    reg_.dropped_contact = dropped_contact_.c_str();
+    return true;
 }
 
 bool registration::exchange(int32_t expires, const char *header, const char *credentials,

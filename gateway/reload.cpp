@@ -10,6 +10,7 @@
 #include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "gateway/policy.h"
+#include "gateway/watch.h"
 #include "sip/uas/access_log.h"
 
 namespace sipline {
@@ -77,8 +78,11 @@ std::string ReloadRestartSections(const gateway_settings_t &a, const gateway_set
             a.line.disconnect_tone != b.line.disconnect_tone ||
             a.line.silence_hangup != b.line.silence_hangup ||
             a.line.echo_cancel != b.line.echo_cancel || a.line.echo_tail_ms != b.line.echo_tail_ms,
+        a.metrics.listen != b.metrics.listen,
+        a.service.socket != b.service.socket,
     };
-    const char *names[] = {"[sip]", "[rtp]", "[board]", "[outbound]", "[registration]", "[line]"};
+    const char *names[] = {"[sip]",          "[rtp]",  "[board]",   "[outbound]",
+                           "[registration]", "[line]", "[metrics]", "[service]"};
     static_assert(std::size(changed) == std::size(names));
     std::string out;
     for (size_t i = 0; i < std::size(names); ++i) {
@@ -174,8 +178,11 @@ void ReloadApply(FILE *err) {
     next.outbound = running.outbound;
     next.registration = running.registration;
     next.line = running.line;
+    next.metrics = running.metrics;
+    next.service = running.service;
     bool users_changed = !same_users(running.security.users, next.security.users);
     running = std::move(next);
+    GatewayWatch()->Reloaded(GatewayWatch()->context, &running, err);
     std::fprintf(err, "sipline: reload: %s applied (%zu user%s%s)\n", running.file.c_str(),
                  running.security.users.size(), running.security.users.size() == 1 ? "" : "s",
                  users_changed ? ", changed" : "");

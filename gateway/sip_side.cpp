@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "gateway/globals.h"
 #include "gateway/policy.h"
@@ -92,7 +93,9 @@ void Connect(gateway_policy_t *policy, const gateway_settings_t *settings) {
     gateway.HostName = HostName;
     gateway.HostShortName = HostShortName;
     gateway.HostAddress = HostAddress;
-    gateway.ExternalAddress = AdvertisedAddress;
+    // Only an address the owner set: without one, what a registrar sees of a NAT is announced.
+    gateway.ExternalAddress =
+        std::strcmp(AdvertisedAddress, HostAddress) != 0 ? AdvertisedAddress : "";
     gateway.Codecs = GatewayCodecs;
     gateway.CodecCount = GatewayCodecCount;
     gateway.PostEvent = post_to_line;

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
+#include "config/settings.h"
 #include "media/call_figures.h"
 
 namespace sipline {
@@ -47,6 +49,9 @@ struct gateway_watch_t {
     // end_reason "refused ...").
     void (*SecurityFailure)(void *context, bool authentication);
     void (*SourceBanned)(void *context);
+    // A reload was applied: the settings now in force (those waiting for a restart stay as they
+    // were). From the main thread; what cannot be applied is reported to `err` and the old kept.
+    void (*Reloaded)(void *context, const gateway_settings_t *settings, FILE *err);
     void *context;
 };
 

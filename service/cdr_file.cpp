@@ -17,8 +17,11 @@ cdr_file::~cdr_file() {
     }
 }
 
-int cdr_file::open(const std::string &path, int32_t format, std::string *error) {
-    std::lock_guard lock(mutex_);
+namespace {
+
+// The file at `path` for appending, a new or empty CSV one with the header line first; null with
+// the reason in *error.
+FILE *open_records(const std::string &path, int32_t format, std::string *error) {
     // O_APPEND: every line lands at the end, also when logrotate's copytruncate has cut the file.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
     FILE *file = fd >= 0 ? fdopen(fd, "a") : nullptr;
@@ -27,11 +30,30 @@ int cdr_file::open(const std::string &path, int32_t format, std::string *error) 
         if (fd >= 0) {
             ::close(fd);
         }
-        return -1;
+        return nullptr;
     }
-    if (format == CDR_CSV && std::ftell(file) == 0 && lseek(fd, 0, SEEK_END) == 0) {
+    if (format == CDR_CSV && lseek(fd, 0, SEEK_END) == 0) {
         std::fputs(CallRecordCsvHeader(), file);
         std::fflush(file);
+    }
+    return file;
+}
+
+}  // namespace
+
+int cdr_file::open(const std::string &path, int32_t format, std::string *error) {
+    return reopen(path, format, error);
+}
+
+int cdr_file::reopen(const std::string &path, int32_t format, std::string *error) {
+    // Opened before the lock is taken: a slow disk holds up no call's record meanwhile.
+    FILE *file = nullptr;
+    if (!path.empty() && (file = open_records(path, format, error)) == nullptr) {
+        return -1;
+    }
+    std::lock_guard lock(mutex_);
+    if (file_ != nullptr) {
+        std::fclose(file_);
     }
     file_ = file;
     format_ = format;
@@ -40,11 +62,11 @@ int cdr_file::open(const std::string &path, int32_t format, std::string *error) 
 }
 
 bool cdr_file::write(const call_report_t &call) {
-    const std::string line = CallRecordLine(call, format_);
     std::lock_guard lock(mutex_);
     if (file_ == nullptr) {
         return false;
     }
+    const std::string line = CallRecordLine(call, format_);
     // Flushed to the kernel, which keeps it through the gateway's end; not synced to the disk,
     // which would hold up the SIP side's threads for a refused call.
     if (std::fputs(line.c_str(), file_) < 0 || std::fflush(file_) != 0) {

@@ -19,7 +19,11 @@ class cdr_file {
 
     // 0, or -1 with the reason in *error. A new or empty CSV file gets the header line first.
     int open(const std::string &path, int32_t format, std::string *error);
-    // Writes the call's line and flushes it to the disk; false when it could not (reported).
+    // At a reload: the file at `path` opened anew (the one logrotate left there, or another), then
+    // used in place of the old one; "" closes it. On failure the old one stays: -1 and *error.
+    int reopen(const std::string &path, int32_t format, std::string *error);
+    // Writes the call's line and flushes it to the disk; false when it could not (reported), or
+    // when no file is open.
     bool write(const call_report_t &call);
 
   private:

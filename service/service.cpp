@@ -30,7 +30,6 @@ struct service_t {
     int64_t started_ms = 0;
     service_counters counters;
     cdr_file cdr;
-    bool writes_cdr = false;
     status_socket status;
     http_server http;
     std::string socket_path;
@@ -47,9 +46,7 @@ constexpr const char *kStatusUsage =
 
 void call_ended(void *, const call_report_t *call) {
     service().counters.call_ended(*call);
-    if (service().writes_cdr) {
-        service().cdr.write(*call);
-    }
+    service().cdr.write(*call);
 }
 void sip_request(void *, const char *method) {
     service().counters.request(method);
@@ -62,6 +59,17 @@ void security_failure(void *, bool authentication) {
 }
 void source_banned(void *) {
     service().counters.banned();
+}
+// The call records go to the file the settings now name: logrotate's postrotate reload makes the
+// gateway let go of the file it renamed.
+void reloaded(void *, const gateway_settings_t *settings, FILE *err) {
+    std::string error;
+    if (service().cdr.reopen(settings->log.cdr,
+                             CallRecordFormatByName(settings->log.cdr_format.c_str()),
+                             &error) != 0) {
+        std::fprintf(err, "sipline: reload: cannot open the call records %s; the old file stays\n",
+                     error.c_str());
+    }
 }
 
 std::string status_answer(int32_t request) {
@@ -95,7 +103,6 @@ int ServiceStart(const gateway_settings_t &settings, FILE *err) {
             std::fprintf(err, "sipline: log.cdr: %s\n", error.c_str());
             return -1;
         }
-        fresh->writes_cdr = true;
     }
     fresh->socket_path = settings.service.socket;
     service_t *made = fresh.release();
@@ -104,8 +111,8 @@ int ServiceStart(const gateway_settings_t &settings, FILE *err) {
     // are still there.
     std::atexit(ServiceStop);
     std::at_quick_exit(ServiceStop);
-    gateway_watch_t watch{call_ended,       sip_request,   sip_answer,
-                          security_failure, source_banned, nullptr};
+    gateway_watch_t watch{call_ended,    sip_request, sip_answer, security_failure,
+                          source_banned, reloaded,    nullptr};
     GatewayWatchRegister(&watch);
     Service.store(made, std::memory_order_release);
     if (!settings.metrics.listen.empty() &&

@@ -142,8 +142,10 @@ sleep 0.5
 # linphonec records nothing while paused and goes on after the resume: the second before the
 # last of what it heard came after the resume when it holds 3 s more than the 2 s before the
 # pause.
-# The far party's tone reaches linphonec faint (about -45 dB, before the pause as after it), so
-# it is measured through a band-pass around it; the level is reported.
+# The far party's tone reaches linphonec faint (about -36 dB after its first half second, before
+# the pause as after it): GSM 06.10 codes a loud pure sine so (libgsm through sox does the same to
+# this file; a PCMU call carries it whole). So it is measured through a band-pass around it, and
+# the level is reported.
 heard=$(wav_samples "$work/linph/heard.wav")
 sox "$work/linph/heard.wav" "$work/linph/resumed.wav" trim "$((heard - 16000))s" 8000s sinc 1000-1800 2>/dev/null
 got=$(tone_frequency "$work/linph/resumed.wav")

@@ -4,7 +4,7 @@
 # callee (SIPp on 127.0.0.1:5062, directory entry 100) sees that identity in the INVITE's From; a
 # damaged identity gives an anonymous From and the call goes on; the far party's disconnect tone
 # ends a call with a BYE within 2 s of its second cadence; a caller who gives up before the
-# answer leaves the gateway idle.
+# answer leaves the gateway idle; with silence_hangup, a far party fallen silent is hung up on.
 set -uo pipefail
 build=$(realpath "${SIPLINE_BUILD:-build}")
 source=$(realpath "${SIPLINE_SOURCE:-.}")
@@ -32,6 +32,8 @@ cd "$work" || exit 1
 
 sox -n -r 8000 -c 1 -e u-law "$work/callee.wav" synth 8 sine 1200 vol 0.25 2> /dev/null
 sox -n -r 8000 -c 1 -b 16 "$work/say.wav" synth 30 sine 700 vol 0.25 2> /dev/null
+# A far party who says a word, then nothing for 5 s (the board repeats it).
+sox -n -r 8000 -c 1 -b 16 "$work/word.wav" synth 0.3 sine 700 vol 0.25 pad 0 5 2> /dev/null
 
 # callee NAME: SIPp answers the next INVITE on 127.0.0.1:5062 in the background ($callee).
 callee() {
@@ -49,7 +51,7 @@ start() {
     : > "$work/out"
     : > "$work/err"
     cycles=0
-    BOARDSIM_CID=$1 BOARDSIM_RING=1000/2500 BOARDSIM_DISCONNECT=tone BOARDSIM_SAY="$work/say.wav" \
+    BOARDSIM_CID=$1 BOARDSIM_RING=1000/2500 BOARDSIM_DISCONNECT=tone BOARDSIM_SAY="${say:-$work/say.wav}" \
         "$build/bin/sipline" --config "$work/$1.toml" > "$work/out" 2> "$work/err" &
     gateway=$!
     wait_for "$work/out" "Creating OutTh"
@@ -115,6 +117,16 @@ for standard in bell v23 dtmf; do
         hang_up dtmf-after
     fi
 done
+
+echo "== silence_hangup = 3: a far party fallen silent is hung up on (at ${SECONDS}s)"
+say=$work/word.wav start bell "silence_hangup = 3"
+callee silence
+call '5551234'
+wait_for "$work/out" "The line's party has hung up (silence)" 1 12
+wait "$callee" || fail "silence: the callee's scenario: $(tail -n 5 "$work/silence.err" 2>/dev/null)"
+grep -q "^BYE sip:100@127.0.0.1:5062 SIP/2.0" "$work/silence.msg" || fail "silence: no BYE"
+wait_for "$work/out" "Globals inited" "$cycles" 10
+status_is hook on "after the silence"
 
 kill -TERM "$gateway" 2>/dev/null
 wait "$gateway" 2>/dev/null

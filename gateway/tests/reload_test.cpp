@@ -35,6 +35,14 @@ TEST(ReloadRestartSections, NameTheSectionsThatOnlyARestartTakes) {
          "[rtp], [board]"},
         {"outbound password", [](gateway_settings_t &s) { s.outbound.password = "x"; },
          "[outbound]"},
+        {"metrics and status listeners",
+         [](gateway_settings_t &s) {
+             s.metrics.listen = "127.0.0.1:9100";
+             s.service.socket = "/tmp/s.sock";
+         },
+         "[metrics], [service]"},
+        {"call records", [](gateway_settings_t &s) { s.log.cdr = "/var/log/sipline/cdr.csv"; },
+         ""},
     };
     for (const Case &c : cases) {
         gateway_settings_t running;

@@ -152,9 +152,17 @@ assert int(r["packets_received"]) > 50 and int(r["packets_sent"]) > 50, r
 assert 90 <= float(r["r_factor"]) <= 93.3 and float(r["mos"]) > 4.3, r
 PY
 
-echo "== SIGTERM during a call: its record is written (JSON Lines)"
+echo "== logrotate renames the records, SIGHUP: the next go to the new file (JSON Lines)"
 start_gateway jsonl
 status | grep -q "call:          none" || fail "status showed a call before any"
+sipp_run forbidden 0900124 -p 5074 || fail "no 403 for a denied number"
+mv "$work/calls.jsonl" "$work/calls.jsonl.1"
+kill -HUP "$gateway"
+wait_for "$work/err" "sipline.toml applied" || fail "the reload was not applied"
+[ -e "$work/calls.jsonl" ] || fail "the reload did not open the call records anew"
+grep -q '"0900124"' "$work/calls.jsonl.1" || fail "the refused call is not in the rotated file"
+
+echo "== SIGTERM during a call: its record is written"
 sipp_run rtp_call 5550002 -d 20000 -p 5073 &
 wait_for "$work/out" "Exiting ST_TXDIAL"
 sleep 1

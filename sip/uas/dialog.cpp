@@ -182,8 +182,7 @@ void DialogAnswerHeaders(request_t *r) {
     const char *user = r->to.uri.user != nullptr ? r->to.uri.user : r->message.uri.user;
     headers_remove_all(&r->headers, "Contact");
     headers_printf(&r->headers, 0, "Contact", "<sip:%.*s@%.*s:%d>", 64, user != nullptr ? user : "",
-                   64, SipAdvertisedAddress(gateway),
-                   gateway->SipPort);
+                   64, SipAdvertisedAddress(gateway), SipAdvertisedPort(gateway));
     move_before_body(&r->headers);
 }
 

@@ -6,7 +6,8 @@
 namespace sipline {
 
 // The methods a call's dialog takes, for Allow (RFC 3261 section 20.5).
-inline constexpr const char *SIP_ALLOWED_METHODS = "INVITE, ACK, BYE, CANCEL, OPTIONS, INFO, UPDATE";
+inline constexpr const char *SIP_ALLOWED_METHODS =
+    "INVITE, ACK, BYE, CANCEL, OPTIONS, INFO, UPDATE";
 
 struct request_t;
 

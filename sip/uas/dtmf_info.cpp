@@ -28,7 +28,8 @@ std::string_view trimmed(std::string_view text) {
 char key_of(std::string_view text) {
     text = trimmed(text);
     if (text.size() == 1) {
-        const char upper = text[0] >= 'a' && text[0] <= 'd' ? static_cast<char>(text[0] - 32) : text[0];
+        const char upper =
+            text[0] >= 'a' && text[0] <= 'd' ? static_cast<char>(text[0] - 32) : text[0];
         return kKeys.find(upper) != std::string_view::npos ? upper : 0;
     }
     int event = -1;
@@ -46,7 +47,8 @@ int32_t duration_of(std::string_view text) {
     if (error != std::errc() || end != text.data() + text.size()) {
         return DTMF_INFO_DEFAULT_MS;
     }
-    return static_cast<int32_t>(std::clamp<int64_t>(ms, DTMF_INFO_SHORTEST_MS, DTMF_INFO_LONGEST_MS));
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(ms, DTMF_INFO_SHORTEST_MS, DTMF_INFO_LONGEST_MS));
 }
 
 }  // namespace

@@ -121,12 +121,31 @@ struct sip_gateway_t {
     void (*AnswerSent)(void *context, const char *method, int32_t status);
 };
 
-// The address the gateway's messages announce: ExternalAddress when set, else HostAddress.
+// Where a registrar saw the gateway's requests come from when a NAT between them changed the
+// address (RFC 3581's received and rport): the registration learns it, the gateway's messages
+// then announce it. Any thread. Learning is bounded: after SIP_LEARNED_MOST changes the last
+// stays. The text stays valid for the life of the process.
+inline constexpr int32_t SIP_LEARNED_MOST = 32;
+void SipLearnPublicAddress(const sockaddr_in *seen);
+const char *SipLearnedAddress();  // null when nothing was learned
+int32_t SipLearnedPort();         // 0 when not known
+
+// The address the gateway's messages announce: ExternalAddress when set, else what the
+// registrar saw, else HostAddress.
 inline const char *SipAdvertisedAddress(const sip_gateway_t *g) {
     if (g->ExternalAddress != nullptr && g->ExternalAddress[0] != '\0') {
         return g->ExternalAddress;
     }
+    if (const char *learned = SipLearnedAddress(); learned != nullptr) {
+        return learned;
+    }
     return g->HostAddress != nullptr ? g->HostAddress : "";
+}
+// The SIP port its Contacts announce: the NAT's when one was learned, else SipPort.
+inline int32_t SipAdvertisedPort(const sip_gateway_t *g) {
+    const bool external = g->ExternalAddress != nullptr && g->ExternalAddress[0] != '\0';
+    const int32_t learned = external ? 0 : SipLearnedPort();
+    return learned > 0 ? learned : g->SipPort;
 }
 
 // Called once before ReceiveUDP starts; the record is copied, with inert defaults for the

@@ -91,7 +91,7 @@ void next_attempt(request_t *r, F change) {
     free(r->branches[0].text);
     r->branches[0].text = branch;
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   SipAdvertisedAddress(SipGateway()), SipGateway()->SipPort, branch);
+                   SipAdvertisedAddress(SipGateway()), SipAdvertisedPort(SipGateway()), branch);
     headers_printf(&r->headers, 1, "CSeq", "%lu INVITE",
                    static_cast<unsigned long>(r->cseq.number));
     change();
@@ -142,14 +142,15 @@ int RequestInviteCreate(request_t *r, const char *uri, const char *user, const c
     cond_init(&r->branches[0].cond);
 
     headers_free(&r->headers);
-    headers_printf(&r->headers, 0, "Via", "SIP/2.0/UDP %s:%d;branch=%s", own, SipGateway()->SipPort,
-                   branch);
+    headers_printf(&r->headers, 0, "Via", "SIP/2.0/UDP %s:%d;branch=%s", own,
+                   SipAdvertisedPort(SipGateway()), branch);
     headers_printf(&r->headers, 0, "Max-Forwards", "%d", kMaxForwards);
     headers_printf(&r->headers, 0, "From", "<%s>;tag=%s", from.c_str(), r->to_tag);
     headers_printf(&r->headers, 0, "To", "<%s>", uri);
     headers_add(&r->headers, "Call-ID", r->call_id);
     headers_printf(&r->headers, 0, "CSeq", "%lu INVITE", static_cast<unsigned long>(1));
-    headers_printf(&r->headers, 0, "Contact", "<sip:%s@%s:%d>", user, own, SipGateway()->SipPort);
+    headers_printf(&r->headers, 0, "Contact", "<sip:%s@%s:%d>", user, own,
+                   SipAdvertisedPort(SipGateway()));
     headers_add_time(&r->headers, "Date", "%a, %d %b %Y %T GMT", 0, 0);
     // RFC 4028 section 7.1: the gateway asks for a session timer and leaves the refresher to the
     // callee.
@@ -228,7 +229,7 @@ char *RequestAckText(request_t *r, const parser_t *response) {
     header_list_t headers{};
     char *branch = DialogNewBranch();
     headers_printf(&headers, 0, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   SipAdvertisedAddress(SipGateway()), SipGateway()->SipPort, branch);
+                   SipAdvertisedAddress(SipGateway()), SipAdvertisedPort(SipGateway()), branch);
     free(branch);
     headers_printf(&headers, 0, "Max-Forwards", "%d", kMaxForwards);
     RouteSetHeaders(r, &headers);

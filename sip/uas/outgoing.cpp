@@ -76,7 +76,7 @@ void RequestDialogHeaders(request_t *r) {
     headers_free(&r->headers);
     char *branch = DialogNewBranch();
     headers_printf(&r->headers, 1, "Via", "SIP/2.0/UDP %s:%d;branch=%s",
-                   SipAdvertisedAddress(gateway), gateway->SipPort, branch);
+                   SipAdvertisedAddress(gateway), SipAdvertisedPort(gateway), branch);
     free(branch);
     // RFC 3261 section 8.1.1.6: every request carries it; softphones refuse a BYE without it.
     headers_printf(&r->headers, 1, "Max-Forwards", "%d", kMaxForwards);

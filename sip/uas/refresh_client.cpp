@@ -211,7 +211,7 @@ int RequestRefreshSend(request_t *r, bool invite, int32_t interval, const char *
         // A re-INVITE refreshes the dialog's target too (RFC 3261 section 12.2.1.1).
         headers_printf(&r->headers, 0, "Contact", "<sip:%.*s@%.*s:%d>", 64,
                        user != nullptr ? user : "", 64, SipAdvertisedAddress(gateway),
-                       gateway->SipPort);
+                       SipAdvertisedPort(gateway));
         headers_add(&r->headers, "Allow", SIP_ALLOWED_METHODS);
         ResponseSetBody(r, offer ? sdp : nullptr, offer ? "application/sdp" : nullptr, -1);
     }

@@ -47,7 +47,7 @@ std::string common_lines(const sip_register_t *reg, const char *method, const ch
     const std::string aor = address_of_record(reg);
     return std::string(method) + " " + text_of(reg->registrar) + " SIP/2.0\r\n" +
            "Via: SIP/2.0/UDP " + SipAdvertisedAddress(gateway) + ":" +
-           std::to_string(gateway->SipPort) + ";branch=" + branch + ";rport\r\n" +
+           std::to_string(SipAdvertisedPort(gateway)) + ";branch=" + branch + ";rport\r\n" +
            "Max-Forwards: " + std::to_string(kMaxForwards) + "\r\n" + "From: <" + aor +
            ">;tag=" + tag_source + "\r\n" + "To: <" + aor + ">\r\n" + "Call-ID: " + call_id +
            "\r\n" + "CSeq: " + std::to_string(cseq) + " " + method + "\r\n" +
@@ -97,7 +97,7 @@ request_t *RequestClientCreate(const char *call_id, uint32_t cseq, const char *m
 char *RegisterContact(const sip_register_t *reg) {
     const sip_gateway_t *gateway = SipGateway();
     std::string contact = "sip:" + text_of(reg->user) + "@" + SipAdvertisedAddress(gateway) + ":" +
-                          std::to_string(gateway->SipPort);
+                          std::to_string(SipAdvertisedPort(gateway));
     return strdup(contact.c_str());
 }
 
@@ -106,8 +106,12 @@ char *RegisterText(const sip_register_t *reg, const char *call_id, uint32_t cseq
                    const char *credentials) {
     char *contact = RegisterContact(reg);
     std::string text = common_lines(reg, "REGISTER", call_id, cseq, branch, tag_for(call_id)) +
-                       "Contact: <" + contact + ">;expires=" + std::to_string(expires) + "\r\n" +
-                       "Expires: " + std::to_string(expires) + "\r\n";
+                       "Contact: <" + contact + ">;expires=" + std::to_string(expires) + "\r\n";
+    if (reg->dropped_contact != nullptr && *reg->dropped_contact != '\0' &&
+        std::strcmp(reg->dropped_contact, contact) != 0) {
+        text += "Contact: <" + std::string(reg->dropped_contact) + ">;expires=0\r\n";
+    }
+    text += "Expires: " + std::to_string(expires) + "\r\n";
     std::free(contact);
     if (header != nullptr && credentials != nullptr) {
         text += std::string(header) + ": " + credentials + "\r\n";

@@ -18,6 +18,9 @@ struct sip_register_t {
     const char *registrar;  // the Request-URI, "sip:pbx.example.org[:port]"
     const char *user;
     const char *proxy;  // null or "": straight to the registrar
+    // null, or a Contact URI the REGISTER also removes (expires=0): the gateway's address from
+    // before a NAT's was learned.
+    const char *dropped_contact = nullptr;
 };
 
 // The address the requests of a registration are sent to: the proxy's when one is given, else

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <strings.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -39,7 +40,8 @@ void each_parameter(std::string_view via, Visit &&visit) {
 }
 
 bool named(std::string_view name, std::string_view wanted) {
-    return name.size() == wanted.size() && strncasecmp(name.data(), wanted.data(), name.size()) == 0;
+    return name.size() == wanted.size() &&
+           strncasecmp(name.data(), wanted.data(), name.size()) == 0;
 }
 
 }  // namespace
@@ -54,6 +56,46 @@ int ViaAsksRport(const char *via) {
         return found == 0;
     });
     return found;
+}
+
+int ViaReceivedAt(const char *via, sockaddr_in *seen) {
+    if (via == nullptr) {
+        return 0;
+    }
+    std::string_view text = via;
+    std::string address;
+    int32_t port = 0;
+    each_parameter(text, [&](const parameter &p) {
+        std::string_view whole = text.substr(p.start, p.end - p.start);
+        const size_t equals = whole.find('=');
+        std::string_view value = equals == std::string_view::npos ? "" : whole.substr(equals + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+            value.remove_prefix(1);
+        }
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+            value.remove_suffix(1);
+        }
+        if (named(p.name, "received") && value.size() < INET_ADDRSTRLEN) {
+            address = value;
+        } else if (named(p.name, "rport")) {
+            port = 0;
+            for (char c : value) {
+                port = c >= '0' && c <= '9' && port <= 65535 ? port * 10 + (c - '0') : 70000;
+            }
+            if (port > 65535) {
+                port = 0;
+            }
+        }
+        return true;
+    });
+    sockaddr_in out{};
+    out.sin_family = AF_INET;
+    if (address.empty() || inet_pton(AF_INET, address.c_str(), &out.sin_addr) != 1) {
+        return 0;
+    }
+    out.sin_port = htons(static_cast<uint16_t>(port));
+    *seen = out;
+    return 1;
 }
 
 char *ViaWithReceived(const char *via, const sockaddr_in *source) {

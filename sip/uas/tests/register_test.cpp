@@ -136,6 +136,17 @@ TEST(RegisterText, BindsTheContactToTheAddressOfRecordThroughTheProxy) {
     EXPECT_EQ(line_of(sent, "Authorization"), "Digest username=\"line\"");
     EXPECT_EQ(line_of(sent, "Route"), "") << "a Route without a proxy";
 
+    // After a NAT's address was learned, the REGISTER also removes the Contact from before.
+    sip_register_t moved{"sip:pbx.example.org", "line", "", "sip:line@192.168.1.5:5060"};
+    text = RegisterText(&moved, "abc@sipline", 8, "z9hG4bK3", 600, nullptr, nullptr);
+    const std::string rebinding(text);
+    free(text);
+    EXPECT_NE(rebinding.find("\r\nContact: <sip:line@192.168.1.5:5060>;expires=0\r\n"),
+              std::string::npos)
+        << rebinding;
+    EXPECT_NE(line_of(rebinding, "Contact").find(">;expires=600"), std::string::npos)
+        << "the new Contact comes first: " << rebinding;
+
     const sip_register_t proxied{"sip:pbx.example.org", "line", "sip:127.0.0.1:5080"};
     text = RegisterOptionsText(&proxied, "def@sipline", 2, "z9hG4bK2");
     const std::string probe(text);

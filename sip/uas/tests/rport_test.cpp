@@ -42,5 +42,40 @@ TEST(Rport, TheAnswersViaNamesTheSource) {
     }
 }
 
+TEST(Rport, WhereTheFarEndSawTheGatewayIsReadFromItsAnswersVia) {
+    struct row {
+        const char *via;
+        int found;
+        const char *address;
+        int port;
+    };
+    for (const row &r : {
+             row{"SIP/2.0/UDP 192.168.1.5:5060;branch=z9hG4bK1;rport=40123;received=203.0.113.5", 1,
+                 "203.0.113.5", 40123},
+             row{"SIP/2.0/UDP 192.168.1.5:5060;RECEIVED = 203.0.113.5 ;rport", 1, "203.0.113.5", 0},
+             row{"SIP/2.0/UDP 192.168.1.5;received=203.0.113.5;rport=65536", 1, "203.0.113.5", 0},
+             row{"SIP/2.0/UDP 192.168.1.5;received=203.0.113.5;rport=99999999999999999999", 1,
+                 "203.0.113.5", 0},
+             row{"SIP/2.0/UDP 192.168.1.5;received=203.0.113.5;rport=12a", 1, "203.0.113.5", 0},
+             row{"SIP/2.0/UDP 192.168.1.5;rport=40123", 0, "", 0},
+             row{"SIP/2.0/UDP 192.168.1.5;received=gw.example.org;rport=40123", 0, "", 0},
+             row{"SIP/2.0/UDP 192.168.1.5;received=2001:db8::1", 0, "", 0},
+             row{"SIP/2.0/UDP 192.168.1.5;received=203.0.113.5.7", 0, "", 0},
+             row{"SIP/2.0/UDP 192.168.1.5;received=", 0, "", 0},
+             row{"", 0, "", 0},
+         }) {
+        sockaddr_in seen{};
+        EXPECT_EQ(ViaReceivedAt(r.via, &seen), r.found) << r.via;
+        if (r.found == 1) {
+            char address[INET_ADDRSTRLEN] = "";
+            inet_ntop(AF_INET, &seen.sin_addr, address, sizeof address);
+            EXPECT_STREQ(address, r.address) << r.via;
+            EXPECT_EQ(ntohs(seen.sin_port), r.port) << r.via;
+        }
+    }
+    sockaddr_in untouched{};
+    EXPECT_EQ(ViaReceivedAt(nullptr, &untouched), 0);
+}
+
 }  // namespace
 }  // namespace sipline
