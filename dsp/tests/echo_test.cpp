@@ -6,6 +6,7 @@
 #include "dsp/dtmf.h"
 #include "dsp/echo.h"
 #include "dsp/echo_path.h"
+#include "dsp/echo_response_internal.h"
 #include "dsp/g711.h"
 #include "dsp/tests/signal.h"
 
@@ -161,6 +162,22 @@ TEST(EchoCanceller, ATonesStretchLeavesTheFilterAsItWas) {
     const size_t n = 8 * 200;
     EXPECT_GE(db_of(power(&echo[from], n) / power(&out[from], n)), 25)
         << "the echo just after the tone";
+}
+
+TEST(ResponseGain, FindsTheLargestGainOverFrequency) {
+    std::vector<int32_t> response(640, 0);
+    response[0] = 1000;
+    EXPECT_NEAR(ResponseGain(640).largest(response.data(), 1e-3), 1.0, 1e-6) << "an impulse";
+    response[1] = 500;
+    EXPECT_NEAR(ResponseGain(640).largest(response.data(), 1e-3), 1.5, 1e-6) << "1 + 0.5 at 0 Hz";
+    response[1] = -500;
+    EXPECT_NEAR(ResponseGain(640).largest(response.data(), 1e-3), 1.5, 1e-6) << "1 - 0.5 at 4 kHz";
+    // A resonance between the FFT's bins still shows within its scalloping loss (4 dB).
+    for (size_t i = 0; i < response.size(); ++i) {
+        response[i] =
+            static_cast<int32_t>(std::lround(100 * std::cos(2 * M_PI * 1003.0 * i / 8000)));
+    }
+    EXPECT_GT(ResponseGain(640).largest(response.data(), 1.0 / 100), 640 / 2 * 0.6);
 }
 
 TEST(EchoPath, ParsesDelayAndLoss) {
