@@ -5,6 +5,9 @@
 # cost (the floor), the path latency added by the bridge in each direction (p50, p99), and
 # whether every packet and every recorded block came through once. Private network namespace.
 # With PCMU, both sides send mu-law (payload type 0) instead, as after an offer of PCMU alone.
+# The line echo canceller is on as in a call; MEDIA_HARNESS_ECHO_CANCEL=0 turns it off, and
+# MEDIA_CALL_WAVE=pink-noise sends noise instead of the tone (the canceller does not learn from
+# a tone: noise keeps it learning, at its full cost).
 # Usage: bench/media_call.sh [build folder] [seconds] [GSM|PCMU]
 set -uo pipefail
 
@@ -45,7 +48,7 @@ MEDIA_HARNESS_CODEC=$codec MEDIA_HARNESS_BENCH=1 BOARDSIM_SAY="$work/say.wav" "$
 harness_pid=$!
 pids+=($harness_pid)
 sleep 1
-gst-launch-1.0 -q audiotestsrc freq=1000 volume=0.25 is-live=true num-buffers=$frames \
+gst-launch-1.0 -q audiotestsrc wave="${MEDIA_CALL_WAVE:-sine}" freq=1000 volume=0.25 is-live=true num-buffers=$frames \
   samplesperbuffer=160 ! audio/x-raw,rate=8000,channels=1 ! $encode ! \
   udpsink host=127.0.0.1 port=10000 >/dev/null 2>&1
 wait "$harness_pid"

@@ -683,9 +683,14 @@ class reader {
                            "50-10000)");
             } else if (key == "silence_hangup") {
                 ok = number(node, name, 0, 3600, out.silence_hangup);
+            } else if (key == "echo_cancel") {
+                ok = flag(node, name, out.echo_cancel);
+            } else if (key == "echo_tail_ms") {
+                ok = number(node, name, 8, 128, out.echo_tail_ms);
             } else {
                 ok = unknown(key, "line",
-                             "caller_id, answer_after_rings, disconnect_tone, silence_hangup");
+                             "caller_id, answer_after_rings, disconnect_tone, silence_hangup, "
+                             "echo_cancel, echo_tail_ms");
             }
             if (!ok) {
                 return false;

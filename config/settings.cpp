@@ -98,6 +98,8 @@ void SettingsPrint(const gateway_settings_t &s, FILE *out) {
                  "silence_hangup = %d\n",
                  quoted(s.line.caller_id).c_str(), s.line.answer_after_rings,
                  list(s.line.disconnect_tone).c_str(), s.line.silence_hangup);
+    std::fprintf(out, "echo_cancel = %s\necho_tail_ms = %d\n",
+                 s.line.echo_cancel ? "true" : "false", s.line.echo_tail_ms);
     std::fprintf(out, "\n[metrics]\nlisten = %s\n\n[service]\nsocket = %s\n",
                  quoted(s.metrics.listen).c_str(), quoted(s.service.socket).c_str());
 }

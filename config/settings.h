@@ -94,6 +94,9 @@ struct line_settings_t {
     // 500/500 ms), "uk" (400 Hz 375/375 ms) or "F1[+F2]/ON/OFF" in Hz and ms. Empty: none.
     std::vector<std::string> disconnect_tone;
     int32_t silence_hangup = 0;  // seconds of silence from the line that end a call; 0: never
+    // The line echo canceller on what the line returns of what it is played; its tail (ms).
+    bool echo_cancel = true;
+    int32_t echo_tail_ms = 64;
 };
 
 // The cadence descriptor of a disconnect_tone entry ("480+620/500/500" for "us"); the entry

@@ -27,13 +27,17 @@ class EchoCanceller {
     // played[i] went to the line at the instant recorded[i] was taken; recorded is replaced by
     // the line's own signal. n is a multiple of 160; a rest is left as it is.
     void process(const int16_t *played, int16_t *recorded, int n);
-    // While frozen the canceller neither learns nor cancels (recorded passes untouched): for
+    // While frozen the canceller neither learns nor cancels (recorded passes untouched), as
+    // when the reference is one or two steady tones (it learns nothing from them): for
     // signals it must not fit itself to, such as the DTMF tones the gateway plays, narrowband
     // and able to pull the filter away from the line's impulse response. What is recorded
     // meanwhile carries their echo: the caller keeps it off the wire.
     void freeze(bool frozen);
     bool frozen() const;
     int tail_ms() const;
+    // How often the filter was found to gain more than a line's hybrid can (it had fitted the
+    // line party's signal rather than the echo) and started afresh.
+    int64_t resets() const;
 
   private:
     struct State;

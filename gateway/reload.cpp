@@ -76,7 +76,8 @@ std::string ReloadRestartSections(const gateway_settings_t &a, const gateway_set
         a.line.caller_id != b.line.caller_id ||
             a.line.answer_after_rings != b.line.answer_after_rings ||
             a.line.disconnect_tone != b.line.disconnect_tone ||
-            a.line.silence_hangup != b.line.silence_hangup,
+            a.line.silence_hangup != b.line.silence_hangup ||
+            a.line.echo_cancel != b.line.echo_cancel || a.line.echo_tail_ms != b.line.echo_tail_ms,
         a.metrics.listen != b.metrics.listen,
         a.service.socket != b.service.socket,
     };

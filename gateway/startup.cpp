@@ -19,6 +19,7 @@
 #include "gateway/sdp_offer.h"
 #include "gateway/sip_side.h"
 #include "gateway/watch.h"
+#include "media/line_echo.h"
 #include "media/line_supervision.h"
 #include "media/threads.h"
 #include "sip/message/fields.h"
@@ -96,6 +97,7 @@ void TakeLineSettings(const line_settings_t &line) {
         }
     }
     LineSupervisionConfigure(supervision);
+    MediaSetLineEcho({line.echo_cancel, line.echo_tail_ms});
 }
 
 }  // namespace

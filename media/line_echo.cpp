@@ -1,6 +1,7 @@
 #include "media/line_echo.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 
 namespace sipline {
@@ -35,6 +36,15 @@ void MediaLineKeyPlaying(bool playing) {
 line_echo::line_echo(const line_echo_t &settings) : reference_keys_([](char, bool) {}) {
     if (settings.cancel) {
         canceller_ = std::make_unique<dsp::EchoCanceller>(settings.tail_ms);
+    }
+}
+
+line_echo::~line_echo() {
+    if (canceller_ != nullptr && canceller_->resets() > 0) {
+        std::printf(
+            "Line echo canceller: started afresh %lld times (it had fitted the line's own "
+            "signal, not its echo)\n",
+            static_cast<long long>(canceller_->resets()));
     }
 }
 

@@ -17,10 +17,7 @@ namespace sipline {
 
 // The canceller's settings: on by default.
 struct line_echo_t {
-    // Off until the canceller leaves a line without echo untouched in double talk: with the
-    // caller's tone as reference and no echo path it still pulled the line's 1400 Hz tone
-    // towards 1300 Hz at the caller (gateway_nat, gateway_auth_softphones).
-    bool cancel = false;
+    bool cancel = true;
     int32_t tail_ms = dsp::EchoCanceller::kDefaultTailMs;
 };
 
@@ -35,6 +32,10 @@ void MediaLineKeyPlaying(bool playing);
 class line_echo {
   public:
     explicit line_echo(const line_echo_t &settings);
+    // Says in the log, at the call's end, when the canceller had to start afresh.
+    ~line_echo();
+    line_echo(const line_echo &) = delete;
+    line_echo &operator=(const line_echo &) = delete;
 
     // The reference of the next recorded samples (mu-law, as many as recorded); null when the
     // board keeps none: then nothing is cancelled.

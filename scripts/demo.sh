@@ -6,7 +6,9 @@
 # is left as WAV files with a spectrogram in OUT (default BUILD/demo). The caller offers PCMA
 # (as European phones do) with telephone-event: it presses keys that the line's party hears, and
 # the line's party presses keys that the caller sees as RFC 4733 events. Then a call from the line
-# (ring, digits, prompt), and scripts/demo_line_to_sip.sh BUILD OUT when it exists.
+# (ring, digits, prompt), the line echo canceller at work on a line with echo (the caller's
+# recording with and without it, side by side in echo_spectrogram.png), and
+# scripts/demo_line_to_sip.sh BUILD OUT when it exists.
 set -uo pipefail
 build=$(realpath "${1:-build}")
 source_dir=$(realpath "$(dirname "$0")/..")
@@ -237,3 +239,38 @@ echo "== SIGTERM ends sipline"
 status=0
 gateway_stop || status=$?
 echo "demo | sipline ended (status $status)"
+
+# The line echo canceller: the same caller on a line whose hybrid returns what the gateway
+# plays 16 ms late and 10 dB down (BOARDSIM_ECHO), the line's party silent, once with
+# [line] echo_cancel = false and once as the gateway starts by default.
+echo
+echo "== the line echo canceller: a hybrid returns the caller's voice 16 ms late, 10 dB down"
+# dbm0 FILE: the level of FILE from 1.5 s to 4.5 s into it (a full-scale sine is +3.14 dBm0).
+dbm0() {
+    sox "$1" -n trim 1.5 3 stat 2>&1 |
+        awk '/RMS +amplitude/ { if ($3 > 0) printf "%.0f", 20 * log($3) / log(10) + 6.15; else print "-inf" }'
+}
+sox -n -r 8000 -c 1 -b 16 "$work/silence.wav" trim 0 1
+for canceller in false true; do
+    printf '[line]\necho_cancel = %s\n' "$canceller" >"$work/echo_$canceller.toml"
+    gateway_config=$work/echo_$canceller.toml
+    gateway_start "$work/echo_$canceller" BOARDSIM_ECHO=16ms,10dB BOARDSIM_SAY="$work/silence.wav" ||
+        exit 1
+    baresip_start "echo_$canceller" "$work/caller_says.wav" 5062 PCMA
+    baresip_do "echo_$canceller" dial "sip:5551234@$gateway_address"
+    baresip_wait "echo_$canceller" CALL_ESTABLISHED 15 || echo "demo: the echo call was not established" >&2
+    sleep 5
+    baresip_do "echo_$canceller" hangup
+    baresip_wait "echo_$canceller" CALL_CLOSED || echo "demo: baresip did not close the echo call" >&2
+    callers_stop
+    gateway_stop || echo "demo: sipline did not end cleanly after the echo call" >&2
+    heard=$(baresip_heard "echo_$canceller")
+    name=caller_heard_echo_canceller_$([ "$canceller" = true ] && echo on || echo off)
+    [ -n "$heard" ] && sox "$heard" -c 1 -r 8000 -b 16 "$out/$name.wav"
+    echo "demo | echo_cancel = $canceller: the caller hears its own voice back at $(dbm0 "$out/$name.wav") dBm0 ($name.wav)"
+done
+gateway_config=
+sox -M "$out/caller_heard_echo_canceller_off.wav" "$out/caller_heard_echo_canceller_on.wav" -n \
+    spectrogram -x 1200 -y 257 -t "the caller hears its echo: canceller off (top), on (bottom)" \
+    -o "$out/echo_spectrogram.png"
+echo "demo | side by side: $out/echo_spectrogram.png"

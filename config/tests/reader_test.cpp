@@ -227,6 +227,10 @@ TEST(SettingsParse, BadFilesNameLineColumnKeyAndWhatWasExpected) {
         {"silence_hangup negative", "[line]\nsilence_hangup = -1\n", 2, 18, "line.silence_hangup",
          "from 0 to 3600"},
         {"unknown line key", "[line]\ncid = \"bell\"\n", 2, 1, "line.cid", "caller_id"},
+        {"echo_cancel as text", "[line]\necho_cancel = \"yes\"\n", 2, 15, "line.echo_cancel",
+         "true or false"},
+        {"echo_tail_ms too long", "[line]\necho_tail_ms = 500\n", 2, 16, "line.echo_tail_ms",
+         "from 8 to 128"},
         {"cdr format unknown", "[log]\ncdr_format = \"xml\"\n", 2, 14, "log.cdr_format",
          "\"csv\" or \"jsonl\""},
         {"metrics without port", "[metrics]\nlisten = \"127.0.0.1\"\n", 2, 10, "metrics.listen",
@@ -300,7 +304,8 @@ TEST(SettingsPrint, PrintedSettingsReadBackTheSameAndHidePasswords) {
         "[[security.users]]\nname = \"alice\"\npassword = \"wonderland\"\n"
         "[[directory]]\nnumber = \"7\"\nmedia_port = 9000\n[rtp]\ncodecs = [\"PCMU\"]\n"
         "[log]\ncdr = \"/var/log/sipline/calls.jsonl\"\ncdr_format = \"jsonl\"\n"
-        "[metrics]\nlisten = \"127.0.0.1:9460\"\n[service]\nsocket = \"/tmp/s.sock\"\n";
+        "[metrics]\nlisten = \"127.0.0.1:9460\"\n[service]\nsocket = \"/tmp/s.sock\"\n"
+        "[line]\necho_cancel = false\necho_tail_ms = 32\n";
     gateway_settings_t first;
     ASSERT_EQ(parse(text, &first, nullptr), 0);
     char *buffer = nullptr;
@@ -325,6 +330,8 @@ TEST(SettingsPrint, PrintedSettingsReadBackTheSameAndHidePasswords) {
     EXPECT_EQ(second.service.socket, "/tmp/s.sock");
     EXPECT_EQ(second.line.caller_id, first.line.caller_id);
     EXPECT_EQ(second.line.answer_after_rings, first.line.answer_after_rings);
+    EXPECT_EQ(second.line.echo_cancel, first.line.echo_cancel);
+    EXPECT_EQ(second.line.echo_tail_ms, first.line.echo_tail_ms);
 }
 
 TEST(SettingsLine, CallerIdWaitsTwoRingsUnlessToldAndCountriesNameTheirTones) {
@@ -334,6 +341,8 @@ TEST(SettingsLine, CallerIdWaitsTwoRingsUnlessToldAndCountriesNameTheirTones) {
     EXPECT_EQ(plain.line.answer_after_rings, 1) << "without caller ID the first ring is answered";
     EXPECT_TRUE(plain.line.disconnect_tone.empty());
     EXPECT_EQ(plain.line.silence_hangup, 0);
+    EXPECT_TRUE(plain.line.echo_cancel) << "the line echo canceller is on unless turned off";
+    EXPECT_EQ(plain.line.echo_tail_ms, 64);
 
     gateway_settings_t bell;
     ASSERT_EQ(parse("[line]\ncaller_id = \"bell\"\ndisconnect_tone = [\"us\", \"425/500/500\"]\n"
@@ -350,6 +359,11 @@ TEST(SettingsLine, CallerIdWaitsTwoRingsUnlessToldAndCountriesNameTheirTones) {
     gateway_settings_t four;
     ASSERT_EQ(parse("[line]\nanswer_after_rings = 4\ncaller_id = \"dtmf\"\n", &four, nullptr), 0);
     EXPECT_EQ(four.line.answer_after_rings, 4);
+
+    gateway_settings_t echo;
+    ASSERT_EQ(parse("[line]\necho_cancel = false\necho_tail_ms = 32\n", &echo, nullptr), 0);
+    EXPECT_FALSE(echo.line.echo_cancel);
+    EXPECT_EQ(echo.line.echo_tail_ms, 32);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include "dsp/dtmf.h"
 #include "dsp/echo.h"
 #include "dsp/echo_path.h"
+#include "dsp/echo_response_internal.h"
+#include "dsp/g711.h"
 #include "dsp/tests/signal.h"
 
 namespace sipline::dsp {
@@ -68,6 +70,7 @@ TEST(EchoCanceller, CancelsEveryEchoPathOfItsTailOnceConverged) {
             EchoCanceller ec(EchoCanceller::kDefaultTailMs, false, false);
             EXPECT_GE(run(ec, played, {}, {delay, erl}, nullptr, 8000).erle_db, 30)
                 << delay << " ms, " << erl << " dB ERL";
+            EXPECT_EQ(ec.resets(), 0) << "a genuine echo path is never taken for a fault";
             EchoCanceller nlp;
             // -60 dBm0 is the goal; the loudest echo (6 dB ERL of -15 dBm0 noise) at 32 ms
             // comes within a few dB of it after 3 s (bench/echo_bench has the figures).
@@ -91,6 +94,41 @@ TEST(EchoCanceller, DoubleTalkKeepsTheNearPartysToneWithin3dB) {
     run(ec, played, near, {16, 10}, &out);
     const double heard = test::goertzel(&out[20000], 4000, 700);
     EXPECT_NEAR(20 * std::log10(heard / peak), 0, 3) << "the near party's tone is not cut";
+    EXPECT_EQ(ec.resets(), 0);
+}
+
+// A steady tone, as G.711 mu-law carries it.
+std::vector<int16_t> mulaw_tone(double hz, double dbm0, int ms) {
+    std::vector<int16_t> out(static_cast<size_t>(ms * 8));
+    const double peak = test::sine_peak(dbm0);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const auto v =
+            static_cast<int16_t>(std::lround(peak * std::sin(2 * M_PI * hz * i / 8000.0)));
+        out[i] = ulaw_to_linear(linear_to_ulaw(v));
+    }
+    return out;
+}
+
+TEST(EchoCanceller, ASteadyToneAsReferenceLeavesTheLinesOwnToneWhole) {
+    // The caller's steady tone through mu-law has faint harmonics of its repeat rate (600 Hz:
+    // every 200 Hz, 1400 Hz among them); the line, without echo, carries its party's 1400 Hz
+    // tone. The filter must not fit that tone with the reference's faint harmonic.
+    for (double caller_hz : {600.0, 440.0}) {
+        EchoCanceller ec;
+        const auto played = mulaw_tone(caller_hz, -6, 4000);
+        const auto line = mulaw_tone(1400, -6, 4000);
+        std::vector<int16_t> out;
+        run(ec, played, line, {16, 60}, &out);
+        const double peak = test::sine_peak(-6);
+        for (size_t at = 4000; at + 4000 <= out.size(); at += 4000) {
+            const double kept = test::goertzel(&out[at], 4000, 1400);
+            const double leaked = test::goertzel(&out[at], 4000, caller_hz);
+            EXPECT_NEAR(20 * std::log10(kept / peak), 0, 1)
+                << caller_hz << " Hz reference, the line's tone at " << at / 8 << " ms";
+            EXPECT_LT(20 * std::log10(leaked / peak + 1e-9), -40)
+                << caller_hz << " Hz reference leaked into the line's audio at " << at / 8 << " ms";
+        }
+    }
 }
 
 TEST(EchoCanceller, AFrozenCancellerPassesTheLineAndKeepsWhatItLearnt) {
@@ -103,6 +141,43 @@ TEST(EchoCanceller, AFrozenCancellerPassesTheLineAndKeepsWhatItLearnt) {
     ec.freeze(false);
     EXPECT_GE(run(ec, test::white_noise(500, -15, 5), {}, {16, 10}).erle_db, 10)
         << "thawed, it cancels again at once";
+}
+
+TEST(EchoCanceller, ATonesStretchLeavesTheFilterAsItWas) {
+    // Converged on noise, then 400 ms of a steady tone (nothing to learn from), then noise
+    // again: the echo is cancelled at once, the filter neither bent by the tone nor thrown off
+    // by its missing frames.
+    EchoCanceller ec(EchoCanceller::kDefaultTailMs, false, false);
+    auto played = test::white_noise(1500, -15, 21);
+    const auto tone = mulaw_tone(600, -10, 400);
+    played.insert(played.end(), tone.begin(), tone.end());
+    const auto after = test::white_noise(500, -15, 22);
+    played.insert(played.end(), after.begin(), after.end());
+    std::vector<int16_t> out;
+    run(ec, played, {}, {16, 10}, &out);
+    EchoPath line({16, 10});
+    std::vector<int16_t> echo(played.size());
+    line.echo(played.data(), echo.data(), static_cast<int>(played.size()));
+    const size_t from = (1500 + 400 + 80) * 8;  // the tone's echo has ended
+    const size_t n = 8 * 200;
+    EXPECT_GE(db_of(power(&echo[from], n) / power(&out[from], n)), 25)
+        << "the echo just after the tone";
+}
+
+TEST(ResponseGain, FindsTheLargestGainOverFrequency) {
+    std::vector<int32_t> response(640, 0);
+    response[0] = 1000;
+    EXPECT_NEAR(ResponseGain(640).largest(response.data(), 1e-3), 1.0, 1e-6) << "an impulse";
+    response[1] = 500;
+    EXPECT_NEAR(ResponseGain(640).largest(response.data(), 1e-3), 1.5, 1e-6) << "1 + 0.5 at 0 Hz";
+    response[1] = -500;
+    EXPECT_NEAR(ResponseGain(640).largest(response.data(), 1e-3), 1.5, 1e-6) << "1 - 0.5 at 4 kHz";
+    // A resonance between the FFT's bins still shows within its scalloping loss (4 dB).
+    for (size_t i = 0; i < response.size(); ++i) {
+        response[i] =
+            static_cast<int32_t>(std::lround(100 * std::cos(2 * M_PI * 1003.0 * i / 8000)));
+    }
+    EXPECT_GT(ResponseGain(640).largest(response.data(), 1.0 / 100), 640 / 2 * 0.6);
 }
 
 TEST(EchoPath, ParsesDelayAndLoss) {

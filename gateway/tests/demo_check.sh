@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make demo as a new user sees it: it ends well, prints the SIP ladder, the PCMA streams of both
 # directions and the line's states, leaves both sides' recordings (not silent) and the
-# spectrogram, and leaves none of its callers or captures running.
+# spectrogram, shows the line echo canceller taking the echo out of what the caller hears, and
+# leaves none of its callers or captures running.
 set -uo pipefail
 source_dir=$(realpath "${SIPLINE_SOURCE:-.}")
 build=$(realpath "${SIPLINE_BUILD:-build}")
@@ -35,6 +36,13 @@ for f in far_party_heard caller_heard; do
     awk -v r="${rms:-0}" 'BEGIN { exit !(r > 0.02) }' || fail "$f.wav is silent (RMS ${rms:-none})"
 done
 [ -s "$out/demo/spectrogram.png" ] || fail "no spectrogram"
+# The line with echo: the caller hears its voice back, and far less of it with the canceller.
+off=$(sed -n 's/^demo | echo_cancel = false: the caller hears its own voice back at \(-*[0-9]*\) dBm0.*/\1/p' "$out/demo.txt")
+on=$(sed -n 's/^demo | echo_cancel = true: the caller hears its own voice back at \(-*[0-9]*\) dBm0.*/\1/p' "$out/demo.txt")
+if [ -z "$off" ] || [ -z "$on" ] || [ "$off" -lt -40 ] || [ "$on" -gt $((off - 10)) ]; then
+    fail "the echo the caller heard: ${off:-none} dBm0 without the canceller, ${on:-none} dBm0 with it"
+fi
+[ -s "$out/demo/echo_spectrogram.png" ] || fail "no echo spectrogram"
 sleep 0.5
 pgrep -f "sipline-demo-" >/dev/null &&
     fail "processes left: $(pgrep -af "sipline-demo-" | head -n 3)"

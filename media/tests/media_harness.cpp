@@ -2,7 +2,8 @@
 // scripts that put GStreamer and tshark on the other side, and for the bench.
 //   media_harness PEER_PORT SECONDS
 //   media_harness --measure FILE.wav   (frequency and level of a 16-bit tone)
-// The board's settings come from BOARDSIM_*; the session receives on port 10000 and sends to
+// The board's settings come from BOARDSIM_* (MEDIA_HARNESS_ECHO_CANCEL=0 turns the line echo
+// canceller off); the session receives on port 10000 and sends to
 // 127.0.0.1:PEER_PORT. At the end it prints what the line heard and the process's CPU time.
 #include <sys/resource.h>
 
@@ -17,6 +18,7 @@
 #include "boardsim/boardsim.h"
 #include "media/bridge_state.h"
 #include "media/gsm_codec.h"
+#include "media/line_echo.h"
 #include "media/probe.h"
 #include "media/session.h"
 #include "media/tests/tone.h"
@@ -158,6 +160,12 @@ int run(uint16_t peer_port, double seconds) {
         CallMedia.payload_type[agreed] = static_cast<int8_t>(SdpCodecStaticPayloadType(agreed));
         CallMedia.send_codec = static_cast<int8_t>(agreed);
         CallMedia.direction = SDP_SENDRECV;
+    }
+    // MEDIA_HARNESS_ECHO_CANCEL=0: the line echo canceller off, for its cost in the bench.
+    if (const char *cancel = std::getenv("MEDIA_HARNESS_ECHO_CANCEL"); cancel != nullptr) {
+        line_echo_t echo;
+        echo.cancel = std::strcmp(cancel, "0") != 0;
+        MediaSetLineEcho(echo);
     }
     const bool bench = std::getenv("MEDIA_HARNESS_BENCH") != nullptr;
     if (bench) {
