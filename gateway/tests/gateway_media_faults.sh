@@ -5,7 +5,9 @@
 # a call ended by an RTCP BYE, and a plain call after it.
 . "$(realpath "${SIPLINE_SOURCE:-.}")/gateway/tests/e2e_lib.sh"
 e2e_start
-max_gap=100
+# The gateway's own pace is 20 ms; the rest is the scheduler of a loaded 2-core machine, where the
+# peer's flood and the tests beside this one have left gaps of 103-115 ms.
+max_gap=150
 sanitized && max_gap=400
 sources=${MEDIA_FAULT_SOURCES:-10000}
 
