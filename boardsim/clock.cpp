@@ -94,24 +94,35 @@ void record_block(Board &b, Channel &ch) {
     if (b.echo_path != nullptr && b.line == Line::connected) {
         add_echo(b, played, block);
     }
-    std::lock_guard lock(s->mutex);
-    if (s->storage.empty()) {
-        return;
+    HANDLE announce = nullptr;
+    {
+        std::lock_guard lock(s->mutex);
+        if (s->storage.empty()) {
+            return;
+        }
+        if (s->count == s->blocks) {
+            ++b.overruns;
+            return;
+        }
+        int32_t tail = (s->head + s->count) % s->blocks;
+        std::memcpy(s->storage.data() + static_cast<size_t>(tail) * s->block_size, block.data(),
+                    block.size());
+        std::memcpy(s->references.data() + static_cast<size_t>(tail) * s->block_size, played.data(),
+                    played.size());
+        s->lengths[tail] = s->block_size;
+        ++s->count;
+        b.recorded += block.size();
+        announce = s->ready;
     }
-    if (s->count == s->blocks) {
-        ++b.overruns;
-        return;
-    }
-    int32_t tail = (s->head + s->count) % s->blocks;
-    std::memcpy(s->storage.data() + static_cast<size_t>(tail) * s->block_size, block.data(),
-                block.size());
-    std::memcpy(s->references.data() + static_cast<size_t>(tail) * s->block_size, played.data(),
-                played.size());
-    s->lengths[tail] = s->block_size;
-    ++s->count;
-    b.recorded += block.size();
-    if (s->ready != nullptr) {
-        SetEvent(s->ready);
+    // Set after the stream's lock is released: set under it, the woken reader ran only to block
+    // on that lock. Emptied meanwhile (tuvo_empty_buffer), the stream's event is reset again, so
+    // that it stays set only while a block waits.
+    if (announce != nullptr) {
+        SetEvent(announce);
+        std::lock_guard lock(s->mutex);
+        if (s->count == 0 && s->ready == announce) {
+            ResetEvent(announce);
+        }
     }
 }
 

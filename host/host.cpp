@@ -1,5 +1,6 @@
 #include "host/host.h"
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -15,17 +16,19 @@ namespace sipline {
 // atomically with respect to each other. Each waiting thread has a condition variable of its own,
 // registered with the objects it waits on, so that a change wakes only the threads waiting on
 // that object: with one shared condition variable every record block and every release of the
-// RTP mutex woke every waiting thread of the process.
+// RTP mutex woke every waiting thread of the process. The waiters are woken after the lock is
+// released: woken under it, a waiter ran only to block on the lock and was woken a second time.
 namespace {
 
 enum class kind { event, mutex, thread };
 
+// One per thread, reused by all its waits; shared so that a thread that wakes waiters after
+// releasing the lock keeps the record alive while the waiter returns, or ends, meanwhile.
 struct waiter {
     std::condition_variable wake;
 };
 
 }  // namespace
-
 struct host_object {
     explicit host_object(kind k) : type(k) {}
     kind type;
@@ -45,7 +48,7 @@ struct host_object {
     bool ended = false;
     uint32_t exit_code = 0;
     // The threads waiting on this object now. Under the kernel lock.
-    std::vector<waiter *> waiters;
+    std::vector<std::shared_ptr<waiter>> waiters;
 };
 
 namespace {
@@ -62,18 +65,53 @@ kernel_state &kernel() {
     return *state;
 }
 
-// Wakes the threads that wait on the object; the kernel lock is held.
-void notify_locked(host_object *object) {
-    for (waiter *w : object->waiters) {
-        w->wake.notify_one();
+// The waiters of the objects that changed under the kernel lock, woken when this goes out of
+// scope: declared before the lock, so that the lock is released first. A waiter woken for a wait
+// it has already left wakes for nothing in its next one, and looks again.
+class pending_wakes {
+  public:
+    pending_wakes() = default;
+    ~pending_wakes() {
+        for (size_t i = 0; i < count_ && i < few_.size(); i++) {
+            few_[i]->wake.notify_one();
+        }
+        for (const auto &w : more_) {
+            w->wake.notify_one();
+        }
     }
+    pending_wakes(const pending_wakes &) = delete;
+    pending_wakes &operator=(const pending_wakes &) = delete;
+
+    // The kernel lock is held.
+    void take(const host_object *object) {
+        for (const auto &w : object->waiters) {
+            if (count_ < few_.size()) {
+                few_[count_] = w;
+            } else {
+                more_.push_back(w);
+            }
+            count_++;
+        }
+    }
+
+  private:
+    // Most objects have one waiter or none; more go to the heap.
+    std::array<std::shared_ptr<waiter>, 4> few_;
+    size_t count_ = 0;
+    std::vector<std::shared_ptr<waiter>> more_;
+};
+
+// This thread's waiter record.
+const std::shared_ptr<waiter> &own_waiter() {
+    thread_local const auto mine = std::make_shared<waiter>();
+    return mine;
 }
 
-// Registers a waiter with each of the objects for as long as it lives; the kernel lock is held
-// whenever one is made or destroyed.
+// Registers the thread's waiter with each of the objects for as long as it lives; the kernel
+// lock is held whenever one is made or destroyed.
 class registration {
   public:
-    registration(waiter *w, const HANDLE *objects, uint32_t count)
+    registration(const std::shared_ptr<waiter> &w, const HANDLE *objects, uint32_t count)
         : w_(w), objects_(objects), count_(count) {
         for (uint32_t i = 0; i < count_; i++) {
             objects_[i]->waiters.push_back(w_);
@@ -94,7 +132,7 @@ class registration {
     registration &operator=(const registration &) = delete;
 
   private:
-    waiter *w_;
+    const std::shared_ptr<waiter> &w_;
     const HANDLE *objects_;
     uint32_t count_;
 };
@@ -133,16 +171,16 @@ void take(host_object *object) {
 void thread_main(host_object *self) {
     {
         std::unique_lock lock(kernel().lock);
-        waiter w;
         HANDLE objects[1] = {self};
-        registration registered(&w, objects, 1);
-        w.wake.wait(lock, [self] { return self->suspended == 0; });
+        registration registered(own_waiter(), objects, 1);
+        own_waiter()->wake.wait(lock, [self] { return self->suspended == 0; });
     }
     uint32_t code = self->routine(self->argument);
+    pending_wakes wakes;
     std::lock_guard lock(kernel().lock);
     self->ended = true;
     self->exit_code = code;
-    notify_locked(self);
+    wakes.take(self);
     release_locked(self);
 }
 
@@ -183,9 +221,10 @@ bool SetEvent(HANDLE event) {
     if (event == nullptr || event->type != kind::event) {
         return false;
     }
+    pending_wakes wakes;
     std::lock_guard lock(kernel().lock);
     event->signalled = true;
-    notify_locked(event);
+    wakes.take(event);
     return true;
 }
 
@@ -202,10 +241,11 @@ bool PulseEvent(HANDLE event) {
     if (event == nullptr || event->type != kind::event) {
         return false;
     }
+    pending_wakes wakes;
     std::lock_guard lock(kernel().lock);
     event->pulses++;
     event->signalled = false;
-    notify_locked(event);
+    wakes.take(event);
     return true;
 }
 
@@ -222,13 +262,14 @@ bool ReleaseMutex(HANDLE mutex) {
     if (mutex == nullptr || mutex->type != kind::mutex) {
         return false;
     }
+    pending_wakes wakes;
     std::lock_guard lock(kernel().lock);
     if (mutex->depth == 0 || mutex->owner != std::this_thread::get_id()) {
         return false;
     }
     if (--mutex->depth == 0) {
         mutex->owner = std::thread::id{};
-        notify_locked(mutex);
+        wakes.take(mutex);
     }
     return true;
 }
@@ -255,10 +296,11 @@ int32_t ResumeThread(HANDLE thread) {
     if (thread == nullptr || thread->type != kind::thread) {
         return -1;
     }
+    pending_wakes wakes;
     std::lock_guard lock(kernel().lock);
     int32_t previous = thread->suspended;
     if (thread->suspended > 0 && --thread->suspended == 0) {
-        notify_locked(thread);
+        wakes.take(thread);
     }
     return previous;
 }
@@ -294,7 +336,7 @@ uint32_t WaitForMultipleObjects(uint32_t count, const HANDLE *objects, bool wait
         }
     }
     std::unique_lock lock(kernel().lock);
-    std::vector<uint64_t> seen(count);
+    std::array<uint64_t, MAXIMUM_WAIT_OBJECTS> seen;
     for (uint32_t i = 0; i < count; i++) {
         seen[i] = objects[i]->pulses;
     }
@@ -323,18 +365,19 @@ uint32_t WaitForMultipleObjects(uint32_t count, const HANDLE *objects, bool wait
     if (which < count) {
         return WAIT_OBJECT_0 + which;
     }
-    waiter w;
-    registration registered(&w, objects, count);
+    const std::shared_ptr<waiter> &w = own_waiter();
+    registration registered(w, objects, count);
     if (milliseconds == INFINITE) {
-        // Woken for nothing (the object changed again before this thread ran): look again.
+        // Woken for nothing (the object changed again before this thread ran, or the wake was
+        // meant for an earlier wait of this thread): look again.
         while ((which = pick()) == count) {
-            w.wake.wait(lock);
+            w->wake.wait(lock);
         }
         return WAIT_OBJECT_0 + which;
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while ((which = pick()) == count) {
-        if (w.wake.wait_until(lock, deadline) == std::cv_status::timeout) {
+        if (w->wake.wait_until(lock, deadline) == std::cv_status::timeout) {
             which = pick();
             return which < count ? WAIT_OBJECT_0 + which : WAIT_TIMEOUT;
         }

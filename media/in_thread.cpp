@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <array>
@@ -433,6 +434,7 @@ void receiver::take_report(const rtcp_packet_info_t &info) {
 }  // namespace
 
 uint32_t InTh(void *) {
+    pthread_setname_np(pthread_self(), "InTh");
     if (MediaStop != 0) {
         return 0;
     }

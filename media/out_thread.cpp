@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -234,6 +236,7 @@ bool sender::send_block(const uint8_t *block, const uint8_t *reference, int32_t 
 }  // namespace
 
 uint32_t OutTh(void *) {
+    pthread_setname_np(pthread_self(), "OutTh");
     if (MediaStop != 0) {
         return 0;
     }

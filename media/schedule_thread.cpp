@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include <cstdio>
 
 #include "media/bridge_state.h"
@@ -31,6 +33,7 @@ void run_due() {
 }  // namespace
 
 uint32_t RTPScheduleProc(void *) {
+    pthread_setname_np(pthread_self(), "RTPSchedule");
     HANDLE wakers[2] = {RescheduleEvent, shdwnhandle};
     std::printf("ScheduleProc started\n");
     while (QuitRequested == 0) {
