@@ -158,7 +158,16 @@ uint8_t *tuvo_next_recorded_block(stream_t buffer) {
         return nullptr;
     }
     std::lock_guard lock(buffer->mutex);
-    if (!usable(buffer) || buffer->count == 0) {
+    if (!usable(buffer)) {
+        return nullptr;
+    }
+    if (buffer->count == 0) {
+        // The clock sets the event after releasing this lock; a reader that took the block in
+        // between finds the event set and nothing to read. Reset here, it waits again instead
+        // of spinning until the clock runs to reset it.
+        if (buffer->ready != nullptr) {
+            ResetEvent(buffer->ready);
+        }
         return nullptr;
     }
     return slot(buffer, buffer->head);

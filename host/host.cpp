@@ -101,10 +101,24 @@ class pending_wakes {
     std::vector<std::shared_ptr<waiter>> more_;
 };
 
-// This thread's waiter record.
+// Set once this thread's record is destroyed: trivially destructible, so readable to the end.
+thread_local bool waiter_destroyed = false;
+
+// This thread's waiter record. The thread that calls exit() destroys its thread-locals before
+// the process's exit handlers run, and those may still wait (the gateway's clean-up waits for
+// the line to go on-hook): such waits share one record made for them, kept for the process's
+// life.
 const std::shared_ptr<waiter> &own_waiter() {
-    thread_local const auto mine = std::make_shared<waiter>();
-    return mine;
+    struct slot {
+        std::shared_ptr<waiter> record = std::make_shared<waiter>();
+        ~slot() { waiter_destroyed = true; }
+    };
+    thread_local const slot mine;
+    if (waiter_destroyed) {
+        static const auto *after_exit = new std::shared_ptr<waiter>(std::make_shared<waiter>());
+        return *after_exit;
+    }
+    return mine.record;
 }
 
 // Registers the thread's waiter with each of the objects for as long as it lives; the kernel
