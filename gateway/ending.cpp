@@ -3,6 +3,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,6 +13,8 @@
 
 namespace sipline {
 namespace {
+
+std::atomic<bool> ending{false};
 
 sigset_t end_signals() {
     sigset_t set;
@@ -37,11 +42,18 @@ void WatchForEndSignals() {
 }
 
 void EndFromOutside() {
+    ending = true;
     QuitRequested = 1;
     // The quick exit runs the exit handlers (the board's, then Cleanup) but destroys nothing:
     // the main thread and the waiting threads go on untouched until the process is gone, so
     // none of them can find an object destroyed under it.
     std::quick_exit(0);
+}
+
+void AwaitEndFromOutside() {
+    while (ending.load()) {
+        pause();
+    }
 }
 
 }  // namespace sipline

@@ -38,5 +38,6 @@ int main(int argc, char **argv) {
     sipline::StartUp(settings);
     sipline::AnnounceReady(settings.sip.listen.c_str(), settings.sip.port);
     sipline::RunCallCycles();
+    sipline::AwaitEndFromOutside();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "gateway/channels.h"
@@ -51,6 +52,15 @@ HANDLE start_thread(thread_routine_t routine, void *argument) {
 }  // namespace
 
 void Cleanup() {
+    // Two threads may exit at once (an end signal while another thread gives up): the second
+    // waits here for the first's cleanup, so the process cannot end in the middle of it.
+    static std::mutex cleaning;
+    static bool cleaned = false;
+    const std::lock_guard<std::mutex> lock(cleaning);
+    if (cleaned) {
+        return;
+    }
+    cleaned = true;
     std::printf("Cleaning up\n");
     // The binding goes while the listener still runs to receive the registrar's answer.
     RegistrationStop();

@@ -72,7 +72,7 @@ echo "== the gateways end: both bindings go"
 for i in 1 2; do
     hunt_gateway_stop "$i"
     grep -q "Registration: unregistered sip:line@$HUNT_PROXY" "$work/gw$i/out" ||
-        fail "gateway $i did not unregister"
+        fail "gateway $i did not unregister: $(grep -a "Registration\|Ending\|Cleaning" "$work/gw$i/out" "$work/gw$i/err" | tail -n 4)"
 done
 
 if [ "$failures" -ne 0 ]; then

@@ -152,7 +152,12 @@ wait_for "$work/out" "Registration: 423 Interval Too Brief: asking 30 s instead 
 wait_bound 5 "the gateway did not register again after the restart"
 grep -q "granted 30 s" "$work/out" || fail "no grant of 30 s after the 423"
 
-echo "== SIGTERM: expires=0 reaches Kamailio, the binding is gone"
+echo "== SIGTERM as a call ends: expires=0 reaches Kamailio, the binding is gone"
+# The end of a call also ends the call cycle when a quit is asked for: the process must still
+# wait for the registrar's answer to the expires=0 before it is gone.
+"${netns_caller[@]}" timeout 40 sipp "$pbx:5060" -sf "$source/gateway/tests/sipp/pbx/caller.xml" \
+    -s 5551234 -i "$pbx" -p 5070 -m 1 -nostdin -timeout 35 -timeout_error >/dev/null 2>&1 ||
+    fail "the last call"
 kill -TERM "$gateway"
 wait "$gateway" || fail "sipline did not end cleanly"
 gateway=
