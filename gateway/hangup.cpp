@@ -8,6 +8,7 @@
 #include "gateway/call_internal.h"
 #include "gateway/call_report.h"
 #include "gateway/globals.h"
+#include "gateway/sdp_offer.h"
 #include "gateway/watch.h"
 #include "sip/uas/bye_client.h"
 #include "sip/uas/call_lock.h"
@@ -65,7 +66,7 @@ int SendSessionRefresh(int32_t interval, bool update_refused, uint32_t token, re
         }
         r->cseq.number++;
         // The session as it stands (RFC 3264 section 8: unchanged, so its o= version too).
-        sdp = SdpAnswer[0] != '\0' ? SdpAnswer : SdpOffer;
+        sdp = SdpAnswer[0] != '\0' ? SdpAnswer : CurrentSdpOffer();
     }
     // RFC 4028 section 10: UPDATE when the far end allows it (its Allow), else re-INVITE.
     const bool invite = update_refused || !RefreshPeerAllowsUpdate(&r->message);

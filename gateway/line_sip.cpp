@@ -383,15 +383,7 @@ int CallOut(const call_event_t &) {
     // Registered to a PBX, the line calls as the account it registered.
     const char *account = SipGateway()->ContactUser;
     const char *user = account != nullptr && account[0] != '\0' ? account : LINE_USER;
-    // Behind a NAT that the registrar revealed, the offer names the address it saw.
-    std::string offer = SdpOffer;
-    if (const char *seen = SipLearnedAddress();
-        seen != nullptr && !DirectoryEntryOffers() &&
-        std::strcmp(SipAdvertisedAddress(SipGateway()), seen) == 0) {
-        char *built = BuildSdpOffer(seen);
-        offer = built;
-        std::free(built);
-    }
+    const std::string offer = CurrentSdpOffer();
     if (RequestInviteCreate(r, DestinationUri, user, offer.c_str(), SipListeningSocket()) != 0 ||
         (DestinationProxy != nullptr && RequestInviteThrough(r, DestinationProxy) != 0)) {
         RequestFree(r);

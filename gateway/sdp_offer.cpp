@@ -1,16 +1,32 @@
 #include "gateway/sdp_offer.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
+#include "gateway/directory.h"
 #include "gateway/globals.h"
 #include "media/bridge_state.h"
 #include "sip/sdp/offer_answer.h"
+#include "sip/uas/gateway.h"
 
 namespace sipline {
 
 char *BuildSdpOffer(const char *address) {
     const sdp_local_t local{address, RTP_PORT, GatewayCodecs, GatewayCodecCount};
     return SdpBuildOffer(&local);
+}
+
+std::string CurrentSdpOffer() {
+    std::string offer = SdpOffer != nullptr ? SdpOffer : "";
+    if (const char *seen = SipLearnedAddress();
+        seen != nullptr && !DirectoryEntryOffers() &&
+        std::strcmp(SipAdvertisedAddress(SipGateway()), seen) == 0) {
+        char *built = BuildSdpOffer(seen);
+        offer = built;
+        std::free(built);
+    }
+    return offer;
 }
 
 bool TakeSdpAnswer(const char *body) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "gateway/call_internal.h"
 #include "gateway/call_report.h"
@@ -116,8 +117,9 @@ int ConnectSipCall() {
     // An INVITE without an offer gets the gateway's own, and the ACK carries the answer (RFC 3261
     // section 13.2.1).
     const bool offer_in_200 = SdpAnswer[0] == '\0';
+    const std::string offer = offer_in_200 ? CurrentSdpOffer() : std::string();
     WaitForSingleObject(r->mutex, INFINITE);
-    ResponseAnswer(r, 200, offer_in_200 ? SdpOffer : SdpAnswer, "application/sdp", -1, 1, 0);
+    ResponseAnswer(r, 200, offer_in_200 ? offer.c_str() : SdpAnswer, "application/sdp", -1, 1, 0);
     ReleaseMutex(r->mutex);
     if (offer_in_200 && !answer_in_ack(r)) {
         return 0;

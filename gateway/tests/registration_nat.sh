@@ -5,6 +5,8 @@
 #   address at once and removes the private one, so Kamailio holds only the public Contact;
 # - a SIPp caller calls a number at the registrar: the INVITE crosses the NAT to the line, and
 #   the caller's ACK and BYE, relayed by the registrar to the gateway's Contact, cross it too;
+# - the SDP of both kinds of 200 (the answer to an offer, and the gateway's own offer to an
+#   INVITE without one) names the public address;
 # - SIGTERM: the public binding is removed.
 set -uo pipefail
 build=$(realpath "${SIPLINE_BUILD:-build}")
@@ -80,8 +82,20 @@ status_is dialled 5551234 "during the call across the NAT"
 wait "$caller" || fail "the caller's scenario: $(tail -n 5 "$work/caller.err" 2>/dev/null)"
 grep -q "^Contact: <sip:[^>]*@$seen>" "$work/caller.msg" ||
     fail "the gateway's 200 does not name its public address: $(grep -m1 '^Contact:' "$work/caller.msg")"
+grep -q "^c=IN IP4 $public" "$work/caller.msg" ||
+    fail "the SDP answer does not name the public address: $(grep -m1 '^c=' "$work/caller.msg")"
 wait_for "$work/out" "Globals inited" 1 15
 status_is hook on "after the caller's BYE"
+
+echo "== an INVITE without an offer: the gateway's offer in the 200 names the public address"
+timeout 40 sipp "$pbx:5060" -sf "$source/gateway/tests/sipp/pbx/caller_no_offer.xml" -s 5551235 \
+    -i "$pbx" -p 5071 -m 1 -nostdin -timeout 35 -timeout_error -trace_err -trace_msg \
+    -message_file "$work/no_offer.msg" -error_file "$work/no_offer.err" >"$work/no_offer.out" 2>&1 ||
+    fail "the caller without an offer: $(tail -n 5 "$work/no_offer.err" 2>/dev/null)"
+grep -q "^c=IN IP4 $public" "$work/no_offer.msg" ||
+    fail "the offer in the 200 does not name the public address: $(grep -m1 '^c=' "$work/no_offer.msg")"
+grep -q "^c=IN IP4 $inside" "$work/no_offer.msg" && fail "the offer in the 200 names $inside"
+wait_for "$work/out" "Globals inited" 2 15
 
 echo "== SIGTERM: the public binding is removed"
 kill -TERM "$gateway"
