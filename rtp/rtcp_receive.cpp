@@ -257,15 +257,26 @@ rtperror receive_bye(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *
     return RTP_OK;
 }
 
-rtperror receive_app(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from,
-                     int32_t position) {
+// APP and XR packets open with their sender's SSRC: the member, counted, or null when the
+// packet is too short to name one (reported).
+rtp_member_t *packet_sender(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from) {
     if (v.bytes < 8) {
-        return RTPReportError(RTP_BAD_PACKET_FORMAT, caller,
-                              "context %d, invalid RTCP packet format", ctx->number);
+        RTPReportError(RTP_BAD_PACKET_FORMAT, caller, "context %d, invalid RTCP packet format",
+                       ctx->number);
+        return nullptr;
     }
     rtp_member_t *m =
         RTPMemberFindOrCreate(ctx, rtp_load32(v.packet + 4), from, true, false, v.now);
     RTPMemberCountSSRC(ctx, m);
+    return m;
+}
+
+rtperror receive_app(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from,
+                     int32_t position) {
+    rtp_member_t *m = packet_sender(ctx, v, from);
+    if (m == nullptr) {
+        return RTP_BAD_PACKET_FORMAT;
+    }
     heard_rtcp(ctx, m, v, position);
     return RTP_OK;
 }
@@ -273,13 +284,10 @@ rtperror receive_app(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *
 // RFC 3611: the reporter's last VoIP metrics block is kept; other blocks are not read.
 rtperror receive_xr(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from,
                     int32_t position) {
-    if (v.bytes < 8) {
-        return RTPReportError(RTP_BAD_PACKET_FORMAT, caller,
-                              "context %d, invalid RTCP packet format", ctx->number);
+    rtp_member_t *m = packet_sender(ctx, v, from);
+    if (m == nullptr) {
+        return RTP_BAD_PACKET_FORMAT;
     }
-    rtp_member_t *m =
-        RTPMemberFindOrCreate(ctx, rtp_load32(v.packet + 4), from, true, false, v.now);
-    RTPMemberCountSSRC(ctx, m);
     uint32_t reporter = 0;
     rtp_voip_metrics_t metrics;
     if (rtcp_read_xr_voip(reinterpret_cast<const uint8_t *>(v.packet),
