@@ -257,40 +257,21 @@ rtperror receive_bye(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *
     return RTP_OK;
 }
 
-// APP and XR packets open with their sender's SSRC: the member, counted, or null when the
-// packet is too short to name one (reported).
-rtp_member_t *packet_sender(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from) {
+// APP and XR packets open with their sender's SSRC, which is all an APP packet tells. Of an XR
+// (RFC 3611) the reporter's last VoIP metrics block is kept; other blocks are not read.
+rtperror receive_app_or_xr(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from,
+                           int32_t position) {
     if (v.bytes < 8) {
-        RTPReportError(RTP_BAD_PACKET_FORMAT, caller, "context %d, invalid RTCP packet format",
-                       ctx->number);
-        return nullptr;
+        return RTPReportError(RTP_BAD_PACKET_FORMAT, caller,
+                              "context %d, invalid RTCP packet format", ctx->number);
     }
     rtp_member_t *m =
         RTPMemberFindOrCreate(ctx, rtp_load32(v.packet + 4), from, true, false, v.now);
     RTPMemberCountSSRC(ctx, m);
-    return m;
-}
-
-rtperror receive_app(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from,
-                     int32_t position) {
-    rtp_member_t *m = packet_sender(ctx, v, from);
-    if (m == nullptr) {
-        return RTP_BAD_PACKET_FORMAT;
-    }
-    heard_rtcp(ctx, m, v, position);
-    return RTP_OK;
-}
-
-// RFC 3611: the reporter's last VoIP metrics block is kept; other blocks are not read.
-rtperror receive_xr(rtp_context_t *ctx, const rtcp_view &v, const sockaddr_in *from,
-                    int32_t position) {
-    rtp_member_t *m = packet_sender(ctx, v, from);
-    if (m == nullptr) {
-        return RTP_BAD_PACKET_FORMAT;
-    }
     uint32_t reporter = 0;
     rtp_voip_metrics_t metrics;
-    if (rtcp_read_xr_voip(reinterpret_cast<const uint8_t *>(v.packet),
+    if (v.type == RTCP_XR &&
+        rtcp_read_xr_voip(reinterpret_cast<const uint8_t *>(v.packet),
                           static_cast<std::size_t>(v.bytes), &reporter, &metrics)) {
         m->voip_metrics = metrics;
     }
@@ -316,9 +297,8 @@ rtperror UpdateMemberInfoByRTCP(rtp_context_t *ctx, char *packet, const sockaddr
         case RTCP_BYE:
             return receive_bye(ctx, v, from);
         case RTCP_APP:
-            return receive_app(ctx, v, from, position);
         case RTCP_XR:
-            return receive_xr(ctx, v, from, position);
+            return receive_app_or_xr(ctx, v, from, position);
         default:
             ctx->recent_rtcp_sender = nullptr;
             return RTPReportError(RTP_BAD_PACKET_FORMAT, caller,
